@@ -1,0 +1,3 @@
+if(WIN32)
+    target_sources(velkapp PRIVATE MailDispatch.cpp)
+endif()
