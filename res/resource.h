@@ -1,0 +1,186 @@
+// Resource identifiers of VelkRun. The numbers are fixed: callers, templates and the
+// registration desk's documentation refer to them.
+#pragma once
+
+// Dialog templates
+#define IDD_RUNNER 102
+#define IDD_REGISTRATION 129
+#define IDD_NOTICE 131
+
+// Pictures
+#define IDI_MAIN 128
+#define IDR_LOGO 139        // type "USER": a whole BMP file
+#define IDB_BACKGROUND 140
+
+// Runner (template 102)
+#define IDC_RUN_OFFLINE 1000
+#define IDC_RUN_ONLINE 1001
+#define IDC_RUN_PROGRAM 1002
+#define IDC_RUN_REMINDER 1032
+#define IDC_RUN_NOMORE 1057
+#define IDC_RUN_EXIT 1058
+
+// Registration form (template 129)
+#define IDC_REG_PRINT 1000
+#define IDC_REG_MAIL 1001
+#define IDC_REG_FIRM 1003
+#define IDC_REG_LASTNAME 1004
+#define IDC_REG_USERNAME 1005
+#define IDC_REG_TITLE 1006
+#define IDC_REG_STREET 1007
+#define IDC_REG_ZIP 1008
+#define IDC_REG_CITY 1009
+#define IDC_REG_ARTICLE 1010
+#define IDC_REG_LBL_FIRM 1012
+#define IDC_REG_PASSWORD1 1014
+#define IDC_REG_PRODUCTS 1015
+#define IDC_REG_PASSWORD2 1016
+#define IDC_REG_LBL_FIRSTNAME 1017
+#define IDC_REG_LBL_LASTNAME 1018
+#define IDC_REG_LBL_STREET 1019
+#define IDC_REG_LBL_ZIP 1020
+#define IDC_REG_LBL_CITY 1021
+#define IDC_REG_LBL_COUNTRY 1022
+#define IDC_REG_COUNTRY 1023
+#define IDC_REG_LBL_PHONE 1024
+#define IDC_REG_PHONE 1025
+#define IDC_REG_LBL_FAX 1026
+#define IDC_REG_FAX 1027
+#define IDC_REG_LBL_USERNAME 1028
+#define IDC_REG_LBL_ARTICLE 1029
+#define IDC_REG_LBL_WHERE 1030
+#define IDC_REG_LBL_HOWKNOWN 1031
+#define IDC_REG_GRP_ADDRESS 1032
+#define IDC_REG_LBL_AGE 1033
+#define IDC_REG_FIRSTNAME 1034
+#define IDC_REG_LBL_TITLE 1035
+#define IDC_REG_GRP_PRODUCT 1036
+#define IDC_REG_GRP_VIP 1037
+#define IDC_REG_LBL_VIPQUESTION 1039
+#define IDC_REG_LBL_PASSWORD1 1041
+#define IDC_REG_GRP_OPTIONAL 1042
+#define IDC_REG_AGE 1043
+#define IDC_REG_LBL_OCCUPATION 1044
+#define IDC_REG_OCCUPATION 1045
+#define IDC_REG_LBL_CHILDREN 1046
+#define IDC_REG_CHILDREN 1047
+#define IDC_REG_SKILL 1048
+#define IDC_REG_LBL_SKILL 1049
+#define IDC_REG_WHERE 1050
+#define IDC_REG_LBL_PCTYPE 1051
+#define IDC_REG_PCTYPE 1052
+#define IDC_REG_LBL_OS 1053
+#define IDC_REG_OS 1054
+#define IDC_REG_HOWKNOWN 1055
+#define IDC_REG_LBL_REQUIRED 1056
+#define IDC_REG_LBL_HEADING 1057
+#define IDC_REG_LBL_WHEN 1058
+#define IDC_REG_LBL_SENDTO 1059
+#define IDC_REG_DATE 1060
+#define IDC_REG_LBL_HOWOFTEN 1061
+#define IDC_REG_HOWOFTEN 1062
+#define IDC_REG_LBL_PRODUCTS 1063
+#define IDC_REG_LBL_PASSWORD2 1064
+#define IDC_REG_VIPWANTED 1066
+#define IDC_REG_VIPCUSTOMER 1067
+#define IDC_REG_LBL_VIPINFO 1068
+#define IDC_REG_LBL_VIPCUSTOMER 1069
+
+// Notice (template 131)
+#define IDC_NOTICE_TEXT 1032
+
+// Strings used by code by name; the form labels 1 to 38 are loaded by number.
+#define IDS_YES 39
+#define IDS_NO 40
+#define IDS_MAIL_INFO 41
+#define IDS_MAIL_FAILED 42
+#define IDS_PRINT_DOCNAME 50
+#define IDS_PRINT_TITLE 51
+
+// Form labels (1 to 38). The IDS_ALT_ ones are alternative wordings no control shows.
+#define IDS_LBL_REQUIRED 1
+#define IDS_LBL_FIRSTNAME 2
+#define IDS_LBL_LASTNAME 3
+#define IDS_LBL_STREET 4
+#define IDS_LBL_ZIP 5
+#define IDS_LBL_CITY 6
+#define IDS_LBL_COUNTRY 7
+#define IDS_LBL_FIRM 8
+#define IDS_LBL_PHONE 9
+#define IDS_LBL_FAX 10
+#define IDS_LBL_ADDRESS 11
+#define IDS_LBL_USERNAME 12
+#define IDS_LBL_HEADING 13
+#define IDS_LBL_ARTICLE 14
+#define IDS_LBL_PRODUCT 15
+#define IDS_LBL_WHERE 16
+#define IDS_LBL_HOWKNOWN 17
+#define IDS_LBL_VIP 18
+#define IDS_LBL_VIPQUESTION 19
+#define IDS_ALT_VIPYES 20
+#define IDS_ALT_VIPNO 21
+#define IDS_LBL_OPTIONAL 22
+#define IDS_LBL_AGE 23
+#define IDS_LBL_OCCUPATION 24
+#define IDS_LBL_CHILDREN 25
+#define IDS_LBL_PCTYPE 26
+#define IDS_LBL_OS 27
+#define IDS_LBL_SKILL 28
+#define IDS_LBL_SENDTO 29
+#define IDS_ALT_FAXREPLY 30
+#define IDS_LBL_PASSWORD1 31
+#define IDS_LBL_TITLE 32
+#define IDS_LBL_WHEN 33
+#define IDS_LBL_HOWOFTEN 34
+#define IDS_ALT_WHICH 35
+#define IDS_LBL_PASSWORD2 36
+#define IDS_LBL_VIPINFO 37
+#define IDS_LBL_VIPCUSTOMER 38
+
+// Spare messages (43 to 49); no code path shows them.
+#define IDS_PRINT_FAILED 43
+#define IDS_PRINT_CHECKPRINTER 44
+#define IDS_PASSWORDS_DIFFER 45
+#define IDS_ENTER_EMAIL 46
+#define IDS_CANCEL_QUESTION 47
+#define IDS_PRIVACY 48
+#define IDS_THANKS 49
+
+// The printed reply sheet (50 to 87), top to bottom. LINEnn are form lines with underscore
+// runs, PARAnn lines of the VIP paragraph, HEAD_ the bold section headings.
+#define IDS_PRINT_REPLY 52
+#define IDS_PRINT_COMPANY 53
+#define IDS_PRINT_DEPARTMENT 54
+#define IDS_PRINT_STREET 55
+#define IDS_PRINT_TOWN 56
+#define IDS_PRINT_REQUEST1 57
+#define IDS_PRINT_REQUEST2 58
+#define IDS_PRINT_FAXNUMBER 59
+#define IDS_PRINT_HEAD_ADDRESS 60
+#define IDS_PRINT_LINE61 61
+#define IDS_PRINT_LINE62 62
+#define IDS_PRINT_LINE63 63
+#define IDS_PRINT_LINE64 64
+#define IDS_PRINT_HEAD_PRODUCT 65
+#define IDS_PRINT_LINE66 66
+#define IDS_PRINT_LINE67 67
+#define IDS_PRINT_LINE68 68
+#define IDS_PRINT_LINE69 69
+#define IDS_PRINT_LINE70 70
+#define IDS_PRINT_LINE71 71
+#define IDS_PRINT_HEAD_VIP 72
+#define IDS_PRINT_PARA73 73
+#define IDS_PRINT_LINE74 74
+#define IDS_PRINT_LINE75 75
+#define IDS_PRINT_LINE76 76
+#define IDS_PRINT_PARA77 77
+#define IDS_PRINT_PARA78 78
+#define IDS_PRINT_PARA79 79
+#define IDS_PRINT_LINE80 80
+#define IDS_PRINT_HEAD_OPTIONAL 81
+#define IDS_PRINT_LINE82 82
+#define IDS_PRINT_LINE83 83
+#define IDS_PRINT_LINE84 84
+#define IDS_PRINT_LINE85 85
+#define IDS_PRINT_LINE86 86
+#define IDS_PRINT_LINE87 87
