@@ -26,11 +26,16 @@ trap velk_wine_stop EXIT
 velk_wine_start
 if [ -x scripts/printer-setup.sh ]; then bash scripts/printer-setup.sh; fi
 
+# Every GoogleTest program leaves an XML report; the summary at the end counts the cases.
+results="$VELK_BUILD/test-results"
+rm -rf "$results"
+mkdir -p "$results/native" "$results/win"
+
 status=0
 echo "== native unit tests"
-(cd "$VELK_BUILD/native" && ctest --output-on-failure) || status=1
+(cd "$VELK_BUILD/native" && GTEST_OUTPUT="xml:$results/native/" ctest --output-on-failure) || status=1
 echo "== Windows-side and end-to-end tests under Wine"
-(cd "$VELK_BUILD/win" && ctest --output-on-failure) || status=1
+(cd "$VELK_BUILD/win" && GTEST_OUTPUT="xml:$(winepath -w "$results/win")\\" ctest --output-on-failure) || status=1
 
 # Screenshots the tests left, as PNG for people to look at.
 shots="$VELK_BUILD/win/screenshots"
@@ -41,4 +46,6 @@ if [ -d "$shots" ] && command -v convert >/dev/null; then
     done
     echo "Screenshots: $shots"
 fi
+echo "== summary"
+/usr/bin/python3 scripts/summarize-tests.py "$results"
 exit $status

@@ -49,7 +49,7 @@ velk_wine_start() {
     velk_make_prefix
     # One server for the whole run; Wine's background services start now, with their
     # output away from whatever pipe reads the tests.
-    wineserver -p >/dev/null 2>&1 </dev/null
+    wineserver -p >/dev/null 2>&1 </dev/null || true  # already running: fine
     wine cmd /c exit >/dev/null 2>&1 </dev/null
 }
 
