@@ -42,12 +42,13 @@ if [ "$headless" = 0 ]; then
     exit 0
 fi
 
-wine VelkRun.exe "${args[@]}" >/dev/null 2>&1 &
+# A Wine virtual desktop draws window frames and titles, which a bare Xvfb has no manager for.
+wine explorer /desktop=velkdemo,1024x700 VelkRun.exe "${args[@]}" >/dev/null 2>&1 &
 for _ in $(seq 1 150); do
-    xwininfo -root -tree 2>/dev/null | grep -q "Atlas 2027 - Registrierung" && break
+    xwininfo -root -tree 2>/dev/null | grep -q "velkdemo" && break
     sleep 0.2
 done
-sleep 1
+sleep 3  # let the dialog paint inside the desktop
 shot="$demo/runner.png"
-import -window root -crop 800x560+0+0 "$shot"
+import -window root -crop 1024x700+0+0 "$shot"
 echo "No display: VelkRun ran under Xvfb. Screenshot: $shot"
