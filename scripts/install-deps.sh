@@ -10,7 +10,8 @@ need=()
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
 
 for p in cmake make g++ mingw-w64 wine wine32:i386 xvfb cups printer-driver-cups-pdf \
-         poppler-utils imagemagick googletest libgtest-dev python3 x11-utils; do
+         poppler-utils imagemagick googletest libgtest-dev python3 x11-utils \
+         clang libclang-rt-14-dev; do
     have "$p" || need+=("$p")
 done
 

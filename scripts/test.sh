@@ -34,6 +34,8 @@ mkdir -p "$results/native" "$results/win"
 status=0
 echo "== native unit tests"
 (cd "$VELK_BUILD/native" && GTEST_OUTPUT="xml:$results/native/" ctest --output-on-failure) || status=1
+echo "== fuzzing (bounded)"
+bash scripts/fuzz.sh "${VELK_FUZZ_SECONDS:-30}" || status=1
 echo "== Windows-side and end-to-end tests under Wine"
 (cd "$VELK_BUILD/win" && GTEST_OUTPUT="xml:$(winepath -w "$results/win")\\" ctest --output-on-failure) || status=1
 

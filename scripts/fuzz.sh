@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets (clang, ASan + UBSan) and runs each for a bounded time.
+#   scripts/fuzz.sh [seconds per target]   (default 30; CI uses the default)
+# Seeds come from tests/fuzz/corpus/<target>; what a run adds stays in the build folder.
+# A crash fails the run and leaves the input in $VELK_BUILD/fuzz/crashes.
+set -euo pipefail
+repo=$(cd "$(dirname "$0")/.." && pwd)
+cd "$repo"
+seconds=${1:-30}
+: "${VELK_BUILD:=$repo/build}"
+out="$VELK_BUILD/fuzz"
+
+cmake -S . -B "$out" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DVELK_FUZZ=ON \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$out" -j "${VELK_JOBS:-2}" >/dev/null
+
+mkdir -p "$out/crashes"
+status=0
+total_runs=0
+total_cpu=0
+for target in "$out"/bin/fuzz_*; do
+    name=$(basename "$target")
+    corpus="$out/corpus/$name"
+    mkdir -p "$corpus"
+    seeds="tests/fuzz/corpus/$name"
+    start=$(date +%s)
+    log="$out/$name.log"
+    if "$target" -max_total_time="$seconds" -max_len=65536 -timeout=10 -rss_limit_mb=2048 \
+        -artifact_prefix="$out/crashes/$name-" -print_final_stats=1 "$corpus" ${seeds:+$([ -d "$seeds" ] && echo "$seeds")} \
+        >"$log" 2>&1; then
+        result="ok"
+    else
+        result="FAILED (see $log)"
+        status=1
+    fi
+    runs=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$log" | grep -o '[0-9]*$' || echo 0)
+    elapsed=$(( $(date +%s) - start ))
+    total_runs=$((total_runs + ${runs:-0}))
+    total_cpu=$((total_cpu + elapsed))
+    echo "fuzz $name: ${runs:-0} inputs in ${elapsed} s: $result"
+done
+echo "fuzz total: $total_runs inputs in $total_cpu s of CPU time"
+exit $status
