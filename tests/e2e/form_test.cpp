@@ -1,0 +1,322 @@
+// The registration form of the real VelkRun.exe: how it opens, the complaints of its two
+// output buttons in the notice box, and the mail button and Enter key with and without a
+// default mail client.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <vector>
+
+#include "WinTest.h"
+#include "res/resource.h"
+
+using namespace wt;
+
+namespace {
+
+const char kMissing[] = "Bitte f\xFCllen Sie alle Felder aus, die mit '*' gekennzeichnet sind.";
+const char kMismatch[] = "Passwort und Wiederholung stimmen nicht \xFC" "berein.";
+const std::string kIni = std::string("MessageTitel=Hinweis zur Registrierung\r\nMessageButOk=Verstanden\r\n") +
+                         "Message1=" + kMissing + "\r\nMessage2=" + kMismatch + "\r\n";
+
+const char kClientsKey[] = "Software\\Clients\\Mail";
+const char kTestClient[] = "VelkFormTestClient";
+
+// Points the default mail client under HKLM at a client of our own, registered with
+// `dllPath`, or, with an empty path, at one that is not registered at all. What was there
+// comes back at the end.
+class CMailClientChoice {
+public:
+    explicit CMailClientChoice(const std::string& dllPath) {
+        HKEY key = nullptr;
+        keyExisted_ = RegOpenKeyA(HKEY_LOCAL_MACHINE, kClientsKey, &key) == ERROR_SUCCESS;
+        if (key) RegCloseKey(key);
+        key = nullptr;
+        if (RegCreateKeyA(HKEY_LOCAL_MACHINE, kClientsKey, &key) != ERROR_SUCCESS) return;
+        DWORD size = 0;
+        if (RegQueryValueExA(key, "", nullptr, &type_, nullptr, &size) == ERROR_SUCCESS) {
+            data_.assign(size, '\0');
+            defaultExisted_ = RegQueryValueExA(key, "", nullptr, &type_, reinterpret_cast<BYTE*>(&data_[0]), &size) ==
+                              ERROR_SUCCESS;
+            data_.resize(size);
+        }
+        ok_ = RegSetValueExA(key, "", 0, REG_SZ, reinterpret_cast<const BYTE*>(kTestClient), sizeof kTestClient) ==
+              ERROR_SUCCESS;
+        RegCloseKey(key);
+        if (!dllPath.empty()) {
+            HKEY client = nullptr;
+            const std::string path = std::string(kClientsKey) + "\\" + kTestClient;
+            ok_ = ok_ && RegCreateKeyA(HKEY_LOCAL_MACHINE, path.c_str(), &client) == ERROR_SUCCESS &&
+                  RegSetValueExA(client, "DLLPath", 0, REG_SZ, reinterpret_cast<const BYTE*>(dllPath.c_str()),
+                                 static_cast<DWORD>(dllPath.size() + 1)) == ERROR_SUCCESS;
+            if (client) RegCloseKey(client);
+        }
+    }
+    ~CMailClientChoice() {
+        RegDeleteTreeA(HKEY_LOCAL_MACHINE, (std::string(kClientsKey) + "\\" + kTestClient).c_str());
+        RegDeleteKeyA(HKEY_LOCAL_MACHINE, (std::string(kClientsKey) + "\\" + kTestClient).c_str());
+        HKEY key = nullptr;
+        if (RegOpenKeyA(HKEY_LOCAL_MACHINE, kClientsKey, &key) != ERROR_SUCCESS) return;
+        if (defaultExisted_)
+            RegSetValueExA(key, "", 0, type_, reinterpret_cast<const BYTE*>(data_.data()), static_cast<DWORD>(data_.size()));
+        else
+            RegDeleteValueA(key, "");
+        RegCloseKey(key);
+        if (!keyExisted_) RegDeleteKeyA(HKEY_LOCAL_MACHINE, kClientsKey);
+    }
+    CMailClientChoice(const CMailClientChoice&) = delete;
+    CMailClientChoice& operator=(const CMailClientChoice&) = delete;
+    bool Ok() const { return ok_; }
+
+private:
+    bool ok_ = false;
+    bool keyExisted_ = false;
+    bool defaultExisted_ = false;
+    DWORD type_ = REG_SZ;
+    std::string data_;
+};
+
+struct DialogSearch {
+    HWND form;
+    std::vector<HWND> found;
+};
+
+BOOL CALLBACK CollectDialog(HWND hwnd, LPARAM lp) {
+    auto* search = reinterpret_cast<DialogSearch*>(lp);
+    if (hwnd != search->form && ClassName(hwnd) == "#32770") search->found.push_back(hwnd);
+    return TRUE;
+}
+
+// VelkRun's short form on a product folder; the form is its window.
+class CFormRun {
+public:
+    CFormRun(const std::string& ini, const std::string& args = "\"A-1234\" \"Der gro\xDF" "e Atlas\"") {
+        folder_.WriteIni(ini);
+        if (!process_.Start(folder_.VelkRun(), Quote(folder_.VelkRun()) + " " + args, folder_.Path())) return;
+        form = WaitForWindow(process_.Pid());
+    }
+    ~CFormRun() {
+        if (process_.Running()) {
+            PostMessageA(form, WM_COMMAND, IDCANCEL, 0);
+            if (!process_.WaitExit()) process_.Kill();
+        }
+    }
+    CFormRun(const CFormRun&) = delete;
+    CFormRun& operator=(const CFormRun&) = delete;
+
+    void Set(int id, const std::string& text) const {
+        SendMessageA(GetDlgItem(form, id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+    }
+    std::string Text(int id) const { return ItemText(form, id); }
+    bool Checked(int id) const { return SendMessageA(GetDlgItem(form, id), BM_GETCHECK, 0, 0) == BST_CHECKED; }
+    bool Enabled(int id) const { return IsWindowEnabled(GetDlgItem(form, id)) != FALSE; }
+    int Selection(int id) const { return static_cast<int>(SendMessageA(GetDlgItem(form, id), CB_GETCURSEL, 0, 0)); }
+    void SetChecked(int id, bool checked) const {
+        if (Checked(id) != checked) SendMessageA(GetDlgItem(form, id), BM_CLICK, 0, 0);
+    }
+    // Presses an output button; returns the notice it opened, or null.
+    HWND PressForNotice(int id) const {
+        PostMessageA(GetDlgItem(form, id), BM_CLICK, 0, 0);
+        return WaitForOwnedWindow(process_.Pid(), form);
+    }
+    // Every window of the form's thread besides the form, hidden ones included.
+    std::vector<HWND> OtherThreadWindows() const {
+        DialogSearch search{form, {}};
+        EnumThreadWindows(GetWindowThreadProcessId(form, nullptr), CollectDialog, reinterpret_cast<LPARAM>(&search));
+        return search.found;
+    }
+    // Posts a key to a control, as typing into it would.
+    void PostKey(int id, WPARAM key) const { PostMessageA(GetDlgItem(form, id), WM_KEYDOWN, key, 1); }
+    // Waits until everything posted to the form's thread before this call has been handled.
+    bool Settle() const {
+        const bool before = Checked(IDC_REG_VIPCUSTOMER);
+        PostMessageA(GetDlgItem(form, IDC_REG_VIPCUSTOMER), BM_CLICK, 0, 0);
+        const bool changed = WaitUntil([&] { return Checked(IDC_REG_VIPCUSTOMER) != before; });
+        SetChecked(IDC_REG_VIPCUSTOMER, before);
+        return changed;
+    }
+    CProcess& Process() { return process_; }
+
+    HWND form = nullptr;
+
+private:
+    CProductFolder folder_;
+    CProcess process_;
+};
+
+void FillComplete(const CFormRun& run) {
+    run.Set(IDC_REG_FIRSTNAME, "Anna");
+    run.Set(IDC_REG_LASTNAME, "M\xFCller");
+    run.Set(IDC_REG_STREET, "Hauptstra\xDF" "e 1");
+    run.Set(IDC_REG_ZIP, "20457");
+    run.Set(IDC_REG_CITY, "Hamburg");
+    run.SetChecked(IDC_REG_VIPWANTED, true);
+    run.Set(IDC_REG_USERNAME, "anna@example.org");
+    run.Set(IDC_REG_PASSWORD1, "Geheim");
+    run.Set(IDC_REG_PASSWORD2, "Geheim");
+}
+
+struct Notice {
+    std::string title, button, text;
+};
+
+Notice Read(HWND notice) { return {WindowText(notice), ItemText(notice, IDOK), ItemText(notice, IDC_NOTICE_TEXT)}; }
+
+// Presses the notice's button and waits until it is gone.
+bool Dismiss(HWND notice) {
+    PostMessageA(GetDlgItem(notice, IDOK), BM_CLICK, 0, 0);
+    return WaitUntil([&] { return !IsWindow(notice); });
+}
+
+}  // namespace
+
+TEST(RegistrationForm, OpensPrefilledWithDefaults) {
+    CMailClientChoice client("C:\\Mail\\velkmapi.dll");
+    ASSERT_TRUE(client.Ok());
+    CFormRun run(kIni);
+    ASSERT_NE(nullptr, run.form);
+    SaveScreenshot(run.form, "form_initial");
+
+    EXPECT_EQ("VELK Media - Registrierung", WindowText(run.form));
+    EXPECT_EQ("A-1234", run.Text(IDC_REG_ARTICLE));
+    EXPECT_EQ("Der gro\xDF" "e Atlas", run.Text(IDC_REG_TITLE));
+    // The labels without template captions get their texts from the string table.
+    EXPECT_EQ(0u, run.Text(IDC_REG_LBL_SENDTO)
+                      .find("Bitte versenden Sie Ihr Antwortschreiben direkt per E-Mail oder per Brief an die Adresse: "));
+    EXPECT_EQ(0u, run.Text(IDC_REG_LBL_VIPQUESTION).find("Als registrierter Anwender profitieren Sie"));
+    EXPECT_EQ(0u, run.Text(IDC_REG_LBL_VIPINFO).find("W\xE4hlen Sie ein Passwort f\xFCr den Zugang"));
+    EXPECT_EQ("Stra\xDF" "e *", run.Text(IDC_REG_LBL_STREET));
+
+    EXPECT_EQ(5, run.Selection(IDC_REG_COUNTRY));
+    EXPECT_EQ("Deutschland", run.Text(IDC_REG_COUNTRY));
+    for (int id : {IDC_REG_WHERE, IDC_REG_HOWKNOWN, IDC_REG_HOWOFTEN, IDC_REG_AGE, IDC_REG_OCCUPATION, IDC_REG_CHILDREN,
+                   IDC_REG_PCTYPE, IDC_REG_OS, IDC_REG_SKILL})
+        EXPECT_EQ(0, run.Selection(id)) << id;
+    EXPECT_TRUE(run.Checked(IDC_REG_VIPWANTED));
+    EXPECT_FALSE(run.Checked(IDC_REG_VIPCUSTOMER));
+    for (int id : {IDC_REG_USERNAME, IDC_REG_PASSWORD1, IDC_REG_PASSWORD2, IDC_REG_MAIL, IDC_REG_PRINT})
+        EXPECT_TRUE(run.Enabled(id)) << id;
+
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof info;
+    ASSERT_TRUE(GetGUIThreadInfo(GetWindowThreadProcessId(run.form, nullptr), &info));
+    EXPECT_EQ(GetDlgItem(run.form, IDC_REG_FIRSTNAME), info.hwndFocus);
+}
+
+TEST(RegistrationForm, ComplaintsNameNoFieldAndKeepTheEntries) {
+    struct Case {
+        const char* name;
+        int button;
+        bool vipWanted;
+        std::string username, password2, firstName, street;
+        const char* notice;
+    };
+    const Case cases[] = {
+        // The VIP section is checked before the address.
+        {"user name and first name empty", IDC_REG_MAIL, true, "", "Geheim", "", "Weg 1", kMissing},
+        {"passwords differ in case, first name empty", IDC_REG_PRINT, true, "anna", "geheim", "", "Weg 1", kMismatch},
+        {"passwords differ, address complete", IDC_REG_MAIL, true, "anna", "Geheim2", "Anna", "Weg 1", kMismatch},
+        {"VIP section fine, street empty", IDC_REG_PRINT, true, "anna", "Geheim", "Anna", "", kMissing},
+        {"VIP not wanted, first name empty", IDC_REG_MAIL, false, "", "", "", "Weg 1", kMissing},
+    };
+    CMailClientChoice client("C:\\Mail\\velkmapi.dll");
+    ASSERT_TRUE(client.Ok());
+    CFormRun run(kIni);
+    ASSERT_NE(nullptr, run.form);
+    int shot = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FillComplete(run);
+        run.SetChecked(IDC_REG_VIPWANTED, c.vipWanted);
+        if (c.vipWanted) {
+            run.Set(IDC_REG_USERNAME, c.username);
+            run.Set(IDC_REG_PASSWORD2, c.password2);
+        }
+        run.Set(IDC_REG_FIRSTNAME, c.firstName);
+        run.Set(IDC_REG_STREET, c.street);
+
+        HWND notice = run.PressForNotice(c.button);
+        ASSERT_NE(nullptr, notice);
+        const Notice shown = Read(notice);
+        EXPECT_EQ("Hinweis zur Registrierung", shown.title);
+        EXPECT_EQ("Verstanden", shown.button);
+        EXPECT_EQ(c.notice, shown.text);
+        SaveScreenshot(notice, "form_notice_" + std::to_string(++shot));
+        ASSERT_TRUE(Dismiss(notice));
+
+        // The form stays open with everything the user typed.
+        EXPECT_TRUE(run.Process().Running());
+        EXPECT_EQ(c.firstName, run.Text(IDC_REG_FIRSTNAME));
+        EXPECT_EQ(c.street, run.Text(IDC_REG_STREET));
+        EXPECT_EQ("Hamburg", run.Text(IDC_REG_CITY));
+        EXPECT_EQ(c.vipWanted, run.Checked(IDC_REG_VIPWANTED));
+    }
+}
+
+TEST(RegistrationForm, MissingProductRefusesEveryOutput) {
+    CMailClientChoice client("C:\\Mail\\velkmapi.dll");
+    ASSERT_TRUE(client.Ok());
+    CFormRun run(kIni, "\"\" \"\"");
+    ASSERT_NE(nullptr, run.form);
+    FillComplete(run);
+    for (int button : {IDC_REG_PRINT, IDC_REG_MAIL}) {
+        SCOPED_TRACE(button);
+        HWND notice = run.PressForNotice(button);
+        ASSERT_NE(nullptr, notice);
+        EXPECT_EQ(kMissing, Read(notice).text);
+        ASSERT_TRUE(Dismiss(notice));
+    }
+}
+
+TEST(RegistrationForm, NoticeWithoutSettingsTextsStaysEmpty) {
+    CFormRun run("TitelText=Nur ein Titel\r\n");
+    ASSERT_NE(nullptr, run.form);
+    HWND notice = run.PressForNotice(IDC_REG_PRINT);
+    ASSERT_NE(nullptr, notice);
+    SaveScreenshot(notice, "form_notice_empty");
+    const Notice shown = Read(notice);
+    EXPECT_EQ("", shown.title);
+    EXPECT_EQ("", shown.button);
+    EXPECT_EQ("", shown.text);
+    EXPECT_TRUE(Dismiss(notice));
+}
+
+TEST(RegistrationForm, MailButtonAndEnterFollowTheDefaultMailClient) {
+    const struct {
+        const char* name;
+        std::string dllPath;  // empty: the default names a client that is not registered
+        bool enabled;
+    } cases[] = {
+        {"client registered", "C:\\Mail\\velkmapi.dll", true},
+        {"default client not registered", "", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        CMailClientChoice client(c.dllPath);
+        ASSERT_TRUE(client.Ok());
+        CFormRun run(kIni);
+        ASSERT_NE(nullptr, run.form);
+        EXPECT_EQ(c.enabled, run.Enabled(IDC_REG_MAIL));
+        EXPECT_TRUE(run.Enabled(IDC_REG_PRINT));
+
+        // Enter in an edit presses the default button, the mail button; the empty form
+        // then draws a complaint. A disabled mail button sends nothing, and the form stays.
+        run.PostKey(IDC_REG_FIRSTNAME, VK_RETURN);
+        if (c.enabled) {
+            HWND notice = WaitForOwnedWindow(run.Process().Pid(), run.form);
+            ASSERT_NE(nullptr, notice);
+            EXPECT_EQ(kMissing, Read(notice).text);
+            ASSERT_TRUE(Dismiss(notice));
+        } else {
+            // Nor does a bare IDOK close the form: it has no OK button.
+            PostMessageA(run.form, WM_COMMAND, IDOK, 0);
+            ASSERT_TRUE(run.Settle());
+            EXPECT_TRUE(run.OtherThreadWindows().empty());
+            EXPECT_TRUE(IsWindow(run.form));
+            EXPECT_TRUE(run.Process().Running());
+        }
+
+        // Escape leaves the form and ends the program.
+        run.PostKey(IDC_REG_FIRSTNAME, VK_ESCAPE);
+        EXPECT_TRUE(run.Process().WaitExit());
+    }
+}
