@@ -88,18 +88,6 @@ int ValueCount(const std::string& path) {
     return static_cast<int>(values);
 }
 
-BOOL CALLBACK CollectVisible(HWND hwnd, LPARAM lp) {
-    if (IsWindowVisible(hwnd)) reinterpret_cast<std::vector<HWND>*>(lp)->push_back(hwnd);
-    return TRUE;
-}
-
-// Visible top-level windows of every process on the desktop.
-std::vector<HWND> VisibleWindows() {
-    std::vector<HWND> windows;
-    EnumWindows(CollectVisible, reinterpret_cast<LPARAM>(&windows));
-    return windows;
-}
-
 int LineCount(const std::string& log) { return static_cast<int>(std::count(log.begin(), log.end(), '\n')); }
 
 // A copy of the stand-in in its own folder, so its log tells online starts from product starts.
@@ -359,11 +347,11 @@ TEST(Runner, RegisterOnlineOpensTargetEachTimeAndNothingWithoutTarget) {
         CProcess process;
         HWND runner = StartRunner(process, folder, form);
         ASSERT_NE(nullptr, runner);
-        const std::vector<HWND> before = VisibleWindows();
+        const std::vector<HWND> before = VisibleTopLevelWindows();
         ClickAndWait(runner, IDC_RUN_ONLINE);
         // Nothing may open: no box over the runner, no other window anywhere.
         EXPECT_EQ(nullptr, WaitForOwnedWindow(process.Pid(), runner, 1500));
-        EXPECT_EQ(before, VisibleWindows());
+        EXPECT_EQ(before, VisibleTopLevelWindows());
         EXPECT_TRUE(IsWindowEnabled(runner));
         EXPECT_EQ(2, LineCount(recorder.Log()));
         ClickAndWait(runner, IDC_RUN_EXIT);

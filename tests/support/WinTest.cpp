@@ -270,4 +270,19 @@ bool CRegTestKey::Get(const std::string& name, DWORD& type, std::string& data) c
     return rc == ERROR_SUCCESS;
 }
 
+namespace {
+
+BOOL CALLBACK CollectVisibleWindow(HWND hwnd, LPARAM lp) {
+    if (IsWindowVisible(hwnd)) reinterpret_cast<std::vector<HWND>*>(lp)->push_back(hwnd);
+    return TRUE;
+}
+
+}  // namespace
+
+std::vector<HWND> VisibleTopLevelWindows() {
+    std::vector<HWND> windows;
+    EnumWindows(CollectVisibleWindow, reinterpret_cast<LPARAM>(&windows));
+    return windows;
+}
+
 }  // namespace wt

@@ -101,4 +101,8 @@ private:
     std::string path_;
 };
 
+// Visible top-level windows of every process on the test desktop: taken before and after an
+// action, they show whether anything opened a window.
+std::vector<HWND> VisibleTopLevelWindows();
+
 }  // namespace wt
