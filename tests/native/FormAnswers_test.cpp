@@ -124,40 +124,6 @@ TEST(ValidateVipAnswers, Outcomes) {
     }
 }
 
-TEST(CollectFormAnswers, CompleteEntry) {
-    CFakeForm form;
-    form.texts[IDC_REG_FIRM] = "Firma & Co";
-    form.texts[IDC_REG_PHONE] = "040 1";
-    form.texts[IDC_REG_FAX] = "040 2";
-    form.texts[IDC_REG_PRODUCTS] = "Atlas 2020";
-    form.lists[IDC_REG_AGE].selection = 2;       // "keine Angabe" is an answer
-    form.lists[IDC_REG_HOWOFTEN].selection = 1;
-    RegistrationRecord record = Filled("old");
-    ASSERT_TRUE(CollectFormAnswers(form, record));
-    EXPECT_EQ("Anna", record.vorname);
-    EXPECT_EQ("M\xFCller", record.nachname);
-    EXPECT_EQ("Firma & Co", record.firm);
-    EXPECT_EQ("Hauptstra\xDF" "e 1", record.addr);
-    EXPECT_EQ("Hamburg", record.city);
-    EXPECT_EQ("20457", record.zip);
-    EXPECT_EQ("Deutschland", record.land);
-    EXPECT_EQ("040 1", record.tel);
-    EXPECT_EQ("040 2", record.fax);
-    EXPECT_EQ("A-1234", record.gprod);
-    EXPECT_EQ("Atlas", record.titel);
-    EXPECT_EQ("07.03.2002", record.dgekauf);
-    EXPECT_EQ("Atlas 2020", record.pgekauf);
-    EXPECT_EQ("keine Angabe", record.alt);
-    EXPECT_EQ("eins", record.kaufoft);
-    // "Bitte waehlen" is no answer.
-    for (const std::string* field : {&record.berstell, &record.lebkindih, &record.pctyp, &record.betrsystem,
-                                     &record.anwender, &record.gprodg, &record.wgekauf})
-        EXPECT_EQ("", *field);
-    // The VIP section's fields are not touched here.
-    EXPECT_EQ("old", record.username);
-    EXPECT_EQ("old", record.aggraccept);
-}
-
 TEST(CollectFormAnswers, StopsAtTheFirstMissingRequiredAnswer) {
     // Each required answer, emptied alone: collection fails and reads nothing after it.
     struct Case {
@@ -205,36 +171,20 @@ TEST(CollectFormAnswers, StopsAtTheFirstMissingRequiredAnswer) {
     }
 }
 
-TEST(CollectFormAnswers, CountryWithoutText) {
-    CFakeForm form;
-    form.lists[IDC_REG_COUNTRY] = {{""}, 0};
-    RegistrationRecord record;
-    EXPECT_FALSE(CollectFormAnswers(form, record));
-}
-
-TEST(CollectFormAnswers, OptionalAnswersMayBeEmpty) {
-    CFakeForm form;  // no firm, telephone, fax or products; every list on "no answer"
+TEST(CollectFormAnswers, SurveyRuleAndOptionalAnswers) {
+    CFakeForm form;  // no firm, telephone, fax or products
+    form.lists[IDC_REG_AGE].selection = 2;   // "keine Angabe" is an answer
+    form.lists[IDC_REG_OS].selection = -1;   // no selection is none
+    form.lists[IDC_REG_SKILL].selection = 1;
     RegistrationRecord record = Filled("old");
     ASSERT_TRUE(CollectFormAnswers(form, record));
-    for (const std::string* field : {&record.firm, &record.tel, &record.fax, &record.pgekauf, &record.alt,
-                                     &record.kaufoft, &record.gprodg})
-        EXPECT_EQ("", *field);
-}
-
-TEST(CollectFormAnswers, SurveyListWithoutSelectionIsNoAnswer) {
-    CFakeForm form;
-    form.lists[IDC_REG_OS].selection = -1;
-    form.lists[IDC_REG_SKILL].selection = 2;
-    RegistrationRecord record = Filled("old");
-    ASSERT_TRUE(CollectFormAnswers(form, record));
-    EXPECT_EQ("", record.betrsystem);
-    EXPECT_EQ("keine Angabe", record.anwender);
-}
-
-TEST(FormatPurchaseDate, TwoDigitDayAndMonthFourDigitYear) {
-    const struct { int day, month, year; const char* text; } cases[] = {
-        {7, 3, 2002, "07.03.2002"},  {31, 12, 1999, "31.12.1999"}, {1, 1, 1970, "01.01.1970"},
-        {19, 1, 2038, "19.01.2038"}, {1, 1, 1601, "01.01.1601"},   {31, 12, 9999, "31.12.9999"},
-    };
-    for (const auto& c : cases) EXPECT_EQ(c.text, FormatPurchaseDate(c.day, c.month, c.year));
+    EXPECT_EQ("Deutschland", record.land);
+    EXPECT_EQ("07.03.2002", record.dgekauf);
+    EXPECT_EQ("keine Angabe", record.alt);
+    EXPECT_EQ("eins", record.anwender);
+    for (const std::string* empty : {&record.firm, &record.tel, &record.fax, &record.pgekauf, &record.betrsystem,
+                                     &record.berstell, &record.lebkindih, &record.pctyp, &record.gprodg,
+                                     &record.wgekauf, &record.kaufoft})
+        EXPECT_EQ("", *empty);
+    EXPECT_EQ("old", record.username) << "the VIP section is not collected here";
 }

@@ -4,3 +4,12 @@ if(TARGET win_form_test)
     target_sources(win_form_test PRIVATE ${CMAKE_SOURCE_DIR}/res/VelkRun.rc)
     target_link_libraries(win_form_test PRIVATE comctl32)
 endif()
+
+# A test program that crashes under Wine can still end with exit code 0: pass only when
+# GoogleTest itself reported success.
+foreach(test win_form_test e2e_form_test)
+    if(TEST ${test})
+        set_tests_properties(${test} PROPERTIES PASS_REGULAR_EXPRESSION "\\[  PASSED  \\]"
+                                                FAIL_REGULAR_EXPRESSION "\\[  FAILED  \\]")
+    endif()
+endforeach()
