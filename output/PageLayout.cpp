@@ -143,8 +143,7 @@ private:
     CFontGroup* formGroup_ = nullptr;
     FontHandle formFont_ = 0;
     FontHandle formBoldFont_ = 0;
-    int h_ = 0;  // height of the form font
-    int d_ = 0;  // descent of the form font
+    int d_ = 0;  // descent of the form font: templates sit this much lower than their answers
 };
 
 void CPageWriter::Draw() {
@@ -265,10 +264,9 @@ void CPageWriter::Form() {
     const RegistrationRecord& r = record_;
 
     const FontMetrics form = group.Select(formFont_);
-    h_ = form.height;
-    d_ = form.descent;
-    const int h = h_;
-    const int d = d_;
+    const int h = form.height;
+    const int d = form.descent;
+    d_ = d;
     y_ += h;
 
     Heading(IDS_PRINT_HEAD_ADDRESS);
