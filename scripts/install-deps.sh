@@ -11,7 +11,7 @@ have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok ins
 
 for p in cmake make g++ mingw-w64 wine wine32:i386 xvfb cups printer-driver-cups-pdf \
          poppler-utils imagemagick googletest libgtest-dev python3 x11-utils \
-         clang libclang-rt-14-dev; do
+         clang libclang-rt-14-dev libcups2:i386; do
     have "$p" || need+=("$p")
 done
 
