@@ -1,3 +1,6 @@
+# The mail route: the platform-free mail text, and on Windows the hand-off to the mail
+# program.
+target_sources(velkcore PRIVATE MailText.cpp)
 if(WIN32)
     target_sources(velkapp PRIVATE MailDispatch.cpp)
 endif()
