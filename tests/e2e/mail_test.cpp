@@ -1,0 +1,329 @@
+// "Als E-Mail versenden" on the real VelkRun.exe: the explanation box, the hand-off to a test
+// mail client registered as the default mail program, the mailto: fallback through the shell,
+// the copy on the clipboard, and what "Abbrechen" does to it.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "WinTest.h"
+#include "form/RegistrationRecord.h"
+#include "mail_support.h"
+#include "output/MailText.h"
+#include "res/resource.h"
+
+using namespace wt;
+using namespace mailtest;
+
+namespace {
+
+const char kRecipient[] = "registrierung@velk.example";
+const char kMissing[] = "Bitte alle Pflichtfelder ausf\xFCllen.";
+
+std::string Ini(const std::string& recipient = kRecipient) {
+    return "EmailAddress=" + recipient + "\r\nMessage1=" + kMissing + "\r\n";
+}
+
+// The form's answers as the test types them, and the record they must give.
+RegistrationRecord ExpectedRecord() {
+    RegistrationRecord record;
+    record.username = "anna@example.de";
+    record.password_1 = record.password_2 = "Geh<e>im&1";
+    record.aggraccept = "ja";
+    record.vipkunde = "nein";
+    record.vorname = "Anna";
+    record.nachname = "M\xFCller";
+    record.firm = "M\xFCller & S\xF6hne <KG>";
+    record.addr = "Hauptstra\xDF" "e 5";
+    record.city = "K\xF6ln";
+    record.zip = "50667";
+    record.land = "Deutschland";
+    record.gprod = "A-1";
+    record.titel = "Titel";
+    SYSTEMTIME today;
+    GetLocalTime(&today);
+    char date[16];
+    wsprintfA(date, "%02u.%02u.%04u", today.wDay, today.wMonth, today.wYear);
+    record.dgekauf = date;  // the picker starts on the day the form opens
+    return record;
+}
+
+// VelkRun's short form on a product folder, with the form filled in completely.
+class CMailForm {
+public:
+    explicit CMailForm(const std::string& ini = Ini()) {
+        folder_.WriteIni(ini);
+        if (!process_.Start(folder_.VelkRun(), Quote(folder_.VelkRun()) + " A-1 Titel", folder_.Path())) return;
+        form = WaitForWindow(process_.Pid());
+        if (!form) return;
+        const RegistrationRecord r = ExpectedRecord();
+        Set(IDC_REG_FIRSTNAME, r.vorname);
+        Set(IDC_REG_LASTNAME, r.nachname);
+        Set(IDC_REG_FIRM, r.firm);
+        Set(IDC_REG_STREET, r.addr);
+        Set(IDC_REG_ZIP, r.zip);
+        Set(IDC_REG_CITY, r.city);
+        Set(IDC_REG_USERNAME, r.username);
+        Set(IDC_REG_PASSWORD1, r.password_1);
+        Set(IDC_REG_PASSWORD2, r.password_2);
+    }
+    ~CMailForm() {
+        if (process_.Running()) {
+            PostMessageA(form, WM_COMMAND, IDCANCEL, 0);
+            if (!process_.WaitExit()) process_.Kill();
+        }
+    }
+    CMailForm(const CMailForm&) = delete;
+    CMailForm& operator=(const CMailForm&) = delete;
+
+    void Set(int id, const std::string& text) const {
+        SendMessageA(GetDlgItem(form, id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+    }
+    // Presses "Als E-Mail versenden" and closes the explanation box it must bring.
+    SeenMessageBox PressSend(const std::string& screenshot) const {
+        PostMessageA(GetDlgItem(form, IDC_REG_MAIL), BM_CLICK, 0, 0);
+        return CloseMessageBox(process_.Pid(), form, screenshot);
+    }
+    // Waits until the form's thread is back in its dialog loop, so the press is over.
+    bool Idle() const {
+        DWORD_PTR result = 0;
+        return SendMessageTimeoutA(form, WM_NULL, 0, 0, SMTO_NORMAL, 15000, &result) != 0;
+    }
+    // "Abbrechen"; true when the program then ended.
+    bool Cancel() {
+        PostMessageA(GetDlgItem(form, IDCANCEL), BM_CLICK, 0, 0);
+        return process_.WaitExit();
+    }
+    bool Running() const { return process_.Running(); }
+    DWORD Pid() const { return process_.Pid(); }
+
+    HWND form = nullptr;
+
+private:
+    CProductFolder folder_;
+    CProcess process_;
+};
+
+void ExpectExplained(const SeenMessageBox& seen, const std::string& recipient = kRecipient) {
+    ASSERT_NE(nullptr, seen.box) << "no explanation box";
+    EXPECT_EQ("#32770", seen.className);
+    EXPECT_EQ("VelkRun", seen.caption);
+    EXPECT_EQ(ExpectedMailInfo(recipient, "Registrierung"), seen.text);
+}
+
+bool WaitForEvent(const CMailClientRun& client, const std::string& event, size_t count = 1) {
+    return WaitUntil([&] {
+        size_t seen = 0;
+        for (const std::string& e : client.Events()) seen += e == event;
+        return seen >= count;
+    });
+}
+
+// Fixture: the test client is the default mail program, and mailto: URLs land in a recorder.
+class MailRoute : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(mailto_.Registered());
+        ASSERT_TRUE(SetClipboardText("vorher"));
+    }
+    CMailtoRecorder mailto_;
+};
+
+}  // namespace
+
+TEST_F(MailRoute, FullSendHandsEverythingToTheClient) {
+    CDefaultMailClient registration(ClientDll());
+    ASSERT_TRUE(registration.Registered());
+    CMailClientRun client("return 0");
+    CMailForm run;
+    ASSERT_NE(nullptr, run.form);
+    SaveScreenshot(run.form, "mail_form_filled");
+
+    ExpectExplained(run.PressSend("mail_explanation"));
+    ASSERT_TRUE(WaitForEvent(client, "detach"));
+    ASSERT_TRUE(run.Idle());
+
+    const std::string expectedText = BuildMailText(ExpectedRecord());
+    const std::vector<ClientEntry> calls = client.Calls();
+    ASSERT_EQ(1u, calls.size());
+    const ClientEntry& call = calls[0];
+    EXPECT_EQ(kRecipient, call.Get("recipAddress"));
+    EXPECT_EQ("1", call.Get("recipClass"));
+    EXPECT_EQ("Registrierung", call.Get("subject"));
+    EXPECT_EQ(expectedText, call.Get("noteText"));
+    EXPECT_EQ(expectedText, ClipboardText());
+    EXPECT_EQ(std::to_string(reinterpret_cast<ULONG_PTR>(run.form)), call.Get("uiParam"));
+    EXPECT_EQ("1", call.Get("uiParamIsOwnWindow"));
+    EXPECT_EQ("11", call.Get("flags"));
+    EXPECT_EQ("5", call.Get("flFlags"));
+    EXPECT_FALSE(call.Get("dateReceived").empty());
+    EXPECT_TRUE(mailto_.SettledUrls().empty());
+
+    // The form stays open with its entries.
+    EXPECT_TRUE(run.Running());
+    EXPECT_EQ("Anna", ItemText(run.form, IDC_REG_FIRSTNAME));
+}
+
+TEST_F(MailRoute, ClientThatReturnsOrHandlesItsOwnFaultGetsNoFallback) {
+    struct Case {
+        const char* mode;
+        const char* what;
+    };
+    const Case cases[] = {
+        {"return 1", "the user's cancel"},
+        {"return 2", "a failure"},
+        {"fault-handled", "a fault the client handles itself"},
+    };
+    CDefaultMailClient registration(ClientDll());
+    ASSERT_TRUE(registration.Registered());
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        CMailClientRun client(c.mode);
+        CMailForm run;
+        ASSERT_NE(nullptr, run.form);
+        ExpectExplained(run.PressSend("mail_explanation_no_fallback"));
+        ASSERT_TRUE(WaitForEvent(client, "detach"));
+        ASSERT_TRUE(run.Idle());
+        EXPECT_EQ(1u, client.Calls().size());
+        EXPECT_TRUE(mailto_.SettledUrls().empty());
+        EXPECT_EQ(BuildMailText(ExpectedRecord()), ClipboardText());
+        EXPECT_TRUE(run.Running());
+    }
+}
+
+TEST_F(MailRoute, ClientFindsTheDllsOfItsOwnFolder) {
+    // VelkRun keeps its own and the current folder out of the DLL search; an installed mail
+    // program's library must still find what lies beside it.
+    CDefaultMailClient registration(DependentClientDll());
+    ASSERT_TRUE(registration.Registered());
+    CMailClientRun client("return 0");
+    CMailForm run;
+    ASSERT_NE(nullptr, run.form);
+    ExpectExplained(run.PressSend("mail_explanation_dependent_client"));
+    ASSERT_TRUE(WaitForEvent(client, "detach"));
+    ASSERT_TRUE(run.Idle());
+    const std::vector<ClientEntry> calls = client.Calls();
+    ASSERT_EQ(1u, calls.size());
+    EXPECT_EQ("4711", calls[0].Get("helper"));
+    EXPECT_TRUE(mailto_.SettledUrls().empty());
+}
+
+TEST_F(MailRoute, BrokenOrMissingClientFallsBackToTheMailtoUrl) {
+    struct Case {
+        const char* what;
+        std::string dllPath;
+        const char* mode;
+    };
+    const Case cases[] = {
+        {"client faults", ClientDll(), "fault"},
+        {"library does not load", "C:\\nirgends\\velkmapi.dll", "return 0"},
+        {"library without MAPISendMail", NoEntryDll(), "return 0"},
+    };
+    size_t urls = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        CDefaultMailClient registration(c.dllPath);
+        ASSERT_TRUE(registration.Registered());
+        CMailClientRun client(c.mode);
+        CMailForm run;
+        ASSERT_NE(nullptr, run.form);
+        ExpectExplained(run.PressSend("mail_explanation_fallback"));
+        ASSERT_TRUE(mailto_.WaitForUrls(++urls));
+        EXPECT_EQ("mailto:registrierung@velk.example?Subject=Registrierung", mailto_.Urls().back());
+        EXPECT_EQ(BuildMailText(ExpectedRecord()), ClipboardText());
+        // The program survives and the form still answers.
+        ASSERT_TRUE(run.Idle());
+        EXPECT_TRUE(run.Running());
+        EXPECT_TRUE(run.Cancel());
+    }
+}
+
+TEST_F(MailRoute, EmptyRecipientGivesAnEmptyAddressEverywhere) {
+    CDefaultMailClient registration(NoEntryDll());
+    ASSERT_TRUE(registration.Registered());
+    CMailForm run(Ini(""));
+    ASSERT_NE(nullptr, run.form);
+    ExpectExplained(run.PressSend("mail_explanation_empty_recipient"), "");
+    ASSERT_TRUE(mailto_.WaitForUrls(1));
+    EXPECT_EQ(std::vector<std::string>({"mailto:?Subject=Registrierung"}), mailto_.SettledUrls());
+}
+
+TEST_F(MailRoute, ClipboardHeldOpenByAnotherProgram) {
+    CDefaultMailClient registration(ClientDll());
+    ASSERT_TRUE(registration.Registered());
+    CMailClientRun client("return 0");
+    CMailForm run;
+    ASSERT_NE(nullptr, run.form);
+    {
+        CClipboardHolder holder;
+        ASSERT_TRUE(holder.Holding());
+        ExpectExplained(run.PressSend("mail_explanation_clipboard_busy"));
+        ASSERT_TRUE(WaitForEvent(client, "detach"));
+        ASSERT_TRUE(run.Idle());
+    }
+    const std::vector<ClientEntry> calls = client.Calls();
+    ASSERT_EQ(1u, calls.size());
+    EXPECT_EQ(BuildMailText(ExpectedRecord()), calls[0].Get("noteText"));
+    EXPECT_EQ("vorher", ClipboardText());
+    EXPECT_TRUE(mailto_.SettledUrls().empty());
+}
+
+TEST_F(MailRoute, TwoPressesAreTwoCompleteRuns) {
+    CDefaultMailClient registration(ClientDll());
+    ASSERT_TRUE(registration.Registered());
+    CMailClientRun client("return 0");
+    CMailForm run;
+    ASSERT_NE(nullptr, run.form);
+    ExpectExplained(run.PressSend("mail_explanation_first"));
+    ASSERT_TRUE(WaitForEvent(client, "detach"));
+    ASSERT_TRUE(run.Idle());
+    ExpectExplained(run.PressSend("mail_explanation_second"));
+    ASSERT_TRUE(WaitForEvent(client, "detach", 2));
+    EXPECT_EQ(std::vector<std::string>({"attach", "call", "detach", "attach", "call", "detach"}), client.Events());
+    EXPECT_EQ(2u, client.Calls().size());
+}
+
+TEST_F(MailRoute, CancelEmptiesTheClipboardOnlyWhileItHoldsTheMailText) {
+    CDefaultMailClient registration(ClientDll());
+    ASSERT_TRUE(registration.Registered());
+    CMailClientRun client("return 0");
+    {
+        CMailForm run;
+        ASSERT_NE(nullptr, run.form);
+        ExpectExplained(run.PressSend("mail_explanation_cancel"));
+        ASSERT_TRUE(WaitForEvent(client, "detach"));
+        ASSERT_TRUE(run.Idle());
+        ASSERT_EQ(BuildMailText(ExpectedRecord()), ClipboardText());
+        EXPECT_TRUE(run.Cancel());
+        EXPECT_EQ(0, ClipboardFormats());
+    }
+    {
+        CMailForm run;
+        ASSERT_NE(nullptr, run.form);
+        ExpectExplained(run.PressSend("mail_explanation_cancel"));
+        ASSERT_TRUE(WaitForEvent(client, "detach", 2));
+        ASSERT_TRUE(run.Idle());
+        ASSERT_TRUE(SetClipboardText("von einem anderen Programm"));
+        EXPECT_TRUE(run.Cancel());
+        EXPECT_EQ("von einem anderen Programm", ClipboardText());
+    }
+}
+
+TEST_F(MailRoute, FailedValidationLeavesTheClipboardAlone) {
+    CDefaultMailClient registration(ClientDll());
+    ASSERT_TRUE(registration.Registered());
+    CMailClientRun client("return 0");
+    CMailForm run;
+    ASSERT_NE(nullptr, run.form);
+    run.Set(IDC_REG_CITY, "");
+    PostMessageA(GetDlgItem(run.form, IDC_REG_MAIL), BM_CLICK, 0, 0);
+    HWND notice = WaitForOwnedWindow(run.Pid(), run.form);
+    ASSERT_NE(nullptr, notice);
+    EXPECT_EQ(kMissing, ItemText(notice, IDC_NOTICE_TEXT));
+    SaveScreenshot(notice, "mail_validation_notice");
+    PostMessageA(GetDlgItem(notice, IDOK), BM_CLICK, 0, 0);
+    ASSERT_TRUE(WaitUntil([&] { return !IsWindow(notice); }));
+    ASSERT_TRUE(run.Idle());
+    EXPECT_EQ("vorher", ClipboardText());
+    EXPECT_TRUE(client.Events().empty());
+    EXPECT_TRUE(mailto_.SettledUrls().empty());
+}
