@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "WinTest.h"
+#include "mail_support.h"
 #include "res/resource.h"
 
 using namespace wt;
@@ -17,63 +18,6 @@ const char kMissing[] = "Bitte f\xFCllen Sie alle Felder aus, die mit '*' gekenn
 const char kMismatch[] = "Passwort und Wiederholung stimmen nicht \xFC" "berein.";
 const std::string kIni = std::string("MessageTitel=Hinweis zur Registrierung\r\nMessageButOk=Verstanden\r\n") +
                          "Message1=" + kMissing + "\r\nMessage2=" + kMismatch + "\r\n";
-
-const char kClientsKey[] = "Software\\Clients\\Mail";
-const char kTestClient[] = "VelkFormTestClient";
-
-// Points the default mail client under HKLM at a client of our own, registered with
-// `dllPath`, or, with an empty path, at one that is not registered at all. What was there
-// comes back at the end.
-class CMailClientChoice {
-public:
-    explicit CMailClientChoice(const std::string& dllPath) {
-        HKEY key = nullptr;
-        keyExisted_ = RegOpenKeyA(HKEY_LOCAL_MACHINE, kClientsKey, &key) == ERROR_SUCCESS;
-        if (key) RegCloseKey(key);
-        key = nullptr;
-        if (RegCreateKeyA(HKEY_LOCAL_MACHINE, kClientsKey, &key) != ERROR_SUCCESS) return;
-        DWORD size = 0;
-        if (RegQueryValueExA(key, "", nullptr, &type_, nullptr, &size) == ERROR_SUCCESS) {
-            data_.assign(size, '\0');
-            defaultExisted_ = RegQueryValueExA(key, "", nullptr, &type_, reinterpret_cast<BYTE*>(&data_[0]), &size) ==
-                              ERROR_SUCCESS;
-            data_.resize(size);
-        }
-        ok_ = RegSetValueExA(key, "", 0, REG_SZ, reinterpret_cast<const BYTE*>(kTestClient), sizeof kTestClient) ==
-              ERROR_SUCCESS;
-        RegCloseKey(key);
-        if (!dllPath.empty()) {
-            HKEY client = nullptr;
-            const std::string path = std::string(kClientsKey) + "\\" + kTestClient;
-            ok_ = ok_ && RegCreateKeyA(HKEY_LOCAL_MACHINE, path.c_str(), &client) == ERROR_SUCCESS &&
-                  RegSetValueExA(client, "DLLPath", 0, REG_SZ, reinterpret_cast<const BYTE*>(dllPath.c_str()),
-                                 static_cast<DWORD>(dllPath.size() + 1)) == ERROR_SUCCESS;
-            if (client) RegCloseKey(client);
-        }
-    }
-    ~CMailClientChoice() {
-        RegDeleteTreeA(HKEY_LOCAL_MACHINE, (std::string(kClientsKey) + "\\" + kTestClient).c_str());
-        RegDeleteKeyA(HKEY_LOCAL_MACHINE, (std::string(kClientsKey) + "\\" + kTestClient).c_str());
-        HKEY key = nullptr;
-        if (RegOpenKeyA(HKEY_LOCAL_MACHINE, kClientsKey, &key) != ERROR_SUCCESS) return;
-        if (defaultExisted_)
-            RegSetValueExA(key, "", 0, type_, reinterpret_cast<const BYTE*>(data_.data()), static_cast<DWORD>(data_.size()));
-        else
-            RegDeleteValueA(key, "");
-        RegCloseKey(key);
-        if (!keyExisted_) RegDeleteKeyA(HKEY_LOCAL_MACHINE, kClientsKey);
-    }
-    CMailClientChoice(const CMailClientChoice&) = delete;
-    CMailClientChoice& operator=(const CMailClientChoice&) = delete;
-    bool Ok() const { return ok_; }
-
-private:
-    bool ok_ = false;
-    bool keyExisted_ = false;
-    bool defaultExisted_ = false;
-    DWORD type_ = REG_SZ;
-    std::string data_;
-};
 
 struct DialogSearch {
     HWND form;
@@ -170,8 +114,8 @@ bool Dismiss(HWND notice) {
 }  // namespace
 
 TEST(RegistrationForm, OpensPrefilledWithDefaults) {
-    CMailClientChoice client("C:\\Mail\\velkmapi.dll");
-    ASSERT_TRUE(client.Ok());
+    mailtest::CDefaultMailClient client("C:\\Mail\\velkmapi.dll");
+    ASSERT_TRUE(client.Registered());
     CFormRun run(kIni);
     ASSERT_NE(nullptr, run.form);
     SaveScreenshot(run.form, "form_initial");
@@ -218,8 +162,8 @@ TEST(RegistrationForm, ComplaintsNameNoFieldAndKeepTheEntries) {
         {"VIP section fine, street empty", IDC_REG_PRINT, true, "anna", "Geheim", "Anna", "", kMissing},
         {"VIP not wanted, first name empty", IDC_REG_MAIL, false, "", "", "", "Weg 1", kMissing},
     };
-    CMailClientChoice client("C:\\Mail\\velkmapi.dll");
-    ASSERT_TRUE(client.Ok());
+    mailtest::CDefaultMailClient client("C:\\Mail\\velkmapi.dll");
+    ASSERT_TRUE(client.Registered());
     CFormRun run(kIni);
     ASSERT_NE(nullptr, run.form);
     int shot = 0;
@@ -253,8 +197,8 @@ TEST(RegistrationForm, ComplaintsNameNoFieldAndKeepTheEntries) {
 }
 
 TEST(RegistrationForm, MissingProductRefusesEveryOutput) {
-    CMailClientChoice client("C:\\Mail\\velkmapi.dll");
-    ASSERT_TRUE(client.Ok());
+    mailtest::CDefaultMailClient client("C:\\Mail\\velkmapi.dll");
+    ASSERT_TRUE(client.Registered());
     CFormRun run(kIni, "\"\" \"\"");
     ASSERT_NE(nullptr, run.form);
     FillComplete(run);
@@ -283,16 +227,16 @@ TEST(RegistrationForm, NoticeWithoutSettingsTextsStaysEmpty) {
 TEST(RegistrationForm, MailButtonAndEnterFollowTheDefaultMailClient) {
     const struct {
         const char* name;
-        std::string dllPath;  // empty: the default names a client that is not registered
+        std::string dllPath;
         bool enabled;
     } cases[] = {
         {"client registered", "C:\\Mail\\velkmapi.dll", true},
-        {"default client not registered", "", false},
+        {"client without library path", "", false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        CMailClientChoice client(c.dllPath);
-        ASSERT_TRUE(client.Ok());
+        mailtest::CDefaultMailClient client(c.dllPath);
+        ASSERT_TRUE(client.Registered());
         CFormRun run(kIni);
         ASSERT_NE(nullptr, run.form);
         EXPECT_EQ(c.enabled, run.Enabled(IDC_REG_MAIL));

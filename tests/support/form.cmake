@@ -13,3 +13,8 @@ foreach(test win_form_test e2e_form_test)
                                                 FAIL_REGULAR_EXPRESSION "\\[  FAILED  \\]")
     endif()
 endforeach()
+
+# The end-to-end tests register a mail client of their own with the mail tests' helper.
+if(TARGET e2e_form_test)
+    target_link_libraries(e2e_form_test PRIVATE mailtestsupport)
+endif()
