@@ -59,7 +59,9 @@ std::string BuildMailText(const RegistrationRecord& record) {
 }
 
 std::string FormatReceivedDate(const std::tm& local) {
-    return std::to_string(local.tm_year + 1900) + "/" + std::to_string(local.tm_mon + 1) + "/" +
+    // Widened first: the fields are ints, and year + 1900 or month + 1 must not overflow.
+    return std::to_string(static_cast<long long>(local.tm_year) + 1900) + "/" +
+           std::to_string(static_cast<long long>(local.tm_mon) + 1) + "/" +
            std::to_string(local.tm_mday) + " " + std::to_string(local.tm_hour) + ":" + std::to_string(local.tm_min);
 }
 

@@ -154,6 +154,11 @@ TEST(MailText, ReceivedDateHasNoLeadingZeros) {
         local.tm_sec = 42;
         EXPECT_EQ(c.expected, FormatReceivedDate(local));
     }
+    // Clock fields at the ends of their range are printed, not overflowed.
+    std::tm extreme = {};
+    extreme.tm_year = 2147483647;
+    extreme.tm_mon = 2147483647;
+    EXPECT_EQ("2147485547/2147483648/0 0:0", FormatReceivedDate(extreme));
 }
 
 TEST(MailText, TwoStringsFormatWholeAndNeverAsFormats) {
