@@ -1,0 +1,100 @@
+// A typical registration from start to end, as a user goes through it: the reminder over its
+// picture, "Registrieren offline", a complaint, the filled form, the mail hand-off with its
+// explanation, the printed sheet, leaving the form, and "Programm starten". The screenshots it
+// takes (tour_*) are the ones the demo and the README show.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "WinTest.h"
+#include "mail_support.h"
+#include "print_support.h"
+#include "res/resource.h"
+
+using namespace wt;
+
+namespace {
+
+void Set(HWND dialog, int id, const std::string& text) {
+    SendMessageA(GetDlgItem(dialog, id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+void Click(HWND dialog, int id) { PostMessageA(GetDlgItem(dialog, id), BM_CLICK, 0, 0); }
+
+}  // namespace
+
+TEST(Tour, TypicalRegistration) {
+    CProductFolder folder;
+    const std::string ini = ReadFileBytes(VELK_DEMO_INI);
+    ASSERT_FALSE(ini.empty()) << VELK_DEMO_INI;
+    folder.WriteIni(ini);
+    CRegTestKey key;
+    mailtest::CMailClientRun client("return 0");
+    mailtest::CDefaultMailClient registered(mailtest::ClientDll());
+    ASSERT_TRUE(registered.Registered());
+    const std::string lastName = pt::UniqueMarker("Muster");
+
+    CProcess process;
+    const std::string args = Quote(key.Path()) + " NichtErinnern " + Quote("https://www.velk-media.de/registrierung") +
+                             " VM-2027-ATL " + Quote("VELK Media Atlas 2027") + " " + Quote(folder.Product()) + " /start";
+    ASSERT_TRUE(process.Start(folder.VelkRun(), Quote(folder.VelkRun()) + " " + args, folder.Path()));
+    HWND runner = WaitForWindow(process.Pid());
+    ASSERT_NE(nullptr, runner);
+    SaveScreenshot(runner, "tour_1_runner");
+
+    Click(runner, IDC_RUN_OFFLINE);
+    HWND form = WaitForOwnedWindow(process.Pid(), runner);
+    ASSERT_NE(nullptr, form);
+    EXPECT_FALSE(IsWindowEnabled(runner));
+    EXPECT_EQ("VM-2027-ATL", ItemText(form, IDC_REG_ARTICLE));
+    SaveScreenshot(form, "tour_2_form");
+
+    // Sent too early: the notice names no field, the form keeps what it has.
+    Click(form, IDC_REG_MAIL);
+    HWND notice = WaitForOwnedWindow(process.Pid(), form);
+    ASSERT_NE(nullptr, notice);
+    EXPECT_EQ(ItemText(notice, IDC_NOTICE_TEXT).rfind("Bitte f\xFCllen Sie alle Felder aus", 0), 0u);
+    SaveScreenshot(notice, "tour_3_notice");
+    PostMessageA(notice, WM_COMMAND, IDOK, 0);
+    ASSERT_TRUE(WaitUntil([&] { return !IsWindow(notice); }));
+
+    Set(form, IDC_REG_FIRSTNAME, "Erika");
+    Set(form, IDC_REG_LASTNAME, lastName);
+    Set(form, IDC_REG_STREET, "Lindenallee 7");
+    Set(form, IDC_REG_ZIP, "50667");
+    Set(form, IDC_REG_CITY, "K\xF6ln");
+    Set(form, IDC_REG_USERNAME, "erika@example.de");
+    Set(form, IDC_REG_PASSWORD1, "Sommer2027");
+    Set(form, IDC_REG_PASSWORD2, "Sommer2027");
+    SendMessageA(GetDlgItem(form, IDC_REG_AGE), CB_SETCURSEL, 3, 0);
+    SendMessageA(GetDlgItem(form, IDC_REG_WHERE), CB_SETCURSEL, 2, 0);
+    SaveScreenshot(form, "tour_4_form_filled");
+
+    Click(form, IDC_REG_MAIL);
+    const mailtest::SeenMessageBox info = mailtest::CloseMessageBox(process.Pid(), form, "tour_5_mail_info");
+    ASSERT_NE(nullptr, info.box);
+    EXPECT_NE(std::string::npos, info.text.find("Empf\xE4nger: registrierung@velk-media.de"));
+    ASSERT_TRUE(WaitUntil([&] { return client.Calls().size() == 1; }));
+    EXPECT_NE(std::string::npos, client.Calls()[0].Get("noteText").find("<nachname>" + lastName + "</nachname>"));
+
+    const std::set<std::string> before = pt::PdfFiles();
+    Click(form, IDC_REG_PRINT);
+    HWND printDialog = WaitForOwnedWindow(process.Pid(), form);
+    ASSERT_NE(nullptr, printDialog);
+    SaveScreenshot(printDialog, "tour_6_print_dialog");
+    PostMessageA(GetDlgItem(printDialog, IDOK), BM_CLICK, 0, 0);
+    pt::PrintedPdf pdf;
+    ASSERT_TRUE(pt::WaitForPdf(before, lastName, pdf));
+    EXPECT_EQ(1, pdf.pages);
+    EXPECT_NE(std::string::npos, pdf.text.find("Produktregistrierung"));
+    pt::KeepAsPngAndRemove(pdf, "tour_7_printed_page");
+
+    // Leaving the form empties the clipboard it filled; the runner is usable again.
+    PostMessageA(form, WM_COMMAND, IDCANCEL, 0);
+    ASSERT_TRUE(WaitUntil([&] { return !IsWindow(form) && IsWindowEnabled(runner); }));
+    EXPECT_EQ(0, mailtest::ClipboardFormats());
+
+    Click(runner, IDC_RUN_PROGRAM);
+    EXPECT_TRUE(process.WaitExit());
+    EXPECT_TRUE(WaitUntil([&] { return folder.ProductLog().find("/start") != std::string::npos; }));
+}
