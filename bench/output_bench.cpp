@@ -43,12 +43,11 @@ struct Stamps {
 };
 Stamps stamps;
 
-pt::CImportPatch* printDlgPatch = nullptr;
 pt::CImportPatch* startDocPatch = nullptr;
 pt::CImportPatch* endDocPatch = nullptr;
 
 BOOL WINAPI TimedPrintDlgA(PRINTDLGA* dialog) {
-    const BOOL result = printDlgPatch->Original<BOOL(WINAPI*)(PRINTDLGA*)>()(dialog);
+    const BOOL result = PrintDlgA(dialog);
     stamps.dialogReturn = NowMs();
     return result;
 }
@@ -67,18 +66,20 @@ int WINAPI TimedEndDoc(HDC dc) {
 class CTimedImports {
 public:
     CTimedImports()
-        : printDlg_("comdlg32.dll", "PrintDlgA", reinterpret_cast<const void*>(TimedPrintDlgA)),
-          startDoc_("gdi32.dll", "StartDocA", reinterpret_cast<const void*>(TimedStartDocA)),
+        : startDoc_("gdi32.dll", "StartDocA", reinterpret_cast<const void*>(TimedStartDocA)),
           endDoc_("gdi32.dll", "EndDoc", reinterpret_cast<const void*>(TimedEndDoc)) {
-        printDlgPatch = &printDlg_;
+        printDialogFunction = TimedPrintDlgA;
         startDocPatch = &startDoc_;
         endDocPatch = &endDoc_;
     }
-    ~CTimedImports() { printDlgPatch = startDocPatch = endDocPatch = nullptr; }
-    bool Ok() const { return printDlg_.Ok() && startDoc_.Ok() && endDoc_.Ok(); }
+    ~CTimedImports() {
+        printDialogFunction = nullptr;
+        startDocPatch = endDocPatch = nullptr;
+    }
+    bool Ok() const { return startDoc_.Ok() && endDoc_.Ok(); }
 
 private:
-    pt::CImportPatch printDlg_, startDoc_, endDoc_;
+    pt::CImportPatch startDoc_, endDoc_;
 };
 
 // The watcher: polls the main thread's windows every millisecond for a visible one owned by

@@ -6,6 +6,7 @@
 #include <commdlg.h>
 
 #include "framework/Guards.h"
+#include "framework/SystemFunction.h"
 #include "framework/Text.h"
 #include "output/GdiSurface.h"
 #include "output/PageLayout.h"
@@ -43,9 +44,12 @@ private:
 // Whether any printer, local or connected, is installed. Without one the Print dialog of some
 // systems still opens, empty; with PD_NOWARNING nothing at all should show.
 bool AnyPrinterInstalled() {
+    using EnumPrintersFn = BOOL(WINAPI*)(DWORD, LPSTR, DWORD, LPBYTE, DWORD, LPDWORD, LPDWORD);
+    const auto enumPrinters = fw::BindSystemFunction<EnumPrintersFn>("winspool.drv", "EnumPrintersA");
+    if (!enumPrinters) return false;
     DWORD needed = 0;
     DWORD count = 0;
-    EnumPrintersA(PRINTER_ENUM_LOCAL | PRINTER_ENUM_CONNECTIONS, nullptr, 4, nullptr, 0, &needed, &count);
+    enumPrinters(PRINTER_ENUM_LOCAL | PRINTER_ENUM_CONNECTIONS, nullptr, 4, nullptr, 0, &needed, &count);
     return needed > 0;
 }
 
@@ -75,6 +79,8 @@ void PrintPage(HDC printer, const RegistrationRecord& record) {
 
 }  // namespace
 
+PrintDialogFunction printDialogFunction = nullptr;
+
 void PrintRegistrationForm(HWND form, const RegistrationRecord& record) {
     // Called from the form's command handler: nothing may escape into the window procedure.
     try {
@@ -86,7 +92,10 @@ void PrintRegistrationForm(HWND form, const RegistrationRecord& record) {
         dialog.lStructSize = sizeof(dialog);
         dialog.hwndOwner = form;
         dialog.Flags = PD_NOSELECTION | PD_NOPAGENUMS | PD_NOWARNING | PD_HIDEPRINTTOFILE | PD_RETURNDC;
-        const BOOL chosen = PrintDlgA(&dialog);
+        if (!printDialogFunction)
+            printDialogFunction = fw::BindSystemFunction<PrintDialogFunction>("comdlg32.dll", "PrintDlgA");
+        if (!printDialogFunction) return;
+        const BOOL chosen = printDialogFunction(&dialog);
         CReturnedGlobal devMode(dialog.hDevMode);
         CReturnedGlobal devNames(dialog.hDevNames);
         // The dialog hands the printer's device context over; it is deleted after the job.

@@ -3,5 +3,4 @@
 target_sources(velkcore PRIVATE ${CMAKE_CURRENT_LIST_DIR}/PageLayout.cpp)
 if(WIN32)
     target_sources(velkapp PRIVATE ${CMAKE_CURRENT_LIST_DIR}/PrintForm.cpp ${CMAKE_CURRENT_LIST_DIR}/GdiSurface.cpp)
-    target_link_libraries(velkapp PUBLIC winspool)
 endif()

@@ -6,6 +6,7 @@
 
 #include "form/RegistrationDlg.h"
 #include "framework/Guards.h"
+#include "framework/SystemFunction.h"
 #include "runner/LaunchOptions.h"
 #include "runner/RunnerDlg.h"
 #include "runner/Settings.h"
@@ -19,6 +20,16 @@ bool FileExists(const std::string& path) {
 }
 
 bool SettingsReadable() { return FileExists(settingsPath) && ReadSettings(); }
+
+// The dialog templates use the date picker and the standard controls. Done only on the routes
+// that show a dialog: loading the common controls is most of what the opt-out route would
+// otherwise spend before the product starts.
+void InitDialogControls() {
+    using InitFn = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
+    const auto init = fw::BindSystemFunction<InitFn>("comctl32.dll", "InitCommonControlsEx");
+    const INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_STANDARD_CLASSES | ICC_DATE_CLASSES | ICC_WIN95_CLASSES};
+    if (init) init(&controls);
+}
 
 }  // namespace
 
@@ -35,10 +46,6 @@ bool ReadOptOutFlag() {
 }
 
 bool CRegistrationApp::StartUp(int argc, char** argv) {
-    // Dialog templates use the date picker and the standard controls.
-    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_STANDARD_CLASSES | ICC_DATE_CLASSES | ICC_WIN95_CLASSES};
-    InitCommonControlsEx(&controls);
-
     if (argc <= 1 || !argv) return false;
     settingsPath = SettingsPathFor(argv[0]);
 
@@ -57,6 +64,7 @@ bool CRegistrationApp::StartUp(int argc, char** argv) {
 
 bool CRegistrationApp::RunShortForm() {
     if (!SettingsReadable()) return false;
+    InitDialogControls();
     CRegistrationDlg form;
     fw::CMainWindowScope main(*this, form);
     form.DoModal();  // the result changes nothing
@@ -71,6 +79,7 @@ bool CRegistrationApp::RunLongForm() {
         return false;
     }
     if (!SettingsReadable()) return false;
+    InitDialogControls();
     CRunnerDlg runner;
     fw::CMainWindowScope main(*this, runner);
     runner.DoModal();  // the result changes nothing

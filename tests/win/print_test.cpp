@@ -183,7 +183,7 @@ F Real(int i) {
 }
 
 BOOL WINAPI HookPrintDlgA(PRINTDLGA* dialog) {
-    const BOOL result = Real<BOOL(WINAPI*)(PRINTDLGA*)>(0)(dialog);
+    const BOOL result = PrintDlgA(dialog);
     ++calls.dialogs;
     calls.dialog = *dialog;
     return result;
@@ -233,7 +233,7 @@ public:
             const char* dll;
             const char* name;
             const void* hook;
-        } hooks[] = {{"comdlg32.dll", "PrintDlgA", reinterpret_cast<const void*>(HookPrintDlgA)},
+        } hooks[] = {{nullptr, nullptr, nullptr},  // the Print dialog is watched through its pointer
                      {"gdi32.dll", "DeleteDC", reinterpret_cast<const void*>(HookDeleteDC)},
                      {"kernel32.dll", "GlobalFree", reinterpret_cast<const void*>(HookGlobalFree)},
                      {"gdi32.dll", "CreateFontIndirectA", reinterpret_cast<const void*>(HookCreateFontIndirectA)},
@@ -242,12 +242,14 @@ public:
                      {"gdi32.dll", "EndPage", reinterpret_cast<const void*>(HookEndPage)},
                      {"gdi32.dll", "EndDoc", reinterpret_cast<const void*>(HookEndDoc)},
                      {"gdi32.dll", "AbortDoc", reinterpret_cast<const void*>(HookAbortDoc)}};
-        for (int i = 0; i < 9; ++i) {
+        printDialogFunction = HookPrintDlgA;
+        for (int i = 1; i < 9; ++i) {
             patches[i] = new pt::CImportPatch(hooks[i].dll, hooks[i].name, hooks[i].hook);
             ok_ = ok_ && patches[i]->Ok();
         }
     }
     ~CWatchedCalls() {
+        printDialogFunction = nullptr;  // bound anew on the next print
         for (auto*& patch : patches) {
             delete patch;
             patch = nullptr;
