@@ -96,6 +96,13 @@ std::string ReceivedDateNow() {
     return local ? FormatReceivedDate(*local) : std::string();
 }
 
+// A zero-terminated copy that the mail library may write to.
+std::vector<char> WritableCopy(const std::string& text) {
+    std::vector<char> copy(text.begin(), text.end());
+    copy.push_back('\0');
+    return copy;
+}
+
 // True when the library took the message, whatever status it returned; false when it is
 // missing, has no MAPISendMail, or broke down inside the call.
 bool HandToMailProgram(HWND form, const std::string& mailText, const std::string& mailDllPath) {
@@ -104,15 +111,10 @@ bool HandToMailProgram(HWND form, const std::string& mailText, const std::string
     if (!mapiSendMail) return false;
 
     // The records point into these copies; the library gets writable texts, as it may expect.
-    std::vector<char> address(runnerSettings.recipientAddress.begin(), runnerSettings.recipientAddress.end());
-    address.push_back('\0');
-    std::vector<char> subject(runnerSettings.mailSubject.begin(), runnerSettings.mailSubject.end());
-    subject.push_back('\0');
-    std::vector<char> noteText(mailText.begin(), mailText.end());
-    noteText.push_back('\0');
-    const std::string date = ReceivedDateNow();
-    std::vector<char> dateReceived(date.begin(), date.end());
-    dateReceived.push_back('\0');
+    std::vector<char> address = WritableCopy(runnerSettings.recipientAddress);
+    std::vector<char> subject = WritableCopy(runnerSettings.mailSubject);
+    std::vector<char> noteText = WritableCopy(mailText);
+    std::vector<char> dateReceived = WritableCopy(ReceivedDateNow());
 
     MapiRecipDesc recipient = {};
     recipient.ulReserved = 0;
