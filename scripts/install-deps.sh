@@ -9,9 +9,15 @@ if [ "$(id -u)" != 0 ]; then SUDO="sudo"; fi
 need=()
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
 
-for p in cmake make g++ mingw-w64 wine wine32:i386 xvfb cups printer-driver-cups-pdf \
-         poppler-utils imagemagick googletest libgtest-dev python3 x11-utils \
-         clang libclang-rt-14-dev libcups2:i386; do
+# Windows build and the Wine test bed. fonts-wine gives Wine its MS Sans Serif and Tahoma,
+# fonts-liberation Arial's metrics: without them dialogs and the printed sheet grow.
+# Then the registration desk's libraries (mail, storage, page reading, command line).
+for p in cmake make g++ pkgconf mingw-w64 wine wine32:i386 wine64 xvfb x11-utils \
+         fonts-wine fonts-liberation cups printer-driver-cups-pdf libcups2:i386 \
+         poppler-utils imagemagick libtiff-tools googletest libgtest-dev python3 python3-pefile \
+         clang libclang-rt-14-dev \
+         libgmime-3.0-dev libsqlite3-dev sqlite3 libcli11-dev \
+         libtesseract-dev libleptonica-dev tesseract-ocr-deu libpoppler-cpp-dev libfreetype-dev; do
     have "$p" || need+=("$p")
 done
 
@@ -25,4 +31,4 @@ if ! dpkg --print-foreign-architectures | grep -qx i386; then
 fi
 export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update -qq
-$SUDO apt-get install -y -qq --no-install-recommends "${need[@]}" wine64 >/dev/null
+$SUDO apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
