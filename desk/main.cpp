@@ -1,11 +1,15 @@
 // velkdesk: the registration desk's command line. Reads registration mails into a database,
 // lists and shows what is there, and exports it for a spreadsheet.
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
 
 #include <atomic>
+#include <cerrno>
+#include <cstring>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -30,9 +34,11 @@ int Fail(const std::string& reason) {
 int RunImport(const std::string& dbPath, const std::vector<std::string>& paths) {
     desk::CGMimeLibrary gmime;
     desk::CDatabase db(dbPath);
-    // Ctrl-C ends the import after the message in hand, with what was read committed.
+    // Ctrl-C ends the import after the message in hand, with what was read committed; a second
+    // Ctrl-C ends the program at once (the database stays consistent either way).
     struct sigaction action = {};
     action.sa_handler = OnInterrupt;
+    action.sa_flags = SA_RESETHAND;
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
@@ -106,6 +112,15 @@ int main(int argc, char** argv) {
                 std::cout.flush();
                 if (!std::cout) return Fail("standard output: write failed");
             } else {
+                if (exportOptions.withPasswords) {
+                    // Passwords in clear: the file is for its owner's eyes only, like the database.
+                    const int fd = ::open(csvPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+                    if (fd < 0 || ::fchmod(fd, 0600) != 0) {
+                        if (fd >= 0) ::close(fd);
+                        return Fail(csvPath + ": " + std::strerror(errno));
+                    }
+                    ::close(fd);
+                }
                 std::ofstream out(csvPath, std::ios::binary | std::ios::trunc);
                 if (!out) return Fail(csvPath + ": cannot be written");
                 desk::ExportCsv(db, exportOptions, out);

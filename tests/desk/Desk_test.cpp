@@ -339,6 +339,10 @@ TEST_F(DeskTest, CommandLineReportsFailuresInOneLineAndNeverShowsPasswords) {
     const std::string shown = run("show 1", &status) + run("export", &status);
     EXPECT_EQ(std::string::npos, shown.find("heim")) << shown;
     EXPECT_NE(std::string::npos, run("show 1 --with-passwords", &status).find("password_1: G\xC3\xA4heim&<3>"));
+    const fs::path csv = dir_ / "with.csv";
+    run("export --with-passwords --csv " + csv.string(), &status);
+    EXPECT_EQ(0, status);
+    EXPECT_EQ(fs::perms::owner_read | fs::perms::owner_write, fs::status(csv).permissions());
 
     for (const char* bad : {"show 7", "import", "frobnicate", "export --csv /nonexistent/dir/x.csv"}) {
         const std::string out = run(bad, &status);
