@@ -246,7 +246,7 @@ TEST_F(DeskTest, CountsDamagedDuplicateAndEmptyMailsAndAddsNothingTwice) {
     EXPECT_EQ(7u, Rows().size());
 }
 
-TEST_F(DeskTest, DatabaseIsPrivateVersionedAndSurvivesAnImportKilledHalfWay) {
+TEST_F(DeskTest, DatabaseIsPrivateVersionedAndSurvivesAnImportKilledOrInterruptedHalfWay) {
     std::string mbox;
     for (int i = 0; i < 2000; ++i) mbox += corpus::MboxEntry(SoundMail(i));
     Write("big.mbox", mbox);
@@ -285,6 +285,36 @@ TEST_F(DeskTest, DatabaseIsPrivateVersionedAndSurvivesAnImportKilledHalfWay) {
         sqlite3_close(other);
     }
     EXPECT_THROW(desk::CDatabase((dir_ / "other.db").string()), desk::CDatabaseError);
+
+    // Ctrl-C: the program stops after the message in hand, keeps what it read, and says so.
+    const fs::path interrupted = dir_ / "interrupted.db";
+    const fs::path output = dir_ / "interrupted.txt";
+    const pid_t cli = fork();
+    ASSERT_NE(-1, cli);
+    if (cli == 0) {
+        if (!freopen(output.c_str(), "w", stdout) || !freopen(output.c_str(), "a", stderr)) _exit(99);
+        execl(VELKDESK_PATH, "velkdesk", "--db", interrupted.c_str(), "import", (dir_ / "big.mbox").c_str(), nullptr);
+        _exit(98);
+    }
+    usleep(500 * 1000);
+    kill(cli, SIGINT);
+    int status = 0;
+    waitpid(cli, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    std::ifstream in(output);
+    std::string summary, reason;
+    std::getline(in, summary);
+    std::getline(in, reason);
+    if (WEXITSTATUS(status) == 1) {  // (a fast machine may have finished before the signal)
+        EXPECT_EQ("velkdesk: import stopped; what was read is saved, run it again to finish", reason);
+        const unsigned long kept = std::stoul(summary.substr(summary.find("new ") + 4));
+        desk::CDatabase db(interrupted.string());
+        std::size_t rows = 0;
+        db.ForEach(false, [&](const desk::StoredRegistration&) { ++rows; });
+        EXPECT_EQ(kept, rows) << summary;
+    } else {
+        EXPECT_EQ(0, WEXITSTATUS(status)) << summary << reason;
+    }
 }
 
 TEST_F(DeskTest, ExportOpensInASpreadsheetAndKeepsPasswordsBackUnlessAsked) {
