@@ -155,9 +155,9 @@ TEST_F(DeskTest, ReadsTheRecordFromEveryKindOfMailProgramMessage) {
         Part flowed = Plain(corpus::Flow(Text(n()), 72), "utf-8", Transfer::EightBit);
         flowed.params = {{"format", "flowed"}};
         add("flowed", {flowed});
-        Part delsp = Plain(corpus::Flow(Text(n()), 60), "iso-8859-1", Transfer::QuotedPrintable);
-        delsp.params = {{"format", "flowed"}};
-        add("flowed-no-delsp", {delsp});
+        Part narrow = Plain(corpus::Flow(Text(n()), 60), "iso-8859-1", Transfer::QuotedPrintable);
+        narrow.params = {{"format", "flowed"}};
+        add("flowed-latin1-60", {narrow});
     }
     add("hard-wrapped-72", {Plain(corpus::HardWrap(Text(n()), 72), "windows-1252", Transfer::QuotedPrintable)});
     add("reply-quoted", {Plain("Danke f\xC3\xBCr die Best\xC3\xA4tigung.\r\n\r\nAm 7.12. schrieb Anna:\r\n" +
