@@ -116,9 +116,10 @@ bool IsVersionLine(const std::string& s) {
     return StartsWith(s, "<version ") || StartsWith(s, "<version/") || StartsWith(s, "<version>");
 }
 
-// A line that begins a part of the record: element, version, end line.
+// A line that begins a part of the record: a known element, version, start or end line. A
+// wrapped value may go on with a line like "<GmbH></firm>", which is none of these.
 bool IsRecordLine(const std::string& s) {
-    return !StartTagName(s).empty() || IsVersionLine(s) || StartsWith(s, "</new>") || StartsWith(s, "<new>");
+    return ElementIndex(StartTagName(s)) >= 0 || IsVersionLine(s) || StartsWith(s, "</new>") || StartsWith(s, "<new>");
 }
 
 // Keeps text from the input fit for a one-line problem report.

@@ -80,6 +80,7 @@ TEST(MailRecord, FindsTheRecordBehindOddLineEndsQuotesAndIndentation) {
         {"CR line ends", Replace(lf, "\n", "\r")},
         {"pasted into the middle of a line", "Guten Tag <new>" + lf.substr(5) + "Danke!\n"},
         {"quoted twice without blanks", Replace(">>" + lf, "\n", "\n>>")},
+        {"value wrapped before a word in angle brackets", Replace(lf, "& B <Partner>", "& B\n<Partner>")},
         {"tabs and no-break spaces as indentation", Replace(Replace(lf, "\n    <v", "\n\t<v"), "\n    <f", "\n\xC2\xA0\xC2\xA0<f")},
     };
     for (const Case& c : cases) {
