@@ -93,7 +93,8 @@ int main(int argc, char** argv) {
     } catch (const CLI::CallForAllHelp& e) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
-        return Fail(std::string(e.what()) + " (see --help)") + 1;
+        Fail(std::string(e.what()) + " (see --help)");
+        return 2;  // a wrong command line, as distinct from a failed command
     }
 
     try {
