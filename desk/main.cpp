@@ -7,6 +7,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -86,6 +87,21 @@ int main(int argc, char** argv) {
 
     for (CLI::App* sub : {import, list, show, exportCmd}) sub->fallthrough();
 
+    // CLI11 would call a mistyped command a missing one; name it instead.
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--db") {
+            ++i;
+            continue;
+        }
+        if (arg.empty() || arg[0] == '-') continue;
+        const std::vector<std::string> commands = {import->get_name(), list->get_name(), show->get_name(), exportCmd->get_name()};
+        if (std::find(commands.begin(), commands.end(), arg) == commands.end()) {
+            Fail("unknown command '" + arg + "' (see --help)");
+            return 2;
+        }
+        break;
+    }
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
