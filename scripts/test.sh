@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the native unit tests (also under AddressSanitizer
-# and UBSan), then the Windows-side and end-to-end tests under Wine. Installs what is missing.
-#   VELK_BUILD  build root (default: <repo>/build)
+# and UBSan), a bounded fuzzing run, then the Windows-side and end-to-end tests under Wine.
+# Installs what is missing.
+#   VELK_BUILD       build root (default: <repo>/build)
+#   VELK_FUZZ_TOTAL  seconds of fuzzing, spread over all targets (default 80)
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 cd "$repo"
+started=$(date +%s)
 bash scripts/install-deps.sh
 
 : "${VELK_BUILD:=$repo/build}"
@@ -22,7 +25,12 @@ cmake --build "$VELK_BUILD/win" -j "$jobs"
 
 # shellcheck source=wine-env.sh
 . scripts/wine-env.sh
-trap velk_wine_stop EXIT
+fuzz_pid=""
+stop_all() {
+    if [ -n "$fuzz_pid" ]; then kill "$fuzz_pid" 2>/dev/null || true; fi
+    velk_wine_stop
+}
+trap stop_all EXIT
 velk_wine_start
 if [ -x scripts/printer-setup.sh ]; then bash scripts/printer-setup.sh; fi
 
@@ -32,12 +40,19 @@ rm -rf "$results"
 mkdir -p "$results/native" "$results/win"
 
 status=0
+# The fuzzers keep one core busy while the Wine tests mostly wait for windows, so the two run
+# side by side; the fuzzers' report follows the Wine tests'.
+fuzz_log="$VELK_BUILD/fuzz.log"
+VELK_FUZZ_TOTAL="${VELK_FUZZ_TOTAL:-80}" bash scripts/fuzz.sh >"$fuzz_log" 2>&1 &
+fuzz_pid=$!
 echo "== native unit tests"
 (cd "$VELK_BUILD/native" && GTEST_OUTPUT="xml:$results/native/" ctest --output-on-failure) || status=1
-echo "== fuzzing (bounded)"
-bash scripts/fuzz.sh "${VELK_FUZZ_SECONDS:-30}" || status=1
 echo "== Windows-side and end-to-end tests under Wine"
 (cd "$VELK_BUILD/win" && GTEST_OUTPUT="xml:$(winepath -w "$results/win")\\" ctest --output-on-failure) || status=1
+echo "== fuzzing (bounded, ran beside the Wine tests)"
+wait "$fuzz_pid" || status=1
+fuzz_pid=""
+cat "$fuzz_log"
 
 # Screenshots the tests left, as PNG for people to look at.
 shots="$VELK_BUILD/win/screenshots"
@@ -50,4 +65,6 @@ if [ -d "$shots" ] && command -v convert >/dev/null; then
 fi
 echo "== summary"
 /usr/bin/python3 scripts/summarize-tests.py "$results"
+elapsed=$(( $(date +%s) - started ))
+echo "whole run: $((elapsed / 60)) min $((elapsed % 60)) s"
 exit $status
