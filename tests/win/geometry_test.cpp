@@ -46,7 +46,6 @@ Pixels ReadBitmap(HDC dc, HBITMAP bitmap, int width, int height) {
 }
 
 Pixels ClientPixels(HWND hwnd) {
-    RedrawWindow(hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
     const SIZE size = ClientSize(hwnd);
     HDC dc = GetDC(hwnd);
     HDC memory = CreateCompatibleDC(dc);
@@ -160,11 +159,19 @@ TEST_F(Geometry, RunnerIsItsPictureAt96Dpi) {
     DeleteObject(picture);
     ASSERT_GE(want.width, client.cx);
     ASSERT_GE(want.height, client.cy);
-    const Pixels shown = ClientPixels(runner);
-    ASSERT_FALSE(shown.bits.empty());
-    int wrong = 0;
-    for (int x = 0; x < client.cx; ++x) wrong += shown.At(x, client.cy - 1) != want.At(x, client.cy - 1);
-    for (int y = 0; y < client.cy; ++y) wrong += shown.At(client.cx - 1, y) != want.At(client.cx - 1, y);
+    // Read once the runner has painted; it paints while its queue has work.
+    EXPECT_TRUE(process_.WaitIdle());
+    int wrong = -1;
+    WaitUntil(
+        [&] {
+            const Pixels shown = ClientPixels(runner);
+            if (shown.bits.empty()) return false;
+            wrong = 0;
+            for (int x = 0; x < client.cx; ++x) wrong += shown.At(x, client.cy - 1) != want.At(x, client.cy - 1);
+            for (int y = 0; y < client.cy; ++y) wrong += shown.At(client.cx - 1, y) != want.At(client.cx - 1, y);
+            return wrong == 0;
+        },
+        5000, 100);
     EXPECT_EQ(0, wrong) << "pixels of the last row and column that are not the picture's";
     SaveScreenshot(runner, "geometry_runner");
     PostMessageA(GetDlgItem(runner, IDC_RUN_EXIT), BM_CLICK, 0, 0);
