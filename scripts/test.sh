@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test: the native unit tests (also under AddressSanitizer
-# and UBSan), a bounded fuzzing run, then the Windows-side and end-to-end tests under Wine.
-# Installs what is missing.
+# Builds everything and runs every test: the Windows-side and end-to-end tests under Wine, and
+# beside them the native unit tests (under AddressSanitizer and UBSan) and a bounded fuzzing
+# run. Installs what is missing.
 #   VELK_BUILD       build root (default: <repo>/build)
 #   VELK_FUZZ_TOTAL  seconds of fuzzing, spread over all targets (default 80)
 set -euo pipefail
@@ -14,23 +14,26 @@ bash scripts/install-deps.sh
 export VELK_BUILD
 jobs=${VELK_JOBS:-2}
 
-echo "== native build (ASan + UBSan)"
-cmake -S . -B "$VELK_BUILD/native" -DVELK_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug >/dev/null
-cmake --build "$VELK_BUILD/native" -j "$jobs"
+# shellcheck source=wine-env.sh
+. scripts/wine-env.sh
+side_pid=""
+stop_all() {
+    if [ -n "$side_pid" ]; then kill "$side_pid" 2>/dev/null || true; fi
+    velk_wine_stop
+}
+trap stop_all EXIT
+# The Wine prefix is made while the Windows programs build.
+mkdir -p "$VELK_BUILD"
+velk_start_display
+velk_make_prefix >"$VELK_BUILD/wine-prefix.log" 2>&1 &
+prefix_pid=$!
 
 echo "== Windows build (MinGW-w64, i686)"
 cmake -S . -B "$VELK_BUILD/win" -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-i686.cmake" \
     -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$VELK_BUILD/win" -j "$jobs"
 
-# shellcheck source=wine-env.sh
-. scripts/wine-env.sh
-fuzz_pid=""
-stop_all() {
-    if [ -n "$fuzz_pid" ]; then kill "$fuzz_pid" 2>/dev/null || true; fi
-    velk_wine_stop
-}
-trap stop_all EXIT
+wait "$prefix_pid" || { cat "$VELK_BUILD/wine-prefix.log"; exit 1; }
 velk_wine_start
 if [ -x scripts/printer-setup.sh ]; then bash scripts/printer-setup.sh; fi
 
@@ -40,19 +43,27 @@ rm -rf "$results"
 mkdir -p "$results/native" "$results/win"
 
 status=0
-# The fuzzers keep one core busy while the Wine tests mostly wait for windows, so the two run
-# side by side; the fuzzers' report follows the Wine tests'.
-fuzz_log="$VELK_BUILD/fuzz.log"
-VELK_FUZZ_TOTAL="${VELK_FUZZ_TOTAL:-80}" bash scripts/fuzz.sh >"$fuzz_log" 2>&1 &
-fuzz_pid=$!
-echo "== native unit tests"
-(cd "$VELK_BUILD/native" && GTEST_OUTPUT="xml:$results/native/" ctest --output-on-failure) || status=1
+# The Wine tests mostly wait for windows, so the native build, its unit tests and the fuzzers
+# run beside them on one core; their report follows the Wine tests'.
+side_log="$VELK_BUILD/native-and-fuzz.log"
+(
+    rc=0
+    echo "== native build (ASan + UBSan)"
+    cmake -S . -B "$VELK_BUILD/native" -DVELK_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug >/dev/null
+    cmake --build "$VELK_BUILD/native" -j 1 >/dev/null
+    echo "== native unit tests"
+    (cd "$VELK_BUILD/native" && GTEST_OUTPUT="xml:$results/native/" ctest --output-on-failure) || rc=1
+    echo "== fuzzing (bounded)"
+    VELK_FUZZ_TOTAL="${VELK_FUZZ_TOTAL:-80}" VELK_JOBS=1 bash scripts/fuzz.sh || rc=1
+    exit $rc
+) >"$side_log" 2>&1 &
+side_pid=$!
+
 echo "== Windows-side and end-to-end tests under Wine"
 (cd "$VELK_BUILD/win" && GTEST_OUTPUT="xml:$(winepath -w "$results/win")\\" ctest --output-on-failure) || status=1
-echo "== fuzzing (bounded, ran beside the Wine tests)"
-wait "$fuzz_pid" || status=1
-fuzz_pid=""
-cat "$fuzz_log"
+wait "$side_pid" || status=1
+side_pid=""
+cat "$side_log"
 
 # Screenshots the tests left, as PNG for people to look at.
 shots="$VELK_BUILD/win/screenshots"
