@@ -5,6 +5,9 @@ code page 1252 characters, underscore runs of the printed form lines), the drop-
 table, the pictures and the manifest.
 
 Usage: check_resources.py [path/to/windres]   (default i686-w64-mingw32-windres)
+       check_resources.py --exe path/to/VelkRun.exe
+The second form checks the resources linked into a built program instead (Debian's
+python3-pefile reads them), so what ships is what is checked.
 Exit status 0 when everything holds; every failure is listed.
 """
 
@@ -55,6 +58,29 @@ def read_res(path):
         if size or rtype != 0:
             res[(rtype, name)] = (lang, body)
         pos = (pos + header_size + size + 3) & ~3
+    return res
+
+
+def read_exe(path):
+    """The resources of a built program, keyed like read_res: (type, name) -> (language, bytes)."""
+    import pefile  # only this form needs it
+
+    pe = pefile.PE(path, fast_load=True)
+    pe.parse_data_directories(directories=[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_RESOURCE"]])
+    res = {}
+    if not check(hasattr(pe, "DIRECTORY_ENTRY_RESOURCE"), "%s has no resources" % path):
+        return res
+
+    def key(entry):
+        return entry.id if entry.name is None else entry.name.decode("utf-8")
+
+    for rtype in pe.DIRECTORY_ENTRY_RESOURCE.entries:
+        for name in rtype.directory.entries:
+            langs = name.directory.entries
+            check(len(langs) == 1, "resource %r %r in %d languages" % (key(rtype), key(name), len(langs)))
+            for lang in langs:
+                data = lang.data.struct
+                res[(key(rtype), key(name))] = (lang.id, pe.get_data(data.OffsetToData, data.Size))
     return res
 
 
@@ -288,7 +314,7 @@ def check_strings(res, dialogs):
     # The UTF-16 units windres stores must be the code page 1252 bytes widened.
     check(s.get(4, "").encode("utf-16-le") == "Straße *".encode("cp1252").decode("latin-1").encode("utf-16-le"),
           "string 4 not stored as cp1252 characters")
-    check(s.get(1, "")[1] == "\u00fc", "string 1: u umlaut not U+00FC")
+    check(s.get(1, "")[1:2] == "\u00fc", "string 1: u umlaut not U+00FC")
 
     # Labels: each string equals the template caption of the control that shows it.
     form = dialogs.get(129)
@@ -422,7 +448,23 @@ def check_pictures(res):
         check("VELK Media Produktregistrierung" in blob and "040704E4" in blob, "version block texts")
 
 
+def check_all(res):
+    raw = open(os.path.join(HERE, "VelkRun.rc"), "rb").read()
+    check(raw.startswith(b"#pragma code_page(1252)"), "code page pragma not at the top")
+    check(b"Stra\xdfe" in raw and b"\xc3" not in raw, "VelkRun.rc is not stored in code page 1252")
+    dialogs = check_dialogs(res)
+    check_strings(res, dialogs)
+    check_lists(res, dialogs)
+    check_pictures(res)
+
+
 def main():
+    if sys.argv[1:2] == ["--exe"]:
+        if len(sys.argv) != 3:
+            print(__doc__)
+            return 2
+        check_all(read_exe(sys.argv[2]))
+        return report()
     windres = sys.argv[1] if len(sys.argv) > 1 else "i686-w64-mingw32-windres"
     with tempfile.TemporaryDirectory() as tmp:
         out = os.path.join(tmp, "VelkRun.res")
@@ -433,14 +475,11 @@ def main():
             check(run.returncode == 0, "windres failed")
             check(not run.stderr.strip(), "windres warned")
         if run.returncode == 0:
-            res = read_res(out)
-            raw = open(os.path.join(HERE, "VelkRun.rc"), "rb").read()
-            check(raw.startswith(b"#pragma code_page(1252)"), "code page pragma not at the top")
-            check(b"Stra\xdfe" in raw and b"\xc3" not in raw, "VelkRun.rc is not stored in code page 1252")
-            dialogs = check_dialogs(res)
-            check_strings(res, dialogs)
-            check_lists(res, dialogs)
-            check_pictures(res)
+            check_all(read_res(out))
+    return report()
+
+
+def report():
     for f in failures:
         print("FAIL:", f)
     print("%s: %d problem(s)" % ("OK" if not failures else "FAILED", len(failures)))

@@ -18,6 +18,9 @@ cmake -S . -B "$VELK_BUILD/win" -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-i686.c
 
 headless=0
 if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then headless=1; unset DISPLAY; fi
+# On a real display the reminder window opens among the user's own windows; headless, the
+# prefix's virtual desktop gives the windows Wine-drawn frames and titles for the screenshots.
+if [ "$headless" = 0 ]; then VELK_WINE_DESKTOP=""; fi
 # shellcheck source=wine-env.sh
 . scripts/wine-env.sh
 trap velk_wine_stop EXIT
@@ -43,14 +46,6 @@ fi
 
 cmake --build "$VELK_BUILD/win" -j "$jobs" --target e2e_tour_test
 bash scripts/printer-setup.sh
-# A virtual desktop gives the windows Wine-drawn frames and titles for the screenshots.
-wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d velkdemo /f >/dev/null 2>&1
-wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v velkdemo /d 1024x768 /f >/dev/null 2>&1
-restore_desktop() {
-    wine reg delete 'HKCU\Software\Wine\Explorer' /v Desktop /f >/dev/null 2>&1 || true
-    velk_wine_stop
-}
-trap restore_desktop EXIT
 
 shots="$VELK_BUILD/win/screenshots"
 rm -f "$shots"/tour_*

@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets (clang, ASan + UBSan) and runs each for a bounded time.
-#   scripts/fuzz.sh [seconds per target]   (default 30; CI uses the default)
+#   scripts/fuzz.sh [seconds per target]   (default 30)
+#   VELK_FUZZ_TOTAL  without an argument: seconds for all targets together, spread evenly
+#                    (at least 5 each); scripts/test.sh sets it so CI's share stays fixed
+#                    however many targets there are
 # Seeds come from tests/fuzz/corpus/<target>; what a run adds stays in the build folder.
 # A crash fails the run and leaves the input in $VELK_BUILD/fuzz/crashes.
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 cd "$repo"
-seconds=${1:-30}
 : "${VELK_BUILD:=$repo/build}"
 out="$VELK_BUILD/fuzz"
 
@@ -14,11 +16,22 @@ cmake -S . -B "$out" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DVEL
     -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$out" -j "${VELK_JOBS:-2}" >/dev/null
 
+targets=("$out"/bin/fuzz_*)
+if [ -n "${1:-}" ]; then
+    seconds=$1
+elif [ -n "${VELK_FUZZ_TOTAL:-}" ]; then
+    seconds=$(( VELK_FUZZ_TOTAL / ${#targets[@]} ))
+    [ "$seconds" -ge 5 ] || seconds=5
+else
+    seconds=30
+fi
+echo "fuzz: ${#targets[@]} targets, $seconds s each"
+
 mkdir -p "$out/crashes"
 status=0
 total_runs=0
 total_cpu=0
-for target in "$out"/bin/fuzz_*; do
+for target in "${targets[@]}"; do
     name=$(basename "$target")
     corpus="$out/corpus/$name"
     mkdir -p "$corpus"

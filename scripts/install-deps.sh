@@ -9,8 +9,11 @@ if [ "$(id -u)" != 0 ]; then SUDO="sudo"; fi
 need=()
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
 
-# Windows build and the Wine test bed. fonts-wine gives Wine its MS Sans Serif and Tahoma,
-# fonts-liberation Arial's metrics: without them dialogs and the printed sheet grow.
+# Windows build and the Wine test bed. fonts-wine gives Wine its MS Sans Serif and Tahoma
+# (scripts/wine-env.sh copies them into the prefix), fonts-liberation Arial's metrics: without
+# them dialogs and the printed sheet change size. x11-utils has xdpyinfo, cups-client (with cups)
+# lpstat and lpadmin, poppler-utils pdftotext for the printed pages, imagemagick convert for the
+# screenshots, python3-pefile reads the built programs' headers and resources.
 # Then the registration desk's libraries (mail, storage, page reading, command line).
 for p in cmake make g++ pkgconf mingw-w64 wine wine32:i386 wine64 xvfb x11-utils \
          fonts-wine fonts-liberation cups printer-driver-cups-pdf libcups2:i386 \

@@ -1,28 +1,39 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test: the native unit tests (also under AddressSanitizer
-# and UBSan), then the Windows-side and end-to-end tests under Wine. Installs what is missing.
-#   VELK_BUILD  build root (default: <repo>/build)
+# Builds everything and runs every test: the Windows-side and end-to-end tests under Wine, and
+# beside them the native unit tests (under AddressSanitizer and UBSan) and a bounded fuzzing
+# run. Installs what is missing.
+#   VELK_BUILD       build root (default: <repo>/build)
+#   VELK_FUZZ_TOTAL  seconds of fuzzing, spread over all targets (default 80)
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 cd "$repo"
+started=$(date +%s)
 bash scripts/install-deps.sh
 
 : "${VELK_BUILD:=$repo/build}"
 export VELK_BUILD
 jobs=${VELK_JOBS:-2}
 
-echo "== native build (ASan + UBSan)"
-cmake -S . -B "$VELK_BUILD/native" -DVELK_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug >/dev/null
-cmake --build "$VELK_BUILD/native" -j "$jobs"
+# shellcheck source=wine-env.sh
+. scripts/wine-env.sh
+side_pid=""
+stop_all() {
+    if [ -n "$side_pid" ]; then kill "$side_pid" 2>/dev/null || true; fi
+    velk_wine_stop
+}
+trap stop_all EXIT
+# The Wine prefix is made while the Windows programs build.
+mkdir -p "$VELK_BUILD"
+velk_start_display
+velk_make_prefix >"$VELK_BUILD/wine-prefix.log" 2>&1 &
+prefix_pid=$!
 
 echo "== Windows build (MinGW-w64, i686)"
 cmake -S . -B "$VELK_BUILD/win" -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-i686.cmake" \
     -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$VELK_BUILD/win" -j "$jobs"
 
-# shellcheck source=wine-env.sh
-. scripts/wine-env.sh
-trap velk_wine_stop EXIT
+wait "$prefix_pid" || { cat "$VELK_BUILD/wine-prefix.log"; exit 1; }
 velk_wine_start
 if [ -x scripts/printer-setup.sh ]; then bash scripts/printer-setup.sh; fi
 
@@ -32,13 +43,28 @@ rm -rf "$results"
 mkdir -p "$results/native" "$results/win"
 
 status=0
-echo "== native unit tests"
-(cd "$VELK_BUILD/native" && GTEST_OUTPUT="xml:$results/native/" ctest --output-on-failure) || status=1
-echo "== fuzzing (bounded)"
-bash scripts/fuzz.sh "${VELK_FUZZ_SECONDS:-30}" || status=1
+# The Wine tests mostly wait for windows, so the native build, its unit tests and the fuzzers
+# run beside them on one core; their report follows the Wine tests'.
+side_log="$VELK_BUILD/native-and-fuzz.log"
+(
+    rc=0
+    echo "== native build (ASan + UBSan)"
+    cmake -S . -B "$VELK_BUILD/native" -DVELK_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug >/dev/null
+    cmake --build "$VELK_BUILD/native" -j 1 >/dev/null
+    echo "== native unit tests"
+    (cd "$VELK_BUILD/native" && GTEST_OUTPUT="xml:$results/native/" ctest --output-on-failure) || rc=1
+    echo "== fuzzing (bounded)"
+    VELK_FUZZ_TOTAL="${VELK_FUZZ_TOTAL:-80}" VELK_JOBS=1 bash scripts/fuzz.sh || rc=1
+    exit $rc
+) >"$side_log" 2>&1 &
+side_pid=$!
+
 echo "== Windows-side and end-to-end tests under Wine"
 rm -rf "$VELK_BUILD/win/bin/desk-e2e"
 (cd "$VELK_BUILD/win" && GTEST_OUTPUT="xml:$(winepath -w "$results/win")\\" ctest --output-on-failure) || status=1
+wait "$side_pid" || status=1
+side_pid=""
+cat "$side_log"
 echo "== registration desk: the mail VelkRun sent, through velkdesk"
 VELK_DESK_E2E_DIR="$VELK_BUILD/win/bin/desk-e2e" GTEST_OUTPUT="xml:$results/native/" \
     "$VELK_BUILD/native/bin/desk_e2e_test" || status=1
@@ -54,4 +80,6 @@ if [ -d "$shots" ] && command -v convert >/dev/null; then
 fi
 echo "== summary"
 /usr/bin/python3 scripts/summarize-tests.py "$results"
+elapsed=$(( $(date +%s) - started ))
+echo "whole run: $((elapsed / 60)) min $((elapsed % 60)) s"
 exit $status

@@ -1,7 +1,16 @@
 # Sourced: sets up the project's own Wine prefix and an X display for it.
-#   VELK_BUILD   build root (default: <repo>/build); the prefix lives in $VELK_BUILD/wineprefix
+#   VELK_BUILD         build root (default: <repo>/build); the prefix lives in $VELK_BUILD/wineprefix
+#   VELK_WINE_DESKTOP  size of the Wine virtual desktop every program of the prefix runs in
+#                      (default 1280x1024); empty: windows go straight onto the X display
 # Afterwards WINEPREFIX, DISPLAY and friends are exported, the prefix exists, Wine's crash
 # dialog is off and a persistent wineserver runs. velk_wine_stop ends what this started.
+#
+# Why a virtual desktop: on a bare Xvfb there is no window manager, and Wine's X11 driver then
+# waits about 2 s for one whenever a top-level window is hidden (every closed dialog, message
+# box and Print dialog), and minimising a window is a request nobody answers. Inside the
+# desktop Wine manages the windows itself, as Windows does: nothing waits, and minimising,
+# restoring and activating happen at once. Frames and captions are Wine's own, so
+# screenshots show whole windows.
 
 VELK_REPO=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 : "${VELK_BUILD:=$VELK_REPO/build}"
@@ -12,6 +21,7 @@ export WINEDEBUG=-all
 # No Mono or Gecko installers: they cannot be downloaded here and nothing needs them.
 export WINEDLLOVERRIDES="mscoree,mshtml="
 export WINE_STARTED_XVFB=""
+: "${VELK_WINE_DESKTOP=1280x1024}"
 
 velk_start_display() {
     if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then return 0; fi
@@ -40,8 +50,27 @@ velk_make_prefix() {
         wineboot -i >/dev/null 2>&1 </dev/null
         wineserver -w
     fi
-    # An unguarded crash would open winedbg's dialog and hang a test.
-    wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1 </dev/null
+    # Wine's own Windows fonts (fonts-wine: MS Sans Serif, Tahoma, ...) go where Windows keeps
+    # its fonts: Debian's Wine does not read them from /usr/share/wine/fonts, and without them
+    # every dialog is laid out in a stand-in face and comes out the wrong size.
+    local fonts="$WINEPREFIX/drive_c/windows/Fonts" f
+    mkdir -p "$fonts"
+    for f in /usr/share/wine/fonts/*; do
+        if [ -e "$f" ] && [ ! -e "$fonts/${f##*/}" ]; then cp "$f" "$fonts/"; fi
+    done
+    # An unguarded crash would open winedbg's dialog and hang a test; the virtual desktop is
+    # switched on or off for every later program.
+    local reg="$VELK_BUILD/wine-settings.reg"
+    {
+        printf 'REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Wine\\WineDbg]\r\n"ShowCrashDialog"=dword:00000000\r\n\r\n'
+        if [ -n "$VELK_WINE_DESKTOP" ]; then
+            printf '[HKEY_CURRENT_USER\\Software\\Wine\\Explorer]\r\n"Desktop"="velk"\r\n\r\n'
+            printf '[HKEY_CURRENT_USER\\Software\\Wine\\Explorer\\Desktops]\r\n"velk"="%s"\r\n\r\n' "$VELK_WINE_DESKTOP"
+        else
+            printf '[HKEY_CURRENT_USER\\Software\\Wine\\Explorer]\r\n"Desktop"=-\r\n\r\n'
+        fi
+    } >"$reg"
+    wine regedit /S "$(winepath -w "$reg")" >/dev/null 2>&1 </dev/null
 }
 
 velk_wine_start() {

@@ -32,7 +32,11 @@ TEST(Tour, TypicalRegistration) {
     mailtest::CMailClientRun client("return 0");
     mailtest::CDefaultMailClient registered(mailtest::ClientDll());
     ASSERT_TRUE(registered.Registered());
-    const std::string lastName = pt::UniqueMarker("Muster");
+    // Sample data as a real customer would type it. The PDF printer is shared with other test
+    // runs, so this run's page is found by its telephone number, which no other run prints.
+    const std::string phoneDigits =
+        std::to_string(3000000 + (GetCurrentProcessId() * 1000 + GetTickCount() % 1000) % 7000000);
+    const std::string phone = "0221 " + phoneDigits;
 
     CProcess process;
     const std::string args = Quote(key.Path()) + " NichtErinnern " + Quote("https://www.velk-media.de/registrierung") +
@@ -59,15 +63,21 @@ TEST(Tour, TypicalRegistration) {
     ASSERT_TRUE(WaitUntil([&] { return !IsWindow(notice); }));
 
     Set(form, IDC_REG_FIRSTNAME, "Erika");
-    Set(form, IDC_REG_LASTNAME, lastName);
+    Set(form, IDC_REG_LASTNAME, "Mustermann");
     Set(form, IDC_REG_STREET, "Lindenallee 7");
     Set(form, IDC_REG_ZIP, "50667");
     Set(form, IDC_REG_CITY, "K\xF6ln");
-    Set(form, IDC_REG_USERNAME, "erika@example.de");
+    Set(form, IDC_REG_PHONE, phone);
+    Set(form, IDC_REG_USERNAME, "erika.mustermann@example.de");
     Set(form, IDC_REG_PASSWORD1, "Sommer2027");
     Set(form, IDC_REG_PASSWORD2, "Sommer2027");
-    SendMessageA(GetDlgItem(form, IDC_REG_AGE), CB_SETCURSEL, 3, 0);
-    SendMessageA(GetDlgItem(form, IDC_REG_WHERE), CB_SETCURSEL, 2, 0);
+    const struct {
+        int id;
+        int item;
+    } choices[] = {{IDC_REG_WHERE, 2 /* Fachhandel */},  {IDC_REG_HOWKNOWN, 3 /* Artikel in Zeitschrift */},
+                   {IDC_REG_AGE, 3 /* 30-40 Jahre */},   {IDC_REG_OCCUPATION, 2 /* Angestellter */},
+                   {IDC_REG_SKILL, 2 /* regular user */}};
+    for (const auto& c : choices) SendMessageA(GetDlgItem(form, c.id), CB_SETCURSEL, c.item, 0);
     SaveScreenshot(form, "tour_4_form_filled");
 
     Click(form, IDC_REG_MAIL);
@@ -75,7 +85,9 @@ TEST(Tour, TypicalRegistration) {
     ASSERT_NE(nullptr, info.box);
     EXPECT_NE(std::string::npos, info.text.find("Empf\xE4nger: registrierung@velk-media.de"));
     ASSERT_TRUE(WaitUntil([&] { return client.Calls().size() == 1; }));
-    EXPECT_NE(std::string::npos, client.Calls()[0].Get("noteText").find("<nachname>" + lastName + "</nachname>"));
+    const std::string mailText = client.Calls()[0].Get("noteText");
+    EXPECT_NE(std::string::npos, mailText.find("<nachname>Mustermann</nachname>"));
+    EXPECT_NE(std::string::npos, mailText.find("<tel>" + phone + "</tel>"));
 
     const std::set<std::string> before = pt::PdfFiles();
     Click(form, IDC_REG_PRINT);
@@ -84,7 +96,7 @@ TEST(Tour, TypicalRegistration) {
     SaveScreenshot(printDialog, "tour_6_print_dialog");
     PostMessageA(GetDlgItem(printDialog, IDOK), BM_CLICK, 0, 0);
     pt::PrintedPdf pdf;
-    ASSERT_TRUE(pt::WaitForPdf(before, lastName, pdf));
+    ASSERT_TRUE(pt::WaitForPdf(before, phoneDigits, pdf));
     EXPECT_EQ(1, pdf.pages);
     EXPECT_NE(std::string::npos, pdf.text.find("Produktregistrierung"));
     pt::KeepAsPngAndRemove(pdf, "tour_7_printed_page");

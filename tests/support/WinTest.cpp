@@ -122,6 +122,8 @@ bool CProcess::Start(const std::string& exe, const std::string& commandLine, con
 
 bool CProcess::WaitExit(DWORD timeoutMs) { return process_ && WaitForSingleObject(process_, timeoutMs) == WAIT_OBJECT_0; }
 
+bool CProcess::WaitIdle(DWORD timeoutMs) { return process_ && WaitForInputIdle(process_, timeoutMs) == 0; }
+
 bool CProcess::Running() const { return process_ && WaitForSingleObject(process_, 0) == WAIT_TIMEOUT; }
 
 DWORD CProcess::ExitCode() const {

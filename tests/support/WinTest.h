@@ -60,6 +60,8 @@ public:
     bool Start(const std::string& exe, const std::string& commandLine, const std::string& cwd = std::string());
     DWORD Pid() const { return pid_; }
     bool WaitExit(DWORD timeoutMs = 15000);
+    // Waits until the program first waits for input with nothing left in its queue.
+    bool WaitIdle(DWORD timeoutMs = 15000);
     bool Running() const;
     DWORD ExitCode() const;
     void Kill();
