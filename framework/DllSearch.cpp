@@ -21,6 +21,13 @@ HMODULE LoadLibraryByPath(const std::string& path) {
 }
 
 HMODULE LoadSystemLibrary(const char* name) {
+    // A DLL that the program's manifest names (the common controls 6.0) lives in the
+    // side-by-side store, and the system folder holds an older version of it. Loaded by name,
+    // it is taken from where the manifest's activation context points, before any search.
+    ACTCTX_SECTION_KEYED_DATA assembly = {};
+    assembly.cbSize = sizeof assembly;
+    if (FindActCtxSectionStringA(0, nullptr, ACTIVATION_CONTEXT_SECTION_DLL_REDIRECTION, name, &assembly))
+        return LoadLibraryA(name);
     const UINT needed = GetSystemDirectoryA(nullptr, 0);
     if (needed == 0) return nullptr;
     std::vector<char> folder(needed);

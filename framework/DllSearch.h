@@ -19,8 +19,9 @@ void RestrictDllSearch();
 // in the usual places (system folder, PATH). Returns what the loader returned (null on failure).
 HMODULE LoadLibraryByPath(const std::string& path);
 
-// Loads the Windows DLL `name` ("comdlg32.dll") from the system folder; null when it is
-// missing there. A file of that name anywhere else is never taken.
+// Loads the Windows DLL `name` ("comdlg32.dll") from the system folder, or from the
+// side-by-side store when the program's manifest names it (comctl32); null when it is missing
+// there. A file of that name anywhere else is never taken.
 HMODULE LoadSystemLibrary(const char* name);
 
 }  // namespace fw
