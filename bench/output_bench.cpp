@@ -2,9 +2,15 @@
 // CUPS PDF printer and one mail hand-off to the test mail client. The Print dialog and the
 // mail explanation box are pressed from a watcher thread; the time they wait for that press
 // is taken out, so the figures are what the user waits for after pressing OK.
-//   output_bench --out <file> [--runs N] [--warmup N] [--cold N]
-//   output_bench --single print|mail --out <file>     (one route, first in a fresh process)
+// With --ini, also the start-up work VelkRun does in its process before its first dialog is
+// shown: the settings read, and the form's and the runner's initialisation (mail client
+// lookup, labels, texts), apart from the template and lists that any program showing them
+// creates.
+//   output_bench --out <file> [--ini <VelkRun.ini>] [--only print,mail,startup] [--runs N] [--warmup N] [--cold N]
+//   output_bench --single print|mail|startup --out <file> [--ini <VelkRun.ini>]
+//                                                    (one route, first in a fresh process)
 #include <windows.h>
+#include <commctrl.h>
 #include <commdlg.h>
 
 #include <cstdio>
@@ -17,13 +23,18 @@
 
 #include "BenchStats.h"
 #include "WinTest.h"
+#include "form/MailClient.h"
+#include "form/RegistrationDlg.h"
 #include "form/RegistrationRecord.h"
 #include "framework/App.h"
 #include "framework/Guards.h"
+#include "framework/SystemFunction.h"
 #include "mail_support.h"
 #include "output/MailDispatch.h"
 #include "output/PrintForm.h"
 #include "print_support.h"
+#include "runner/LaunchOptions.h"
+#include "runner/RunnerDlg.h"
 #include "runner/Settings.h"
 
 using bench::NowMs;
@@ -221,6 +232,63 @@ bool MailOnce(const mailtest::CMailClientRun& client, Figures& f, std::string& e
     return true;
 }
 
+// ---- start-up ---------------------------------------------------------------------------
+
+// A dialog of VelkRun that notes when its template is created (lists filled) and how long its
+// own initialisation takes, then closes at once.
+template <typename Dialog>
+class CTimedInit : public Dialog {
+public:
+    double created = 0, initialised = 0;
+
+protected:
+    BOOL OnInitDialog() override {
+        created = NowMs();
+        const BOOL result = Dialog::OnInitDialog();
+        initialised = NowMs();
+        PostMessageA(this->Handle(), WM_COMMAND, IDCANCEL, 0);
+        return result;
+    }
+};
+
+template <typename Dialog>
+bool TimeDialog(const char* id, Figures& f) {
+    CTimedInit<Dialog> dialog;
+    fw::CMainWindowScope main(*fw::CApp::Get(), dialog);
+    const double call = NowMs();
+    if (dialog.DoModal() == -1 || dialog.initialised == 0) return false;
+    f[std::string("startup.") + id + "_create"] = dialog.created - call;
+    f[std::string("startup.") + id + "_init"] = dialog.initialised - dialog.created;
+    return true;
+}
+
+bool StartupOnce(const std::string& ini, Figures& f, std::string& error) {
+    settingsPath = ini;
+    double t = NowMs();
+    if (!ReadSettings()) {
+        error = "the settings file could not be read: " + ini;
+        return false;
+    }
+    f["startup.settings"] = NowMs() - t;
+    // Bound as VelkRun binds it: the date picker of the form needs it.
+    using InitFn = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
+    const auto init = fw::BindSystemFunction<InitFn>("comctl32.dll", "InitCommonControlsEx");
+    const INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_STANDARD_CLASSES | ICC_DATE_CLASSES | ICC_WIN95_CLASSES};
+    if (init) init(&controls);
+    launchOptions.articleNumber = "VM-2027-ATL";
+    launchOptions.productTitle = "VELK Media Atlas 2027";
+    if (!TimeDialog<CRegistrationDlg>("form", f) || !TimeDialog<CRunnerDlg>("runner", f)) {
+        error = "a dialog did not open";
+        return false;
+    }
+    // The lookup alone, as a part of the form's initialisation.
+    std::string dllPath;
+    t = NowMs();
+    FindMailClientLibrary(kMailClientsKey, dllPath);
+    f["startup.mailclient"] = NowMs() - t;
+    return true;
+}
+
 void SetUpRoutes() {
     runnerSettings.recipientAddress = "registrierung@velk-media.de";
     runnerSettings.mailSubject = "Registrierung";
@@ -228,13 +296,15 @@ void SetUpRoutes() {
 
 // ---- child mode: one route, the first of its process ---------------------------------
 
-int Single(const std::string& route, const std::string& outPath) {
+int Single(const std::string& route, const std::string& outPath, const std::string& ini) {
     fw::CApp app;
     SetUpRoutes();
     Figures f;
     std::string error;
     bool ok;
-    if (route == "print") {
+    if (route == "startup") {
+        ok = StartupOnce(ini, f, error);
+    } else if (route == "print") {
         ok = PrintOnce(f, error);
     } else {
         mailtest::CMailClientRun client("return 0");
@@ -253,13 +323,14 @@ int Single(const std::string& route, const std::string& outPath) {
 
 using Series = std::map<std::string, std::vector<double>>;
 
-bool RunChild(const std::string& route, Series& series, std::string& error) {
+bool RunChild(const std::string& route, const std::string& ini, Series& series, std::string& error) {
     wt::CTempDir dir;
     const std::string outFile = dir.File("single.txt");
     char self[MAX_PATH] = {};
     GetModuleFileNameA(nullptr, self, sizeof self);
     wt::CProcess child;
-    if (!child.Start(self, wt::Quote(self) + " --single " + route + " --out " + wt::Quote(outFile)) ||
+    const std::string iniOption = ini.empty() ? std::string() : " --ini " + wt::Quote(ini);
+    if (!child.Start(self, wt::Quote(self) + " --single " + route + " --out " + wt::Quote(outFile) + iniOption) ||
         !child.WaitExit(180000)) {
         error = "the " + route + " child did not finish";
         return false;
@@ -302,33 +373,40 @@ int Parent(int argc, char** argv, const std::string& outPath) {
     fw::CApp app;
     SetUpRoutes();
     mailtest::CMailClientRun client("return 0");
+    const std::string ini = bench::OptionValue(argc, argv, "--ini");
+    std::vector<std::string> routes = {"print", "mail"};
+    if (!ini.empty()) routes.push_back("startup");  // last: it reads the settings into this process
+    const std::string only = bench::OptionValue(argc, argv, "--only");
     int status = 0;
-    for (const char* route : {"print", "mail"}) {
-        if (std::string(route) == "print" && pt::InstalledPrinters() == 0) {
-            out.Fail(route, "no printer: run scripts/printer-setup.sh");
+    for (const std::string& route : routes) {
+        if (!only.empty() && ("," + only + ",").find("," + route + ",") == std::string::npos) continue;
+        if (route == "print" && pt::InstalledPrinters() == 0) {
+            out.Fail(route.c_str(), "no printer: run scripts/printer-setup.sh");
             status = 1;
             continue;
         }
-        std::fprintf(stderr, "%s, first in a fresh process ", route);
+        std::fprintf(stderr, "%s, first in a fresh process ", route.c_str());
         Series coldSeries;
         std::string error;
         bool ok = true;
         for (int i = 0; i < cold && ok; ++i) {
-            ok = RunChild(route, coldSeries, error);
+            ok = RunChild(route, ini, coldSeries, error);
             std::fprintf(stderr, ".");
         }
-        std::fprintf(stderr, "\n%s, repeated in one process ", route);
+        std::fprintf(stderr, "\n%s, repeated in one process ", route.c_str());
         Series warmSeries;
         for (int i = 0; i < rounds.warmup + runs && ok; ++i) {
             Figures f;
-            ok = std::string(route) == "print" ? PrintOnce(f, error) : MailOnce(client, f, error);
+            ok = route == "print" ? PrintOnce(f, error)
+                 : route == "mail" ? MailOnce(client, f, error)
+                                   : StartupOnce(ini, f, error);
             if (!ok || i < rounds.warmup) continue;
             for (const auto& entry : f) warmSeries[entry.first].push_back(entry.second);
             std::fprintf(stderr, ".");
         }
         std::fprintf(stderr, "\n");
         if (!ok) {
-            out.Fail(route, error);
+            out.Fail(route.c_str(), error);
             status = 1;
             continue;
         }
@@ -343,10 +421,11 @@ int Parent(int argc, char** argv, const std::string& outPath) {
 int main(int argc, char** argv) {
     const std::string outPath = bench::OptionValue(argc, argv, "--out");
     if (outPath.empty()) {
-        std::fprintf(stderr, "usage: output_bench --out <file> [--runs N] [--warmup N] [--cold N]\n");
+        std::fprintf(stderr, "usage: output_bench --out <file> [--ini <VelkRun.ini>] [--only print,mail,startup] "
+                             "[--runs N] [--warmup N] [--cold N]\n");
         return 2;
     }
     const std::string single = bench::OptionValue(argc, argv, "--single");
-    if (!single.empty()) return Single(single, outPath);
+    if (!single.empty()) return Single(single, outPath, bench::OptionValue(argc, argv, "--ini"));
     return Parent(argc, argv, outPath);
 }

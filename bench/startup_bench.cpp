@@ -1,8 +1,9 @@
 // Start-up benchmarks run from outside the programs: the opt-out route against a bare
-// ShellExecuteExA program, the time to a visible, painted form and runner against an empty
-// dialog, the peak working set with the window open, and the sizes of the built programs.
-//   startup_bench --ini <VelkRun.ini> [--out <file>] [--pairs N] [--warmup N]
-//                 [--velkrun <exe>] [--against <exe>] [--only optout,form,runner,sizes]
+// ShellExecuteExA program, the time to a visible, painted form and runner against each one's
+// bare twin (the same template doing only what the window needs) and against an empty dialog,
+// the peak working set with the window open, and the sizes of the built programs.
+//   startup_bench --ini <VelkRun.ini> [--out <file>] [--pairs N] [--warmup N] [--velkrun <exe>]
+//                 [--against <exe>] [--only optout,form_bare,runner_bare,form,runner,sizes]
 // --velkrun measures another build of VelkRun (a modified copy) in place of the one beside
 // this program; --against puts another VelkRun build in the baselines' place, with the same
 // arguments, so two builds are compared side by side; --only runs just the named figures.
@@ -78,7 +79,8 @@ public:
         ok_ = !ini.empty() && CopyFileA(ini.c_str(), File("VelkRun.ini").c_str(), FALSE) &&
               CopyFileA(velkRun.c_str(), File("VelkRun.exe").c_str(), FALSE) &&
               (against.empty() || CopyFileA(against.c_str(), File("VelkRunB.exe").c_str(), FALSE));
-        for (const char* exe : {"bench_product.exe", "shell_start.exe", "empty_dialog.exe"})
+        for (const char* exe : {"bench_product.exe", "shell_start.exe", "empty_dialog.exe", "bare_form.exe",
+                                "bare_runner.exe"})
             ok_ = ok_ && CopyFileA((wt::BinDir() + exe).c_str(), File(exe).c_str(), FALSE);
     }
     bool Ok() const { return ok_; }
@@ -263,6 +265,8 @@ void Sizes(bench::CResults& out, const std::string& velk) {
     out.Bytes("size.startstub", FileSize(wt::BinDir() + "startstub.exe"));
     out.Bytes("size.empty_dialog", FileSize(wt::BinDir() + "empty_dialog.exe"));
     out.Bytes("size.shell_start", FileSize(wt::BinDir() + "shell_start.exe"));
+    out.Bytes("size.bare_form", FileSize(wt::BinDir() + "bare_form.exe"));
+    out.Bytes("size.bare_runner", FileSize(wt::BinDir() + "bare_runner.exe"));
 }
 
 // VelkRun's long form with the flag value under `key`; the product's parameters follow.
@@ -314,10 +318,9 @@ int main(int argc, char** argv) {
             out.Fail("optout", "the stand-in product did not start");
     }
 
-    const std::string empty = wt::Quote(folder.File("empty_dialog.exe"));
-    const auto visible = [&](const char* id, const std::string& arguments) {
+    const auto visible = [&](const char* id, const std::string& arguments, const char* baseline) {
         const std::string lineA = velk + arguments;
-        const std::string lineB = against.empty() ? empty : other + arguments;
+        const std::string lineB = against.empty() ? wt::Quote(folder.File(baseline)) : other + arguments;
         std::vector<double> a, b, wsA, wsB;
         std::fprintf(stderr, "%s ", id);
         const bool ok = Pairs(
@@ -336,12 +339,12 @@ int main(int argc, char** argv) {
         out.Ratio(id, a, b);
         out.Ratio((std::string(id) + ".peakws").c_str(), wsA, wsB);
     };
-    // Short form: the registration form at once.
-    if (wanted("form")) visible("form", kShortFormArguments);
-    // Long form without the flag: the runner.
-    if (wanted("runner")) {
-        wt::CRegTestKey key;
-        visible("runner", LongFormArguments(key, folder) + " unused");
-    }
+    // Short form: the registration form at once. Long form without the flag: the runner.
+    wt::CRegTestKey noFlag;
+    const std::string runnerArguments = LongFormArguments(noFlag, folder) + " unused";
+    if (wanted("form_bare")) visible("form_bare", kShortFormArguments, "bare_form.exe");
+    if (wanted("runner_bare")) visible("runner_bare", runnerArguments, "bare_runner.exe");
+    if (wanted("form")) visible("form", kShortFormArguments, "empty_dialog.exe");
+    if (wanted("runner")) visible("runner", runnerArguments, "empty_dialog.exe");
     return 0;
 }

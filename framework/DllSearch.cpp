@@ -1,41 +1,41 @@
-// DLL search restrictions; SetDefaultDllDirectories is looked up because Windows versions
-// before 8 (without an update) lack it.
+// DLL search of the process and the two ways VelkRun loads a library itself.
 #include "framework/DllSearch.h"
+
+#include <vector>
 
 namespace fw {
 
-namespace {
-
-#ifndef LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR
-#define LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR 0x00000100
-#endif
-#ifndef LOAD_LIBRARY_SEARCH_SYSTEM32
-#define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
-#endif
-
-bool restrictedDefaults = false;
-
-}  // namespace
-
 void RestrictDllSearch() {
-    // Takes the current directory out of the search.
+    // The current directory is wherever the product was started from: a download folder, a
+    // network share. An empty DLL directory takes it out of the search and changes nothing
+    // else, unlike SetDefaultDllDirectories, which would cut every later load down to the
+    // system folder, the mail program's and the printer drivers' loads of their helpers
+    // included.
     SetDllDirectoryA("");
-    using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
-    HMODULE kernel = GetModuleHandleA("kernel32.dll");
-    auto setDefault = kernel ? reinterpret_cast<SetDefaultDllDirectoriesFn>(
-                                   reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories")))
-                             : nullptr;
-    // Only the system folder: the program's own folder is the product's, where anyone who
-    // can drop a file could plant a DLL named like a system one.
-    restrictedDefaults = setDefault && setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
 }
 
 HMODULE LoadLibraryByPath(const std::string& path) {
-    if (restrictedDefaults) {
-        return LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
-    }
-    // Without the search flags: the library's folder takes the place of the program's.
+    // The library's folder takes the place of the program's folder in the search for its
+    // dependencies, as when its own program loads it.
     return LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
+HMODULE LoadSystemLibrary(const char* name) {
+    // A DLL that the program's manifest names (the common controls 6.0) lives in the
+    // side-by-side store, and the system folder holds an older version of it. Loaded by name,
+    // it is taken from where the manifest's activation context points, before any search.
+    ACTCTX_SECTION_KEYED_DATA assembly = {};
+    assembly.cbSize = sizeof assembly;
+    if (FindActCtxSectionStringA(0, nullptr, ACTIVATION_CONTEXT_SECTION_DLL_REDIRECTION, name, &assembly))
+        return LoadLibraryA(name);
+    const UINT needed = GetSystemDirectoryA(nullptr, 0);
+    if (needed == 0) return nullptr;
+    std::vector<char> folder(needed);
+    const UINT length = GetSystemDirectoryA(folder.data(), needed);
+    if (length == 0 || length >= needed) return nullptr;
+    std::string path(folder.data(), length);
+    if (path.back() != '\\') path += '\\';
+    return LoadLibraryByPath(path + name);
 }
 
 }  // namespace fw

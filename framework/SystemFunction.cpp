@@ -2,20 +2,21 @@
 #include "framework/SystemFunction.h"
 
 #include <map>
-#include <memory>
 #include <string>
 
-#include "framework/Guards.h"
+#include "framework/DllSearch.h"
 
 namespace fw {
 
 FARPROC SystemFunction(const char* dll, const char* function) {
-    // Freed at exit; the DLL search is limited to the system folder at start-up, so a bare
-    // name cannot pick up a file planted beside the product.
-    static std::map<std::string, std::unique_ptr<CLibrary>> loaded;
-    std::unique_ptr<CLibrary>& library = loaded[dll];
-    if (!library) library.reset(new CLibrary(LoadLibraryA(dll)));
-    return library->Get() ? GetProcAddress(library->Get(), function) : nullptr;
+    // Never freed, and the table itself is never destroyed: threads that the Print dialog
+    // or a printer driver started may still run code of these DLLs while the process ends,
+    // and a FreeLibrary from a static destructor would pull it from under them. Bound from
+    // the user-interface thread only.
+    static auto* loaded = new std::map<std::string, HMODULE>();
+    const auto found = loaded->find(dll);
+    HMODULE module = found != loaded->end() ? found->second : ((*loaded)[dll] = LoadSystemLibrary(dll));
+    return module ? GetProcAddress(module, function) : nullptr;
 }
 
 }  // namespace fw

@@ -7,7 +7,8 @@
 namespace fw {
 
 // Address of `function` in the Windows DLL `dll`; null when either is missing. The DLL is
-// loaded on first use and stays loaded, as an import would, until the process ends.
+// loaded from the system folder on first use and stays loaded until the process has ended,
+// as an import would: it is never freed.
 FARPROC SystemFunction(const char* dll, const char* function);
 
 template <typename F>

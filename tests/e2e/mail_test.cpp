@@ -119,6 +119,26 @@ bool WaitForEvent(const CMailClientRun& client, const std::string& event, size_t
     });
 }
 
+// Puts `folder` in front of PATH for the programs this test starts (nothing when empty); the
+// previous PATH comes back at the end.
+class CEnvironmentPath {
+public:
+    explicit CEnvironmentPath(const std::string& folder) {
+        const DWORD size = GetEnvironmentVariableA("PATH", nullptr, 0);
+        std::vector<char> old(size + 1, '\0');
+        had_ = size != 0 && GetEnvironmentVariableA("PATH", old.data(), size) < size;
+        old_ = old.data();
+        if (!folder.empty()) SetEnvironmentVariableA("PATH", (folder + ";" + old_).c_str());
+    }
+    ~CEnvironmentPath() { SetEnvironmentVariableA("PATH", had_ ? old_.c_str() : nullptr); }
+    CEnvironmentPath(const CEnvironmentPath&) = delete;
+    CEnvironmentPath& operator=(const CEnvironmentPath&) = delete;
+
+private:
+    bool had_ = false;
+    std::string old_;
+};
+
 // Fixture: the test client is the default mail program, and mailto: URLs land in a recorder.
 class MailRoute : public ::testing::Test {
 protected:
@@ -191,21 +211,39 @@ TEST_F(MailRoute, ClientThatReturnsOrHandlesItsOwnFaultGetsNoFallback) {
     }
 }
 
-TEST_F(MailRoute, ClientFindsTheDllsOfItsOwnFolder) {
-    // VelkRun keeps its own and the current folder out of the DLL search; an installed mail
-    // program's library must still find what lies beside it.
-    CDefaultMailClient registration(DependentClientDll());
-    ASSERT_TRUE(registration.Registered());
-    CMailClientRun client("return 0");
-    CMailForm run;
-    ASSERT_NE(nullptr, run.form);
-    ExpectExplained(run.PressSend("mail_explanation_dependent_client"));
-    ASSERT_TRUE(WaitForEvent(client, "detach"));
-    ASSERT_TRUE(run.Idle());
-    const std::vector<ClientEntry> calls = client.Calls();
-    ASSERT_EQ(1u, calls.size());
-    EXPECT_EQ("4711", calls[0].Get("helper"));
-    EXPECT_TRUE(mailto_.SettledUrls().empty());
+TEST_F(MailRoute, ClientFindsItsDependenciesBesideItOrThroughPath) {
+    // Installed mail programs load helpers from their own folder or from a folder on PATH;
+    // VelkRun's own DLL search restrictions must not cost such a client the mail.
+    CTempDir elsewhere;
+    const std::string alone = elsewhere.File("mail_client_dep.dll");
+    ASSERT_TRUE(CopyFileA(DependentClientDll().c_str(), alone.c_str(), FALSE));
+    const std::string helperFolder = DependentClientDll().substr(0, DependentClientDll().rfind('\\'));
+    struct Case {
+        const char* what;
+        std::string dllPath;
+        bool helperOnPath;
+    };
+    const Case cases[] = {
+        {"helper beside the client", DependentClientDll(), false},
+        {"helper only in a folder on PATH", alone, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        CEnvironmentPath path(c.helperOnPath ? helperFolder : std::string());
+        CDefaultMailClient registration(c.dllPath);
+        ASSERT_TRUE(registration.Registered());
+        CMailClientRun client("return 0");
+        CMailForm run;
+        ASSERT_NE(nullptr, run.form);
+        ExpectExplained(run.PressSend("mail_explanation_dependent_client"));
+        ASSERT_TRUE(WaitForEvent(client, "detach"));
+        ASSERT_TRUE(run.Idle());
+        const std::vector<ClientEntry> calls = client.Calls();
+        ASSERT_EQ(1u, calls.size());
+        EXPECT_EQ("4711", calls[0].Get("helper"));
+        EXPECT_TRUE(mailto_.SettledUrls().empty());
+        EXPECT_TRUE(run.Cancel());
+    }
 }
 
 TEST_F(MailRoute, BrokenOrMissingClientFallsBackToTheMailtoUrl) {

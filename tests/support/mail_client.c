@@ -6,8 +6,9 @@
  *   "raise"            raises a software exception nobody handles
  *   "fault-own-frame"  faults under a frame of its own that only cleans up (logs "unwound")
  *   "fault-handled"    faults under a frame of its own that repairs and resumes, returns 0
- * Loading and unloading are logged too. Built once more with VELKTEST_NEEDS_HELPER, as a
- * library that cannot load without mail_helper.dll. Every log entry is "key=<length>:<bytes>\n". */
+ * Loading (with the file loaded) and unloading are logged too, so a copy under another name
+ * shows when a program loads it. Built once more with VELKTEST_NEEDS_HELPER, as a library
+ * that cannot load without mail_helper.dll. Every log entry is "key=<length>:<bytes>\n". */
 #include <windows.h>
 
 #include <stdio.h>
@@ -210,8 +211,14 @@ ULONG __stdcall MAPISendMail(ULONG_PTR session, ULONG_PTR uiParam, TestMessage* 
 }
 
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
-    (void)instance;
-    if (reason == DLL_PROCESS_ATTACH) Event("attach");
+    if (reason == DLL_PROCESS_ATTACH) {
+        char module[MAX_PATH * 2] = "";
+        Buffer b = {NULL, 0};
+        GetModuleFileNameA(instance, module, sizeof module);
+        Text(&b, "event", "attach");
+        Text(&b, "module", module);
+        Flush(&b);
+    }
     /* Only an unload by FreeLibrary, not the end of the process. */
     if (reason == DLL_PROCESS_DETACH && reserved == NULL) Event("detach");
     return TRUE;
