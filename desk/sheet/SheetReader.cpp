@@ -1,0 +1,543 @@
+// The page is brought to 300 dpi in both directions, deskewed and binarised; its long
+// horizontal lines are matched against the underscore runs of the layout to find scale and
+// shift (and, when they only match turned round, that the page is upside down). Answers are
+// read from the grey page with the lines painted out, one Tesseract rectangle each.
+#include "desk/sheet/SheetReader.h"
+
+#include <leptonica/allheaders.h>
+#include <tesseract/baseapi.h>
+#include <tesseract/resultiterator.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <stdexcept>
+
+#include "desk/sheet/ResourceText.h"
+#include "res/resource.h"
+
+namespace sheet {
+
+namespace {
+
+constexpr int kDpi = 300;                // working resolution, and the layout's
+constexpr double kPi = 3.14159265358979323846;
+constexpr int kMinLine = 100;            // shortest horizontal line taken for an underscore run
+constexpr int kMinRegistration = 60;     // percent of runs that must be found on a reply sheet
+constexpr int kTextConfidence = 80;      // below this, a free-text word needs a person
+constexpr int kSetConfidence = 50;       // below this, even a list value needs a person
+
+struct Segment {
+    int x0, x1, y;
+};
+
+// image = scale * layout + shift, per axis.
+struct Transform {
+    double sx = 1, tx = 0, sy = 1, ty = 0;
+    int X(double x) const { return static_cast<int>(std::lround(sx * x + tx)); }
+    int Y(double y) const { return static_cast<int>(std::lround(sy * y + ty)); }
+};
+
+std::u32string Decode(const std::string& utf8) {
+    std::u32string out;
+    for (std::size_t i = 0; i < utf8.size();) {
+        const unsigned char lead = static_cast<unsigned char>(utf8[i]);
+        std::size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+        if (i + length > utf8.size()) length = 1;
+        char32_t c = length == 1 ? lead : lead & (0x7F >> length);
+        for (std::size_t k = 1; k < length; ++k) c = c << 6 | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
+        out += c;
+        i += length;
+    }
+    return out;
+}
+
+int Distance(const std::u32string& a, const std::u32string& b) {
+    std::vector<int> row(b.size() + 1);
+    for (std::size_t j = 0; j <= b.size(); ++j) row[j] = static_cast<int>(j);
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+        int diagonal = row[0];
+        row[0] = static_cast<int>(i);
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            const int up = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            diagonal = up;
+        }
+    }
+    return row[b.size()];
+}
+
+// What Tesseract returns for a line: blanks collapsed, the line end gone, and typographic
+// quotes and dashes that a keyboard answer cannot contain made plain.
+std::string Tidy(const char* text) {
+    std::string out;
+    if (!text) return out;
+    const std::u32string chars = Decode(text);
+    bool blank = false;
+    std::u32string tidy;
+    for (char32_t c : chars) {
+        if (c == U'\u201E' || c == U'\u201C' || c == U'\u201D') c = U'"';
+        if (c == U'\u2018' || c == U'\u2019' || c == U'\u201A') c = U'\'';
+        if (c == U'\u2013' || c == U'\u2014') c = U'-';
+        if (c == U' ' || c == U'\n' || c == U'\t' || c == U'\r') {
+            blank = !tidy.empty();
+            continue;
+        }
+        if (blank) tidy += U' ';
+        blank = false;
+        tidy += c;
+    }
+    for (char32_t c : tidy) {
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += static_cast<char>(0xE0 | (c >> 12));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (c >> 18));
+            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+bool ValidDate(const std::string& text) {
+    if (text.size() != 10 || text[2] != '.' || text[5] != '.') return false;
+    for (int i : {0, 1, 3, 4, 6, 7, 8, 9})
+        if (!std::isdigit(static_cast<unsigned char>(text[i]))) return false;
+    const int day = std::stoi(text.substr(0, 2)), month = std::stoi(text.substr(3, 2));
+    return day >= 1 && day <= 31 && month >= 1 && month <= 12;
+}
+
+std::vector<Segment> HorizontalLines(PIX* binary, CPix& linesOut) {
+    // A faxed underscore run comes in pieces a few pixels apart. Closing the gaps also merges
+    // the letters of a text row, but those make tall blocks, which go again; what stays long
+    // and thin is a run.
+    std::vector<Segment> segments;
+    CPix closed(pixCloseBrick(nullptr, binary, 31, 1));
+    if (!closed) return segments;
+    CPix tall(pixOpenBrick(nullptr, closed.Get(), 1, 9));
+    CPix tallWide(tall ? pixDilateBrick(nullptr, tall.Get(), 5, 5) : nullptr);
+    if (!tallWide) return segments;
+    pixSubtract(closed.Get(), closed.Get(), tallWide.Get());
+    linesOut = CPix(pixOpenBrick(nullptr, closed.Get(), kMinLine, 1));
+    if (!linesOut) return segments;
+    BOXA* boxes = pixConnComp(linesOut.Get(), nullptr, 8);
+    if (!boxes) return segments;
+    for (int i = 0; i < boxaGetCount(boxes); ++i) {
+        l_int32 x, y, w, h;
+        if (boxaGetBoxGeometry(boxes, i, &x, &y, &w, &h)) continue;
+        if (w >= kMinLine && h <= 14) segments.push_back({x, x + w, y + h / 2});
+    }
+    boxaDestroy(&boxes);
+    return segments;
+}
+
+struct Match {
+    const UnderscoreRun* run;
+    const Segment* segment;
+};
+
+// Finds the transform that puts the most runs of `layout` onto `segments`; returns the share
+// of runs it explains.
+double Register(const SheetLayout& layout, const std::vector<Segment>& segments, Transform& best) {
+    const auto& runs = layout.runs;
+    if (runs.empty() || segments.empty()) return 0;
+    auto matches = [&](const Transform& t, int tolX, int tolY, std::vector<Match>* out) {
+        int count = 0;
+        for (const UnderscoreRun& run : runs) {
+            const int x0 = t.X(run.x0), y = t.Y(run.y);
+            const Segment* hit = nullptr;
+            for (const Segment& s : segments) {
+                if (std::abs(s.y - y) <= tolY && std::abs(s.x0 - x0) <= tolX) {
+                    if (!hit || std::abs(s.y - y) < std::abs(hit->y - y)) hit = &s;
+                }
+            }
+            if (hit) {
+                ++count;
+                if (out) out->push_back({&run, hit});
+            }
+        }
+        return count;
+    };
+    // Votes: every pair of a run and a line of about its length proposes a shift.
+    int bestCount = 0;
+    for (const UnderscoreRun& run : runs) {
+        const int length = run.x1 - run.x0;
+        for (const Segment& s : segments) {
+            const int l = s.x1 - s.x0;
+            if (l < length * 0.9 || l > length * 1.1) continue;
+            Transform t;
+            t.tx = s.x0 - run.x0;
+            t.ty = s.y - run.y;
+            const int count = matches(t, 40, 20, nullptr);
+            if (count > bestCount) {
+                bestCount = count;
+                best = t;
+            }
+        }
+    }
+    if (!bestCount) return 0;
+    // Least squares on what matched. The printed page may spread a justified line's extra
+    // width over its blanks differently from GDI's measure, so x is matched loosely (that
+    // error averages out over the page) and y tightly.
+    for (int tol : {20, 12}) {
+        std::vector<Match> found;
+        matches(best, 40, tol, &found);
+        if (found.size() < 4) break;
+        double n = 0, sxx = 0, sx = 0, sxy = 0, sy = 0;
+        double m = 0, syy2 = 0, sy2 = 0, syz = 0, sz = 0;
+        for (const Match& f : found) {
+            m += 1, sy2 += f.run->y, syy2 += double(f.run->y) * f.run->y, sz += f.segment->y,
+                syz += double(f.run->y) * f.segment->y;
+            // x from the ends of lines that were not broken.
+            const double expected = (f.run->x1 - f.run->x0) * best.sx;
+            if (std::abs((f.segment->x1 - f.segment->x0) - expected) < 40) {
+                for (auto [a, b] : {std::pair{f.run->x0, f.segment->x0}, std::pair{f.run->x1, f.segment->x1}}) {
+                    n += 1, sx += a, sxx += double(a) * a, sy += b, sxy += double(a) * b;
+                }
+            }
+        }
+        const double dy = m * syy2 - sy2 * sy2;
+        if (m >= 3 && dy > 0) {
+            best.sy = (m * syz - sy2 * sz) / dy;
+            best.ty = (sz - best.sy * sy2) / m;
+        }
+        const double dx = n * sxx - sx * sx;
+        if (n >= 4 && dx > 0) {
+            best.sx = (n * sxy - sx * sy) / dx;
+            best.tx = (sy - best.sx * sx) / n;
+        }
+    }
+    if (std::getenv("SHEET_DEBUG")) {
+        std::fprintf(stderr, "transform sx %.4f tx %.1f sy %.4f ty %.1f\n", best.sx, best.tx, best.sy, best.ty);
+        for (const UnderscoreRun& r : runs) std::fprintf(stderr, "run %d %d %d -> %d %d %d\n", r.x0, r.x1, r.y, best.X(r.x0), best.X(r.x1), best.Y(r.y));
+        for (const Segment& s : segments) std::fprintf(stderr, "seg %d %d %d\n", s.x0, s.x1, s.y);
+    }
+    return static_cast<double>(matches(best, 40, 12, nullptr)) / runs.size();
+}
+
+}  // namespace
+
+struct CSheetReader::Impl {
+    CFontMeasure fonts;
+    SheetLayout layout;
+    tesseract::TessBaseAPI ocr;
+    const CResourceText& texts = CResourceText::BuiltIn();
+
+    Impl() : layout(BuildSheetLayout(fonts, kDpi)) {
+        // Names, streets and passwords are no dictionary words: the word lists would only
+        // pull odd spellings toward common ones.
+        std::vector<std::string> names = {"load_system_dawg", "load_freq_dawg"};
+        std::vector<std::string> values = {"0", "0"};
+        if (ocr.Init(nullptr, "deu", tesseract::OEM_LSTM_ONLY, nullptr, 0, &names, &values, false))
+            throw std::runtime_error("Tesseract cannot load its German model (package tesseract-ocr-deu)");
+        ocr.SetPageSegMode(tesseract::PSM_SINGLE_LINE);
+        ocr.SetVariable("user_defined_dpi", "300");
+        ocr.SetVariable("debug_file", "/dev/null");
+    }
+    ~Impl() { ocr.End(); }
+
+    // Text in a box of the page set with SetImage, and the lowest word confidence.
+    std::string Recognise(int x0, int y0, int x1, int y1, int& confidence) {
+        ocr.SetRectangle(x0, y0, std::max(1, x1 - x0), std::max(1, y1 - y0));
+        std::unique_ptr<char[]> text(ocr.GetUTF8Text());
+        confidence = 100;
+        bool any = false;
+        if (tesseract::ResultIterator* it = ocr.GetIterator()) {
+            do {
+                const float c = it->Confidence(tesseract::RIL_WORD);
+                confidence = std::min(confidence, static_cast<int>(c));
+                any = true;
+            } while (it->Next(tesseract::RIL_WORD));
+            delete it;
+        }
+        if (!any) confidence = 0;
+        return Tidy(text.get());
+    }
+};
+
+CSheetReader::CSheetReader() : impl_(std::make_unique<Impl>()) {}
+CSheetReader::~CSheetReader() = default;
+
+namespace {
+
+// Black pixels of `binary` inside the box, and the first and last column that holds any.
+int Ink(PIX* binary, int x0, int y0, int x1, int y1, int& left, int& right) {
+    const int w = pixGetWidth(binary), h = pixGetHeight(binary);
+    x0 = std::max(0, x0), y0 = std::max(0, y0), x1 = std::min(w, x1), y1 = std::min(h, y1);
+    int count = 0;
+    left = x1, right = x0;
+    const l_uint32* data = pixGetData(binary);
+    const int wpl = pixGetWpl(binary);
+    for (int y = y0; y < y1; ++y) {
+        const l_uint32* line = data + y * wpl;
+        for (int x = x0; x < x1; ++x) {
+            if (GET_DATA_BIT(line, x)) {
+                ++count;
+                left = std::min(left, x);
+                right = std::max(right, x + 1);
+            }
+        }
+    }
+    return count;
+}
+
+}  // namespace
+
+SheetReading CSheetReader::Read(const PageImage& page) {
+    Impl& m = *impl_;
+    SheetReading result;
+    result.fields.resize(kSheetFieldCount);
+    PIX* source = page.pix.Get();
+    if (!source) {
+        result.notSheetReason = "empty image";
+        return result;
+    }
+    const int w = pixGetWidth(source), h = pixGetHeight(source);
+    // A page that does not say its resolution is taken to be A4.
+    double xres = page.xres, yres = page.yres;
+    if (xres < 50 || xres > 1200) xres = w / 8.27;
+    if (yres < 50 || yres > 1200) yres = h / 11.69;
+    if (w < 200 || h < 200 || xres < 50 || yres < 50) {
+        result.notSheetReason = "image too small for a page";
+        return result;
+    }
+
+    // Lone specks of fax noise go before anything is scaled up.
+    CPix despeckled;
+    if (pixGetDepth(source) == 1)
+        despeckled = CPix(pixSelectBySize(source, 2, 2, 8, L_SELECT_IF_EITHER, L_SELECT_IF_GTE, nullptr));
+    CPix grey(pixConvertTo8(despeckled ? despeckled.Get() : source, 0));
+    if (!grey) {
+        result.notSheetReason = "image of an unsupported kind";
+        return result;
+    }
+    CPix scaled(pixScale(grey.Get(), kDpi / xres, kDpi / yres));
+    if (!scaled) {
+        result.notSheetReason = "image cannot be scaled";
+        return result;
+    }
+    CPix binary(pixThresholdToBinary(scaled.Get(), 160));
+    l_float32 angle = 0, conf = 0;
+    if (binary && pixFindSkew(binary.Get(), &angle, &conf) == 0 && conf > 2.5 && std::fabs(angle) > 0.05 &&
+        std::fabs(angle) < 5) {
+        result.skewDegrees = angle;
+        if (std::getenv("SHEET_DEBUG")) std::fprintf(stderr, "skew %.3f conf %.2f\n", angle, conf);
+        CPix rotated(pixRotate(scaled.Get(), angle * kPi / 180, L_ROTATE_AREA_MAP, L_BRING_IN_WHITE, 0, 0));
+        if (rotated) {
+            scaled = std::move(rotated);
+            binary = CPix(pixThresholdToBinary(scaled.Get(), 160));
+        }
+    }
+    if (!binary) {
+        result.notSheetReason = "image cannot be binarised";
+        return result;
+    }
+
+    if (std::getenv("SHEET_DEBUG")) pixWrite("/tmp/i15desk.png", binary.Get(), IFF_PNG);
+    CPix lines;
+    Transform t;
+    std::vector<Segment> segments = HorizontalLines(binary.Get(), lines);
+    result.registration = Register(m.layout, segments, t);
+    if (result.registration < 0.9) {
+        // Maybe it came upside down.
+        CPix turnedGrey(pixRotate180(nullptr, scaled.Get()));
+        CPix turnedBinary(turnedGrey ? pixThresholdToBinary(turnedGrey.Get(), 160) : nullptr);
+        CPix turnedLines;
+        Transform turned;
+        std::vector<Segment> turnedSegments;
+        if (turnedBinary) turnedSegments = HorizontalLines(turnedBinary.Get(), turnedLines);
+        const double score = turnedBinary ? Register(m.layout, turnedSegments, turned) : 0;
+        if (score > result.registration) {
+            result.registration = score;
+            result.upsideDown = true;
+            t = turned;
+            scaled = std::move(turnedGrey);
+            binary = std::move(turnedBinary);
+            lines = std::move(turnedLines);
+            segments = std::move(turnedSegments);
+        }
+    }
+    if (result.registration * 100 < kMinRegistration || t.sx < 0.9 || t.sx > 1.1 || t.sy < 0.9 || t.sy > 1.1) {
+        char reason[96];
+        std::snprintf(reason, sizeof reason, "no reply sheet: %.0f%% of its underscore lines found",
+                      result.registration * 100);
+        result.notSheetReason = reason;
+        return result;
+    }
+
+    // The lines go, and so do specks too small for any letter or dot: Tesseract gets the
+    // answers alone.
+    CPix mask(lines ? pixDilateBrick(nullptr, lines.Get(), 9, 7) : nullptr);
+    if (mask) pixSubtract(binary.Get(), binary.Get(), mask.Get());
+    CPix clean(pixSelectBySize(binary.Get(), 4, 4, 8, L_SELECT_IF_BOTH, L_SELECT_IF_GTE, nullptr));
+    if (clean) binary = std::move(clean);
+    m.ocr.SetImage(binary.Get());
+
+    // The page's own fixed texts tell a reply sheet from a page that only has lines.
+    int recognised = 0, checked = 0;
+    for (const DrawnText& text : m.layout.texts) {
+        if (text.stringId != IDS_PRINT_TITLE && text.stringId != IDS_PRINT_HEAD_ADDRESS &&
+            text.stringId != IDS_PRINT_HEAD_OPTIONAL && text.stringId != IDS_PRINT_COMPANY)
+            continue;
+        ++checked;
+        int confidence = 0;
+        const std::string seen = m.Recognise(t.X(text.x) - 10, t.Y(text.y) - 8, t.X(text.pen.back()) + 10,
+                                             t.Y(text.y + text.metrics.height) + 8, confidence);
+        const std::u32string expected = Decode(Cp1252ToUtf8(text.text));
+        if (Distance(Decode(seen), expected) * 4 <= static_cast<int>(expected.size())) ++recognised;
+    }
+    if (recognised * 2 < checked + 1) {
+        result.notSheetReason = "no reply sheet: its title and headings are not there";
+        return result;
+    }
+    result.isSheet = true;
+
+    const std::string yes = Cp1252ToUtf8(m.texts.String(IDS_YES)), no = Cp1252ToUtf8(m.texts.String(IDS_NO));
+    for (int i = 0; i < kSheetFieldCount; ++i) {
+        const SheetField& field = kSheetFields[i];
+        const AnswerSpot& a = m.layout.answers[i];
+        FieldReading& reading = result.fields[i];
+        const int pad = 8;
+        // The run the answer stands on, as found on the page: its top is the box's bottom,
+        // its end the box's right edge.
+        const int ax = t.X(a.x), lineY = t.Y(a.y + a.metrics.height) + 4;
+        int runEnd = t.X(a.runEnd), runTop = lineY + 2;
+        for (const Segment& s : segments) {
+            if (std::abs(s.y - lineY) <= 10 && s.x0 - 40 <= ax && ax < s.x1) {
+                runEnd = s.x1;
+                runTop = s.y - 2;
+            }
+        }
+        const int y0 = t.Y(a.y) - pad, y1 = std::min(t.Y(a.y + a.metrics.height) + 3, runTop);
+        int x0 = ax - pad, x1 = a.clipRight >= 0 ? t.X(a.clipRight) : runEnd;
+        int left = 0, right = 0;
+        int ink = Ink(binary.Get(), x0, y0, x1, y1, left, right);
+        bool overflow = false;
+        if (ink > 0 && a.clipRight < 0 && right >= x1 - 3 && a.limit > a.runEnd) {
+            // Ink reaches the run's end: the answer runs on over what follows it.
+            overflow = true;
+            x1 = t.X(a.limit) - pad;
+            ink = Ink(binary.Get(), x0, y0, x1, y1, left, right);
+        }
+        int confidence = 0;
+        const std::string seen = ink < 25 ? std::string() : m.Recognise(x0, y0, x1, y1, confidence);
+        if (seen.empty()) {
+            // A blank run: no answer. The date, the yes/no answers and line 70 are always printed.
+            reading.confidence = 100;
+            if (field.kind == FieldKind::YesNo || field.kind == FieldKind::Date ||
+                field.kind == FieldKind::PurchasedBefore || field.kind == FieldKind::Country ||
+                std::string(field.name) == "vorname" || std::string(field.name) == "nachname" ||
+                std::string(field.name) == "addr" || std::string(field.name) == "zip" ||
+                std::string(field.name) == "city" || std::string(field.name) == "gprod" ||
+                std::string(field.name) == "titel")
+                reading.problem = "no answer where one is always printed";
+            else if (ink >= 25)
+                reading.problem = "marks that are no text";
+            result.record.*field.member = "";
+            if (!reading.problem.empty()) result.problems.push_back(std::string(field.name) + ": " + reading.problem);
+            continue;
+        }
+
+        reading.seen = seen;
+        reading.confidence = confidence;
+
+        // The value the sheet shows, to be checked against the ink below.
+        std::string value = seen;
+        std::string printed = seen;  // code page text whose width the ink must have
+        std::vector<std::string> set;
+        switch (field.kind) {
+            case FieldKind::YesNo: set = {yes, no}; break;
+            case FieldKind::List:
+            case FieldKind::Country: {
+                const auto& items = m.texts.List(m.texts.Id(field.listControl));
+                for (std::size_t k = field.kind == FieldKind::List ? 1 : 0; k < items.size(); ++k)
+                    set.push_back(Cp1252ToUtf8(items[k]));
+                break;
+            }
+            case FieldKind::PurchasedBefore: set = {no}; break;
+            default: break;
+        }
+        if (!set.empty()) {
+            const std::u32string s = Decode(seen);
+            int bestDistance = 1 << 30, second = 1 << 30;
+            std::string best;
+            for (const std::string& candidate : set) {
+                const int d = Distance(s, Decode(candidate));
+                if (d < bestDistance) {
+                    second = bestDistance;
+                    bestDistance = d;
+                    best = candidate;
+                } else if (d < second) {
+                    second = d;
+                }
+            }
+            const int allowed = std::max(1, static_cast<int>(Decode(best).size()) / 4);
+            if (bestDistance <= allowed && second - bestDistance >= 2 && confidence >= kSetConfidence) {
+                value = best;
+                reading.confidence = std::max(0, std::min(confidence, 100 - 20 * bestDistance));
+            } else if (field.kind != FieldKind::PurchasedBefore) {
+                reading.problem = "\"" + seen + "\" is none of its values";
+            }
+            printed = value;
+            if (field.kind == FieldKind::PurchasedBefore && value == no) value.clear();
+        } else if (field.kind == FieldKind::Date) {
+            if (!ValidDate(seen) || confidence < kTextConfidence) reading.problem = "\"" + seen + "\" is no date";
+        } else if (confidence < kTextConfidence) {
+            reading.problem = "unsure reading \"" + seen + "\"";
+        }
+        if (overflow && reading.problem.empty()) reading.problem = "runs over the printed text beside it";
+
+        // The reading must fill the ink the way the font draws it: a missing, extra or wrong
+        // letter changes the width.
+        std::string codePage;
+        if (!Utf8ToCp1252(printed, codePage)) {
+            if (reading.problem.empty()) reading.problem = "characters the form cannot hold in \"" + seen + "\"";
+        } else if (reading.problem.empty() && !overflow) {
+            int inkLeft = 0, inkRight = 0;
+            if (m.fonts.InkExtent(a.ppem, true, codePage, inkLeft, inkRight)) {
+                const int expectedLeft = t.X(a.x + inkLeft), expectedRight = t.X(a.x + inkRight);
+                const int clippedRight = a.clipRight >= 0 ? std::min(expectedRight, t.X(a.clipRight)) : expectedRight;
+                const int tolerance = 5 + static_cast<int>((inkRight - inkLeft) * 0.01);
+                if (std::getenv("SHEET_DEBUG"))
+                    std::fprintf(stderr, "%s width %d expected %d left %d expected %d\n", field.name, right - left,
+                                 clippedRight - expectedLeft, left, expectedLeft);
+                if (std::abs((right - left) - (clippedRight - expectedLeft)) > tolerance ||
+                    std::abs(left - expectedLeft) > 25)
+                    reading.problem = "\"" + seen + "\" does not fill its place on the page";
+            }
+        }
+        if (!reading.problem.empty()) {
+            reading.confidence = std::min(reading.confidence, kTextConfidence - 1);
+            result.problems.push_back(std::string(field.name) + ": " + reading.problem);
+        }
+        reading.value = value;
+        result.record.*field.member = value;
+    }
+    result.record.password_2 = result.record.password_1;
+    return result;
+}
+
+std::string SheetDedupKey(const RegistrationRecord& record) {
+    // FNV-1a over every printed field: the same answers give the same key on every run.
+    std::uint64_t hash = 1469598103934665603ull;
+    for (int i = 0; i < kSheetFieldCount; ++i) {
+        for (unsigned char c : record.*kSheetFields[i].member) hash = (hash ^ c) * 1099511628211ull;
+        hash = (hash ^ 0x1f) * 1099511628211ull;
+    }
+    char key[40];
+    std::snprintf(key, sizeof key, "sheet:%016llx", static_cast<unsigned long long>(hash));
+    return key;
+}
+
+}  // namespace sheet
