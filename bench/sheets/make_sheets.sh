@@ -21,7 +21,9 @@ python3 "$repo/bench/sheets/make_records.py" "$count" "$seed" "$out/records.tsv"
 . "$repo/scripts/wine-env.sh"
 velk_wine_start
 bash "$repo/scripts/printer-setup.sh" 2>/dev/null || true
-wine "$VELK_BUILD/win/bin/sheet_print.exe" "$(winepath -w "$out/records.tsv")" "$(winepath -w "$out/pdf")"
+# Printing is skipped when an earlier run already printed this set.
+[ "$(ls "$out/pdf" | wc -l)" -ge "$count" ] ||
+    wine "$VELK_BUILD/win/bin/sheet_print.exe" "$(winepath -w "$out/records.tsv")" "$(winepath -w "$out/pdf")"
 
 # A deterministic random stream for the degradations, one value per call.
 rand_state=$seed
@@ -32,22 +34,29 @@ rnd() {  # rnd MIN MAX -> a decimal between them
 
 degrade() {  # degrade PNG OUT.tif XDPI YDPI
     local png=$1 tif=$2 xdpi=$3 ydpi=$4
-    local angle sx sy dx dy flip noise header=()
+    local angle sx sy dx dy noise flip=() header=() squash=()
     angle=$(rnd -2 2)
-    sx=$(rnd 0.985 1.015)
-    sy=$(rnd 0.985 1.015)
+    sx=$(rnd 98.5 101.5)
+    sy=$(rnd 98.5 101.5)
     dx=$(rnd -30 30 | cut -d. -f1)
     dy=$(rnd -30 30 | cut -d. -f1)
     noise=$(rnd 0.03 0.15)
-    flip=()
     [ "$(rnd 0 1)" \< "0.100" ] && flip=(-rotate 180)
     if [ "$xdpi" != 300 ]; then
         header=(-font DejaVu-Sans-Mono -pointsize 20
                 -draw "text 40,30 '07-DEZ-2026 14:32   FAX +49 40 1234567   VELK-KUNDE   S. 01/01'")
     fi
-    convert "$png" "${header[@]}" \
-        -resize "$(awk -v x="$xdpi" 'BEGIN{print x/3}')%x$(awk -v y="$ydpi" 'BEGIN{print y/3}')%!" \
-        -background white -virtual-pixel white -distort SRT "$sx,$sy $angle" -roll "$(printf '%+d%+d' "$dx" "$dy")" \
+    # The paper is skewed and scaled as a whole (square pixels: at fine resolution for faxes),
+    # and only then sampled at the fax's own line pitch.
+    local sq=$xdpi
+    [ "$ydpi" = 98 ] && squash=(-resize "100%x50%!")
+    [ "$ydpi" = 98 ] && sq=196
+    local w h
+    w=$(awk -v x="$xdpi" 'BEGIN{printf "%d", 2480*x/300}')
+    h=$(awk -v y="$sq" 'BEGIN{printf "%d", 3508*y/300}')
+    convert "$png" -resize "$(awk -v x="$xdpi" -v s="$sx" 'BEGIN{print x/300*s}')%x$(awk -v y="$sq" -v s="$sy" 'BEGIN{print y/300*s}')%!" \
+        -background white -rotate "$angle" +repage -gravity center -extent "${w}x${h}" +gravity \
+        -roll "$(printf '%+d%+d' "$dx" "$dy")" "${header[@]}" "${squash[@]}" \
         -attenuate "$noise" +noise Impulse -threshold 55% "${flip[@]}" \
         -units PixelsPerInch -density "${xdpi}x${ydpi}" -monochrome -compress Group4 "$tif"
 }

@@ -6,6 +6,8 @@
 #include FT_FREETYPE_H
 #include FT_TRUETYPE_TABLES_H
 
+#include <leptonica/allheaders.h>
+
 #include <cmath>
 #include <map>
 #include <stdexcept>
@@ -127,6 +129,45 @@ bool CFontMeasure::InkExtent(int ppem, bool bold, const std::string& text, int& 
         pen += Advance(ppem, bold, c);
     }
     return any;
+}
+
+Pix* CFontMeasure::Render(int ppem, bool bold, const std::string& text, double sx, double sy, int& baseline) {
+    FT_Face face = impl_->Sized(ppem, bold);
+    FT_Matrix matrix{static_cast<FT_Fixed>(sx * 65536), 0, 0, static_cast<FT_Fixed>(sy * 65536)};
+    FT_Set_Transform(face, &matrix, nullptr);
+    struct Glyph {
+        int x, y;
+        Pix* pix;
+    };
+    std::vector<Glyph> glyphs;
+    long pen = 0;  // 26.6
+    int left = 1 << 30, right = -(1 << 30), top = 1 << 30, bottom = -(1 << 30);
+    for (unsigned char c : text) {
+        const FT_UInt index = FT_Get_Char_Index(face, Cp1252Char(c));
+        if (FT_Load_Glyph(face, index, FT_LOAD_RENDER | FT_LOAD_NO_HINTING)) continue;
+        const FT_Bitmap& bitmap = face->glyph->bitmap;
+        if (bitmap.width > 0 && bitmap.rows > 0 && bitmap.pixel_mode == FT_PIXEL_MODE_GRAY) {
+            Pix* g = pixCreate(static_cast<int>(bitmap.width), static_cast<int>(bitmap.rows), 1);
+            for (unsigned y = 0; y < bitmap.rows; ++y)
+                for (unsigned x = 0; x < bitmap.width; ++x)
+                    if (bitmap.buffer[y * bitmap.pitch + x] >= 128) pixSetPixel(g, x, y, 1);
+            const int gx = static_cast<int>((pen + 32) >> 6) + face->glyph->bitmap_left;
+            const int gy = -face->glyph->bitmap_top;
+            glyphs.push_back({gx, gy, g});
+            left = std::min(left, gx), right = std::max(right, gx + static_cast<int>(bitmap.width));
+            top = std::min(top, gy), bottom = std::max(bottom, gy + static_cast<int>(bitmap.rows));
+        }
+        pen += face->glyph->advance.x;
+    }
+    FT_Set_Transform(face, nullptr, nullptr);
+    if (glyphs.empty()) return nullptr;
+    Pix* out = pixCreate(right - left, bottom - top, 1);
+    for (Glyph& g : glyphs) {
+        pixRasterop(out, g.x - left, g.y - top, pixGetWidth(g.pix), pixGetHeight(g.pix), PIX_SRC | PIX_DST, g.pix, 0, 0);
+        pixDestroy(&g.pix);
+    }
+    baseline = -top;
+    return out;
 }
 
 void CFontMeasure::UnderscoreInk(int ppem, int& top, int& bottom) {

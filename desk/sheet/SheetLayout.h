@@ -10,6 +10,8 @@
 
 #include "form/RegistrationRecord.h"
 
+struct Pix;
+
 namespace sheet {
 
 // Arial's metrics from Liberation Sans, regular and bold, by FreeType.
@@ -33,6 +35,10 @@ public:
     // The horizontal ink extent of `text` (code page) drawn at x = 0: first and last inked column + 1.
     // Returns false for a text without ink.
     bool InkExtent(int ppem, bool bold, const std::string& text, int& left, int& right);
+    // Renders `text` (code page) as one-bit pixels the way a PDF page shows it (outlines scaled
+    // by sx and sy, unhinted advances), cut to its ink; `baseline` is the baseline's row in
+    // the image. Null for a text without ink; the caller destroys the image.
+    ::Pix* Render(int ppem, bool bold, const std::string& text, double sx, double sy, int& baseline);
     // Vertical ink of the underscore glyph relative to the baseline (y grows downward).
     void UnderscoreInk(int ppem, int& top, int& bottom);
 

@@ -28,7 +28,7 @@ constexpr double kPi = 3.14159265358979323846;
 constexpr int kMinLine = 100;            // shortest horizontal line taken for an underscore run
 constexpr int kMinRegistration = 60;     // percent of runs that must be found on a reply sheet
 constexpr int kTextConfidence = 80;      // below this, a free-text word needs a person
-constexpr int kSetConfidence = 50;       // below this, even a list value needs a person
+constexpr int kInkMismatch = 12;         // pixels of ink and text that may disagree
 
 struct Segment {
     int x0, x1, y;
@@ -118,7 +118,7 @@ bool ValidDate(const std::string& text) {
     return day >= 1 && day <= 31 && month >= 1 && month <= 12;
 }
 
-std::vector<Segment> HorizontalLines(PIX* binary, CPix& linesOut) {
+std::vector<Segment> HorizontalLines(PIX* binary, CPix& linesOut, CPix* piecesOut = nullptr) {
     // A faxed underscore run comes in pieces a few pixels apart. Closing the gaps also merges
     // the letters of a text row, but those make tall blocks, which go again; what stays long
     // and thin is a run.
@@ -129,6 +129,9 @@ std::vector<Segment> HorizontalLines(PIX* binary, CPix& linesOut) {
     CPix tallWide(tall ? pixDilateBrick(nullptr, tall.Get(), 5, 5) : nullptr);
     if (!tallWide) return segments;
     pixSubtract(closed.Get(), closed.Get(), tallWide.Get());
+    // Shorter thin pieces are what is left of a run where a fax broke it: they are painted
+    // out with the runs, but only whole runs place the page.
+    if (piecesOut) *piecesOut = CPix(pixOpenBrick(nullptr, closed.Get(), 31, 1));
     linesOut = CPix(pixOpenBrick(nullptr, closed.Get(), kMinLine, 1));
     if (!linesOut) return segments;
     BOXA* boxes = pixConnComp(linesOut.Get(), nullptr, 8);
@@ -247,6 +250,11 @@ struct CSheetReader::Impl {
     }
     ~Impl() { ocr.End(); }
 
+    // Whether `printed` drawn the way the sheet draws it accounts for the ink in the box, and
+    // the ink for it: "" when it does, otherwise what is wrong.
+    std::string CheckInk(PIX* binary, const Transform& t, const AnswerSpot& a, const std::string& printed,
+                         int offset, int x0, int y0, int x1, int y1);
+
     // Text in a box of the page set with SetImage, and the lowest word confidence.
     std::string Recognise(int x0, int y0, int x1, int y1, int& confidence) {
         ocr.SetRectangle(x0, y0, std::max(1, x1 - x0), std::max(1, y1 - y0));
@@ -265,6 +273,48 @@ struct CSheetReader::Impl {
         return Tidy(text.get());
     }
 };
+
+std::string CSheetReader::Impl::CheckInk(PIX* binary, const Transform& t, const AnswerSpot& a,
+                                         const std::string& printed, int offset, int x0, int y0, int x1, int y1) {
+    int inkLeft = 0, inkRight = 0;
+    if (!fonts.InkExtent(a.ppem, true, printed, inkLeft, inkRight)) return "";
+    int baseline = 0;
+    CPix rendered(fonts.Render(a.ppem, true, printed, t.sx, t.sy, baseline));
+    if (!rendered) return "";
+    const int w = pixGetWidth(binary), h = pixGetHeight(binary);
+    x0 = std::max(0, x0), y0 = std::max(0, y0), x1 = std::min(w, x1), y1 = std::min(h, y1);
+    if (x1 <= x0 || y1 <= y0) return "lies outside the page";
+    BOX* box = boxCreate(x0, y0, x1 - x0, y1 - y0);
+    CPix ink(pixClipRectangle(binary, box, nullptr));
+    boxDestroy(&box);
+    if (!ink) return "";
+    // Where the layout says the text stands, shifted by the page's answer offset; the best
+    // of a few nearby placements is taken.
+    const int rx = t.X(a.x + inkLeft) + offset - x0;
+    const int ry = t.Y(a.y + a.metrics.ascent) - baseline - y0;
+    const int cw = pixGetWidth(ink.Get()), ch = pixGetHeight(ink.Get());
+    CPix inkNear(pixDilateBrick(nullptr, ink.Get(), 5, 5));
+    int best = 1 << 30;
+    for (int dy = -2; dy <= 2; dy += 1) {
+        for (int dx = -6; dx <= 6; dx += 2) {
+            CPix placed(pixCreate(cw, ch, 1));
+            pixRasterop(placed.Get(), rx + dx, ry + dy, pixGetWidth(rendered.Get()), pixGetHeight(rendered.Get()),
+                        PIX_SRC, rendered.Get(), 0, 0);
+            CPix placedNear(pixDilateBrick(nullptr, placed.Get(), 5, 5));
+            // Ink the text does not explain, and text the ink does not show; specks aside.
+            CPix extra(pixSubtract(nullptr, ink.Get(), placedNear.Get()));
+            CPix missing(pixSubtract(nullptr, placed.Get(), inkNear.Get()));
+            CPix extraBig(pixSelectBySize(extra.Get(), 3, 3, 8, L_SELECT_IF_BOTH, L_SELECT_IF_GTE, nullptr));
+            CPix missingBig(pixSelectBySize(missing.Get(), 3, 3, 8, L_SELECT_IF_BOTH, L_SELECT_IF_GTE, nullptr));
+            l_int32 e = 0, m = 0;
+            pixCountPixels(extraBig.Get(), &e, nullptr);
+            pixCountPixels(missingBig.Get(), &m, nullptr);
+            best = std::min(best, static_cast<int>(std::max(e, m)));
+        }
+    }
+    if (std::getenv("SHEET_DEBUG")) std::fprintf(stderr, "check %s: %d\n", printed.c_str(), best);
+    return best > kInkMismatch ? "does not match the ink on the page" : "";
+}
 
 CSheetReader::CSheetReader() : impl_(std::make_unique<Impl>()) {}
 CSheetReader::~CSheetReader() = default;
@@ -347,7 +397,8 @@ SheetReading CSheetReader::Read(const PageImage& page) {
     if (std::getenv("SHEET_DEBUG")) pixWrite("/tmp/i15desk.png", binary.Get(), IFF_PNG);
     CPix lines;
     Transform t;
-    std::vector<Segment> segments = HorizontalLines(binary.Get(), lines);
+    CPix pieces;
+    std::vector<Segment> segments = HorizontalLines(binary.Get(), lines, &pieces);
     result.registration = Register(m.layout, segments, t);
     if (result.registration < 0.9) {
         // Maybe it came upside down.
@@ -356,7 +407,8 @@ SheetReading CSheetReader::Read(const PageImage& page) {
         CPix turnedLines;
         Transform turned;
         std::vector<Segment> turnedSegments;
-        if (turnedBinary) turnedSegments = HorizontalLines(turnedBinary.Get(), turnedLines);
+        CPix turnedPieces;
+        if (turnedBinary) turnedSegments = HorizontalLines(turnedBinary.Get(), turnedLines, &turnedPieces);
         const double score = turnedBinary ? Register(m.layout, turnedSegments, turned) : 0;
         if (score > result.registration) {
             result.registration = score;
@@ -366,6 +418,7 @@ SheetReading CSheetReader::Read(const PageImage& page) {
             binary = std::move(turnedBinary);
             lines = std::move(turnedLines);
             segments = std::move(turnedSegments);
+            pieces = std::move(turnedPieces);
         }
     }
     if (result.registration * 100 < kMinRegistration || t.sx < 0.9 || t.sx > 1.1 || t.sy < 0.9 || t.sy > 1.1) {
@@ -378,7 +431,7 @@ SheetReading CSheetReader::Read(const PageImage& page) {
 
     // The lines go, and so do specks too small for any letter or dot: Tesseract gets the
     // answers alone.
-    CPix mask(lines ? pixDilateBrick(nullptr, lines.Get(), 9, 7) : nullptr);
+    CPix mask(pieces ? pixDilateBrick(nullptr, pieces.Get(), 25, 7) : nullptr);
     if (mask) pixSubtract(binary.Get(), binary.Get(), mask.Get());
     CPix clean(pixSelectBySize(binary.Get(), 4, 4, 8, L_SELECT_IF_BOTH, L_SELECT_IF_GTE, nullptr));
     if (clean) binary = std::move(clean);
@@ -404,10 +457,20 @@ SheetReading CSheetReader::Read(const PageImage& page) {
     result.isSheet = true;
 
     const std::string yes = Cp1252ToUtf8(m.texts.String(IDS_YES)), no = Cp1252ToUtf8(m.texts.String(IDS_NO));
+    // First every answer is read; then the readings are checked against the ink, once the
+    // page's own horizontal offset of the answers is known.
+    struct Pending {
+        int x0 = 0, y0 = 0, x1 = 0, y1 = 0, left = 0, right = 0;
+        bool overflow = false;
+        std::string printed;  // code page text the ink must show
+    };
+    std::vector<Pending> pending(kSheetFieldCount);
+    std::vector<std::pair<int, int>> offsets;  // (row, answer offset)
     for (int i = 0; i < kSheetFieldCount; ++i) {
         const SheetField& field = kSheetFields[i];
         const AnswerSpot& a = m.layout.answers[i];
         FieldReading& reading = result.fields[i];
+        Pending& p = pending[i];
         const int pad = 8;
         // The run the answer stands on, as found on the page: its top is the box's bottom,
         // its end the box's right edge.
@@ -416,45 +479,43 @@ SheetReading CSheetReader::Read(const PageImage& page) {
         for (const Segment& s : segments) {
             if (std::abs(s.y - lineY) <= 10 && s.x0 - 40 <= ax && ax < s.x1) {
                 runEnd = s.x1;
-                runTop = s.y - 2;
+                runTop = s.y - 4;
             }
         }
-        const int y0 = t.Y(a.y) - pad, y1 = std::min(t.Y(a.y + a.metrics.height) + 3, runTop);
-        int x0 = ax - pad, x1 = a.clipRight >= 0 ? t.X(a.clipRight) : runEnd;
-        int left = 0, right = 0;
-        int ink = Ink(binary.Get(), x0, y0, x1, y1, left, right);
-        bool overflow = false;
-        if (ink > 0 && a.clipRight < 0 && right >= x1 - 3 && a.limit > a.runEnd) {
+        p.y0 = t.Y(a.y) - 2;  // the line above ends where this cell begins
+        p.y1 = std::min(t.Y(a.y + a.metrics.height) + 3, runTop);
+        p.x0 = ax - pad;
+        // A run broken by the fax ends later than its first piece.
+        p.x1 = a.clipRight >= 0 ? t.X(a.clipRight) : std::max(runEnd, t.X(a.runEnd) - 10);
+        int ink = Ink(binary.Get(), p.x0, p.y0, p.x1, p.y1, p.left, p.right);
+        if (std::getenv("SHEET_DEBUG"))
+            std::fprintf(stderr, "%s box %d..%d ink %d..%d runEnd %d layout %d\n", field.name, p.x0, p.x1, p.left, p.right, runEnd, t.X(a.runEnd));
+        if (ink > 0 && a.clipRight < 0 && p.right >= p.x1 - 8 && a.limit > a.runEnd) {
             // Ink reaches the run's end: the answer runs on over what follows it.
-            overflow = true;
-            x1 = t.X(a.limit) - pad;
-            ink = Ink(binary.Get(), x0, y0, x1, y1, left, right);
+            p.overflow = true;
+            p.x1 = t.X(a.limit) - pad;
+            ink = Ink(binary.Get(), p.x0, p.y0, p.x1, p.y1, p.left, p.right);
         }
         int confidence = 0;
-        const std::string seen = ink < 25 ? std::string() : m.Recognise(x0, y0, x1, y1, confidence);
+        const std::string seen = ink < 25 ? std::string() : m.Recognise(p.x0, p.y0, p.x1, p.y1, confidence);
+        reading.seen = seen;
         if (seen.empty()) {
-            // A blank run: no answer. The date, the yes/no answers and line 70 are always printed.
+            // A blank run: no answer. Some answers are always printed.
             reading.confidence = 100;
+            const std::string name = field.name;
             if (field.kind == FieldKind::YesNo || field.kind == FieldKind::Date ||
-                field.kind == FieldKind::PurchasedBefore || field.kind == FieldKind::Country ||
-                std::string(field.name) == "vorname" || std::string(field.name) == "nachname" ||
-                std::string(field.name) == "addr" || std::string(field.name) == "zip" ||
-                std::string(field.name) == "city" || std::string(field.name) == "gprod" ||
-                std::string(field.name) == "titel")
+                field.kind == FieldKind::PurchasedBefore || field.kind == FieldKind::Country || name == "vorname" ||
+                name == "nachname" || name == "addr" || name == "zip" || name == "city" || name == "gprod" ||
+                name == "titel")
                 reading.problem = "no answer where one is always printed";
             else if (ink >= 25)
                 reading.problem = "marks that are no text";
-            result.record.*field.member = "";
-            if (!reading.problem.empty()) result.problems.push_back(std::string(field.name) + ": " + reading.problem);
             continue;
         }
-
-        reading.seen = seen;
         reading.confidence = confidence;
 
-        // The value the sheet shows, to be checked against the ink below.
         std::string value = seen;
-        std::string printed = seen;  // code page text whose width the ink must have
+        std::string printed = seen;
         std::vector<std::string> set;
         switch (field.kind) {
             case FieldKind::YesNo: set = {yes, no}; break;
@@ -469,11 +530,11 @@ SheetReading CSheetReader::Read(const PageImage& page) {
             default: break;
         }
         if (!set.empty()) {
-            const std::u32string s = Decode(seen);
+            const std::u32string seenChars = Decode(seen);
             int bestDistance = 1 << 30, second = 1 << 30;
             std::string best;
             for (const std::string& candidate : set) {
-                const int d = Distance(s, Decode(candidate));
+                const int d = Distance(seenChars, Decode(candidate));
                 if (d < bestDistance) {
                     second = bestDistance;
                     bestDistance = d;
@@ -483,46 +544,65 @@ SheetReading CSheetReader::Read(const PageImage& page) {
                 }
             }
             const int allowed = std::max(1, static_cast<int>(Decode(best).size()) / 4);
-            if (bestDistance <= allowed && second - bestDistance >= 2 && confidence >= kSetConfidence) {
+            if (bestDistance <= allowed && second > bestDistance) {
+                // The ink check below decides whether the near miss really is this value.
                 value = best;
-                reading.confidence = std::max(0, std::min(confidence, 100 - 20 * bestDistance));
+                reading.confidence = std::max(0, std::min(confidence, 100 - 10 * bestDistance));
             } else if (field.kind != FieldKind::PurchasedBefore) {
                 reading.problem = "\"" + seen + "\" is none of its values";
             }
             printed = value;
             if (field.kind == FieldKind::PurchasedBefore && value == no) value.clear();
         } else if (field.kind == FieldKind::Date) {
-            if (!ValidDate(seen) || confidence < kTextConfidence) reading.problem = "\"" + seen + "\" is no date";
+            if (!ValidDate(seen)) reading.problem = "\"" + seen + "\" is no date";
         } else if (confidence < kTextConfidence) {
             reading.problem = "unsure reading \"" + seen + "\"";
         }
-        if (overflow && reading.problem.empty()) reading.problem = "runs over the printed text beside it";
-
-        // The reading must fill the ink the way the font draws it: a missing, extra or wrong
-        // letter changes the width.
-        std::string codePage;
-        if (!Utf8ToCp1252(printed, codePage)) {
+        if (p.overflow && reading.problem.empty()) reading.problem = "runs over the printed text beside it";
+        reading.value = value;
+        if (!Utf8ToCp1252(printed, p.printed)) {
             if (reading.problem.empty()) reading.problem = "characters the form cannot hold in \"" + seen + "\"";
-        } else if (reading.problem.empty() && !overflow) {
-            int inkLeft = 0, inkRight = 0;
-            if (m.fonts.InkExtent(a.ppem, true, codePage, inkLeft, inkRight)) {
-                const int expectedLeft = t.X(a.x + inkLeft), expectedRight = t.X(a.x + inkRight);
-                const int clippedRight = a.clipRight >= 0 ? std::min(expectedRight, t.X(a.clipRight)) : expectedRight;
-                const int tolerance = 5 + static_cast<int>((inkRight - inkLeft) * 0.01);
-                if (std::getenv("SHEET_DEBUG"))
-                    std::fprintf(stderr, "%s width %d expected %d left %d expected %d\n", field.name, right - left,
-                                 clippedRight - expectedLeft, left, expectedLeft);
-                if (std::abs((right - left) - (clippedRight - expectedLeft)) > tolerance ||
-                    std::abs(left - expectedLeft) > 25)
-                    reading.problem = "\"" + seen + "\" does not fill its place on the page";
-            }
+            p.printed.clear();
+            continue;
+        }
+        int inkLeft = 0, inkRight = 0;
+        if (!p.overflow && m.fonts.InkExtent(a.ppem, true, p.printed, inkLeft, inkRight))
+            offsets.push_back({p.y0, p.left - t.X(a.x + inkLeft)});
+    }
+
+    // Where the answers stand against the layout: a shift that may grow down the page (what
+    // deskewing leaves of a sheared page), fitted twice, the second time without outliers.
+    double offsetA = 0, offsetB = 0;
+    for (int round = 0; round < 2; ++round) {
+        double n = 0, sy = 0, syy = 0, so = 0, syo = 0;
+        for (auto [row, off] : offsets) {
+            if (round && std::fabs(off - (offsetA + offsetB * row)) > 6) continue;
+            n += 1, sy += row, syy += double(row) * row, so += off, syo += double(row) * off;
+        }
+        const double d = n * syy - sy * sy;
+        if (n >= 4 && d > 0) {
+            offsetB = (n * syo - sy * so) / d;
+            offsetA = (so - offsetB * sy) / n;
+        } else if (n > 0) {
+            offsetB = 0;
+            offsetA = so / n;
+        }
+    }
+    for (int i = 0; i < kSheetFieldCount; ++i) {
+        const SheetField& field = kSheetFields[i];
+        const AnswerSpot& a = m.layout.answers[i];
+        FieldReading& reading = result.fields[i];
+        const Pending& p = pending[i];
+        if (reading.problem.empty() && !reading.seen.empty() && !p.overflow) {
+            const int offset = static_cast<int>(std::lround(offsetA + offsetB * p.y0));
+            const std::string mismatch = m.CheckInk(binary.Get(), t, a, p.printed, offset, p.x0, p.y0, p.x1, p.y1);
+            if (!mismatch.empty()) reading.problem = "\"" + reading.seen + "\" " + mismatch;
         }
         if (!reading.problem.empty()) {
             reading.confidence = std::min(reading.confidence, kTextConfidence - 1);
             result.problems.push_back(std::string(field.name) + ": " + reading.problem);
         }
-        reading.value = value;
-        result.record.*field.member = value;
+        result.record.*field.member = reading.value;
     }
     result.record.password_2 = result.record.password_1;
     return result;
