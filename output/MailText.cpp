@@ -3,31 +3,9 @@
 
 #include <cstddef>
 
+#include "output/MailRecord.h"
+
 namespace {
-
-using Field = const std::string RegistrationRecord::*;
-
-struct Element {
-    const char* name;
-    Field field;
-};
-
-// The registration desk reads the elements in exactly this order.
-const Element kElements[] = {
-    {"username", &RegistrationRecord::username},     {"password_1", &RegistrationRecord::password_1},
-    {"password_2", &RegistrationRecord::password_2}, {"aggraccept", &RegistrationRecord::aggraccept},
-    {"vipkunde", &RegistrationRecord::vipkunde},     {"vorname", &RegistrationRecord::vorname},
-    {"nachname", &RegistrationRecord::nachname},     {"firm", &RegistrationRecord::firm},
-    {"addr", &RegistrationRecord::addr},             {"city", &RegistrationRecord::city},
-    {"zip", &RegistrationRecord::zip},               {"land", &RegistrationRecord::land},
-    {"tel", &RegistrationRecord::tel},               {"fax", &RegistrationRecord::fax},
-    {"alt", &RegistrationRecord::alt},               {"berstell", &RegistrationRecord::berstell},
-    {"lebkindih", &RegistrationRecord::lebkindih},   {"pctyp", &RegistrationRecord::pctyp},
-    {"betrsystem", &RegistrationRecord::betrsystem}, {"anwender", &RegistrationRecord::anwender},
-    {"gprod", &RegistrationRecord::gprod},           {"gprodg", &RegistrationRecord::gprodg},
-    {"wgekauf", &RegistrationRecord::wgekauf},       {"dgekauf", &RegistrationRecord::dgekauf},
-    {"pgekauf", &RegistrationRecord::pgekauf},       {"kaufoft", &RegistrationRecord::kaufoft},
-};
 
 const char kLineEnd[] = "\r\n";
 const char kIndent[] = "    ";
@@ -40,9 +18,11 @@ std::string BuildMailText(const RegistrationRecord& record) {
     text += "<new>";
     text += kLineEnd;
     text += kIndent;
-    text += "<version number=\"1.0\"/>";
+    text += "<version number=\"";
+    text += kMailRecordVersion;
+    text += "\"/>";
     text += kLineEnd;
-    for (const Element& element : kElements) {
+    for (const MailElement& element : kMailElements) {
         text += kIndent;
         text += '<';
         text += element.name;

@@ -1,0 +1,89 @@
+// The desk's registration database: one SQLite file holding every registration read from
+// mail (and, later, from faxed and scanned sheets), with where and when it came from and what
+// a person must look at.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "desk/Guards.h"
+#include "form/RegistrationRecord.h"
+
+namespace desk {
+
+// One registration as an importer hands it over. Stable interface for every importer (the
+// mail importer, and the importer of faxed and scanned sheets): fill one and call
+// CDatabase::Add inside a CTransaction.
+//   record         the 26 fields of the mail text (kMailElements), UTF-8; `titel` is not stored
+//   channel        "mail", "fax" or "scan"
+//   sourceFile     the file it came from, as given or found by the walk
+//   sourceRef      where in that file: the Message-ID, "message N" of an mbox, "page N"
+//   receivedAt     ISO 8601 UTC ("2026-12-07T18:54:04Z"), or "" when nothing tells
+//   dedupKey       a key the same registration always gets; a second Add of it adds nothing
+//   reviewReasons  one text per problem, "field: what is wrong" ("zip: missing"); empty when sound
+struct Registration {
+    RegistrationRecord record;
+    std::string channel;
+    std::string sourceFile;
+    std::string sourceRef;
+    std::string receivedAt;
+    std::string dedupKey;
+    std::vector<std::string> reviewReasons;
+};
+
+struct StoredRegistration : Registration {
+    std::int64_t id = 0;
+    std::string importedAt;
+};
+
+enum class AddOutcome { Added, Known };
+
+// Every failure of the database, with SQLite's message.
+class CDatabaseError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+class CDatabase {
+public:
+    // Opens the database, creating it (readable and writable by its owner only) and its schema
+    // on first use. Throws CDatabaseError when the file cannot be opened, is no database, or was
+    // made by a newer schema.
+    explicit CDatabase(const std::string& path);
+
+    // Adds one registration unless one with the same dedupKey is already there.
+    AddOutcome Add(const Registration& registration);
+
+    // All registrations, or those needing review, ordered by id.
+    void ForEach(bool reviewOnly, const std::function<void(const StoredRegistration&)>& visit);
+    std::optional<StoredRegistration> Find(std::int64_t id);
+
+    sqlite3* Handle() const { return db_.Get(); }
+    // Runs SQL without results (BEGIN, COMMIT ...); throws CDatabaseError.
+    void Exec(const char* sql);
+
+private:
+    void Migrate();
+    CStatement Prepare(const std::string& sql);
+    [[noreturn]] void Fail(const std::string& what);
+
+    CSqliteDb db_;
+    CStatement insert_;
+};
+
+// One unit of work: BEGIN IMMEDIATE now, COMMIT on Commit(), ROLLBACK if left without it.
+class CTransaction : CNonCopyable {
+public:
+    explicit CTransaction(CDatabase& db);
+    ~CTransaction();
+    void Commit();
+private:
+    CDatabase& db_;
+    bool open_ = true;
+};
+
+}  // namespace desk

@@ -1,0 +1,168 @@
+// Walks files and folders, dispatches each file by kind, and stores what the importers find.
+#include "desk/Import.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+
+#include "desk/MailIntake.h"
+
+namespace desk {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Registrations per transaction: large enough that commits cost little, small enough that an
+// interrupted import loses only a moment's work (it is redone on the next run).
+constexpr std::size_t kBatch = 500;
+
+std::string LowerExtension(const std::string& path) {
+    std::string ext = fs::path(path).extension().string();
+    for (char& c : ext)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return ext;
+}
+
+// Files a folder walk leaves alone: hidden files, and Maildir's tmp folder of deliveries in
+// progress (the finished ones are in cur and new).
+bool SkippedInWalk(const fs::path& path, bool isDirectory) {
+    const std::string name = path.filename().string();
+    if (!name.empty() && name[0] == '.') return true;
+    if (isDirectory && name == "tmp") {
+        std::error_code ec;
+        return fs::is_directory(path.parent_path() / "cur", ec) || fs::is_directory(path.parent_path() / "new", ec);
+    }
+    return false;
+}
+
+}  // namespace
+
+SourceKind ClassifyFile(const std::string& path) {
+    const std::string ext = LowerExtension(path);
+    if (ext == ".eml" || ext == ".msg") return SourceKind::Message;
+    if (ext == ".mbox" || ext == ".mbx") return SourceKind::Mbox;
+    std::ifstream in(path, std::ios::binary);
+    char head[5] = {};
+    in.read(head, sizeof head);
+    return in.gcount() == 5 && std::string(head, 5) == "From " ? SourceKind::Mbox : SourceKind::Message;
+}
+
+std::string SummaryLine(const ImportCounts& c) {
+    std::string line = "read " + std::to_string(c.read) + ", new " + std::to_string(c.added) + ", already known " +
+                       std::to_string(c.known) + ", needing review " + std::to_string(c.review) + ", rejected " +
+                       std::to_string(c.rejected);
+    if (c.failedFiles) line += ", unreadable files " + std::to_string(c.failedFiles);
+    return line;
+}
+
+CImporter::CImporter(CDatabase& db, std::FILE* progress, std::FILE* errors, const std::atomic<bool>* stop)
+    : db_(db), progress_(progress), errors_(errors), stop_(stop), start_(std::chrono::steady_clock::now()),
+      lastShown_(start_) {}
+
+CImporter::~CImporter() {
+    delete batch_;  // rolls back what was not committed
+}
+
+void CImporter::Finish() {
+    if (batch_) {
+        batch_->Commit();
+        delete batch_;
+        batch_ = nullptr;
+        batchSize_ = 0;
+    }
+    ShowProgress(true);
+}
+
+void CImporter::Add(const std::vector<Registration>& registrations) {
+    ++counts_.read;
+    if (registrations.empty()) ++counts_.rejected;
+    for (const Registration& r : registrations) {
+        if (!batch_) batch_ = new CTransaction(db_);
+        if (db_.Add(r) == AddOutcome::Added) {
+            ++counts_.added;
+            if (!r.reviewReasons.empty()) ++counts_.review;
+        } else {
+            ++counts_.known;
+        }
+        ++batchSize_;
+    }
+    if (batch_ && batchSize_ >= kBatch) {
+        batch_->Commit();
+        delete batch_;
+        batch_ = nullptr;
+        batchSize_ = 0;
+    }
+    ShowProgress(false);
+}
+
+void CImporter::FileFailed(const std::string& path, const std::string& reason) {
+    ++counts_.failedFiles;
+    if (progress_ && shown_) std::fputs("\r\033[K", progress_);
+    if (errors_) std::fprintf(errors_, "velkdesk: %s: %s\n", path.c_str(), reason.c_str());
+}
+
+void CImporter::ShowProgress(bool final) {
+    if (!progress_) return;
+    const auto now = std::chrono::steady_clock::now();
+    const double elapsed = std::chrono::duration<double>(now - start_).count();
+    // Only imports that take longer than a moment get a bar, redrawn ten times a second.
+    if (!final && (elapsed < 0.5 || now - lastShown_ < std::chrono::milliseconds(100))) return;
+    if (final && !shown_) return;
+    lastShown_ = now;
+    shown_ = true;
+    const double rate = elapsed > 0 ? static_cast<double>(counts_.read) / elapsed : 0;
+    std::fprintf(progress_, "\r\033[Kimporting: %zu messages read, %zu registrations found, %.0f/s",
+                 counts_.read, counts_.added + counts_.known, rate);
+    if (final) std::fputs("\r\033[K", progress_);
+    std::fflush(progress_);
+}
+
+bool CImporter::ImportPath(const std::string& path) {
+    std::error_code ec;
+    const fs::file_status status = fs::status(path, ec);
+    if (ec) {
+        FileFailed(path, ec.message());
+        return !Stopped();
+    }
+    if (!fs::is_directory(status)) return ImportFile(path);
+    std::vector<std::string> files;
+    fs::recursive_directory_iterator it(path, fs::directory_options::skip_permission_denied, ec), end;
+    if (ec) {
+        FileFailed(path, ec.message());
+        return !Stopped();
+    }
+    for (; it != end; it.increment(ec)) {
+        if (ec) {
+            FileFailed(path, ec.message());
+            break;
+        }
+        std::error_code typeError;
+        const bool isDirectory = it->is_directory(typeError);
+        if (SkippedInWalk(it->path(), isDirectory)) {
+            if (isDirectory) it.disable_recursion_pending();
+            continue;
+        }
+        if (it->is_regular_file(typeError)) files.push_back(it->path().string());
+    }
+    // Sorted, so a run's order (and the ids it gives) does not depend on the file system.
+    std::sort(files.begin(), files.end());
+    for (const std::string& file : files)
+        if (!ImportFile(file)) return false;
+    return true;
+}
+
+// The dispatch by kind of file; an importer of another kind gets its branch here.
+bool CImporter::ImportFile(const std::string& path) {
+    if (Stopped()) return false;
+    const SourceKind kind = ClassifyFile(path);
+    const bool mbox = kind == SourceKind::Mbox;
+    const std::string error = ForEachMessage(path, mbox, [&](GMimeMessage* message, std::size_t index) {
+        Add(RegistrationsFromMessage(message, path, mbox ? "message " + std::to_string(index + 1) : ""));
+        return !Stopped();
+    });
+    if (!error.empty()) FileFailed(path, error);
+    return !Stopped();
+}
+
+}  // namespace desk

@@ -1,0 +1,70 @@
+// `velkdesk import`: walks the given paths, hands each file to the importer of its kind and
+// adds what they find to the database in batched transactions, with progress and a summary.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "desk/Database.h"
+
+namespace desk {
+
+struct ImportCounts {
+    std::size_t read = 0;      // messages (or pages) read
+    std::size_t added = 0;     // registrations new to the database
+    std::size_t known = 0;     // registrations already there
+    std::size_t review = 0;    // of the new ones, those that need a person
+    std::size_t rejected = 0;  // messages without a record
+    std::size_t failedFiles = 0;
+};
+
+// The kinds of file the import reads. The file's name decides where it is plain (an image or
+// PDF extension names a page file); otherwise its first bytes do ("From " starts an mbox).
+enum class SourceKind { Message, Mbox };
+
+SourceKind ClassifyFile(const std::string& path);
+
+class CImporter : CNonCopyable {
+public:
+    // `progress` receives the progress bar (a terminal, or null for none); `errors` the one-line
+    // reasons for files that could not be read.
+    CImporter(CDatabase& db, std::FILE* progress, std::FILE* errors, const std::atomic<bool>* stop);
+    ~CImporter();
+
+    // Imports a file, or every file under a folder. Returns false when stopped.
+    bool ImportPath(const std::string& path);
+    // Commits what is pending. Call once at the end; the destructor rolls back what is left.
+    void Finish();
+
+    // For importers: one message or page has been read, and the registrations it held (none:
+    // it counts as rejected).
+    void Add(const std::vector<Registration>& registrations);
+    // For importers: a file could not be read.
+    void FileFailed(const std::string& path, const std::string& reason);
+
+    const ImportCounts& Counts() const { return counts_; }
+    bool Stopped() const { return stop_ && stop_->load(); }
+
+private:
+    bool ImportFile(const std::string& path);
+    void ShowProgress(bool final);
+
+    CDatabase& db_;
+    std::FILE* progress_;
+    std::FILE* errors_;
+    const std::atomic<bool>* stop_;
+    ImportCounts counts_;
+    CTransaction* batch_ = nullptr;
+    std::size_t batchSize_ = 0;
+    std::chrono::steady_clock::time_point start_;
+    std::chrono::steady_clock::time_point lastShown_;
+    bool shown_ = false;
+};
+
+// "read 10, new 7, already known 2, needing review 1, rejected 1"
+std::string SummaryLine(const ImportCounts& counts);
+
+}  // namespace desk

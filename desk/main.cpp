@@ -1,0 +1,120 @@
+// velkdesk: the registration desk's command line. Reads registration mails into a database,
+// lists and shows what is there, and exports it for a spreadsheet.
+#include <signal.h>
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+
+#include <atomic>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+
+#include "desk/Export.h"
+#include "desk/Import.h"
+#include "desk/MailIntake.h"
+
+namespace {
+
+std::atomic<bool> gStop{false};
+
+extern "C" void OnInterrupt(int) {
+    gStop.store(true);
+}
+
+int Fail(const std::string& reason) {
+    std::cerr << "velkdesk: " << reason << '\n';
+    return 1;
+}
+
+int RunImport(const std::string& dbPath, const std::vector<std::string>& paths) {
+    desk::CGMimeLibrary gmime;
+    desk::CDatabase db(dbPath);
+    // Ctrl-C ends the import after the message in hand, with what was read committed.
+    struct sigaction action = {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    desk::CImporter importer(db, isatty(STDERR_FILENO) ? stderr : nullptr, stderr, &gStop);
+    for (const std::string& path : paths)
+        if (!importer.ImportPath(path)) break;
+    importer.Finish();
+    const desk::ImportCounts& counts = importer.Counts();
+    std::cout << desk::SummaryLine(counts) << std::endl;
+    if (importer.Stopped()) return Fail("import stopped; what was read is saved, run it again to finish");
+    if (counts.failedFiles) return Fail(std::to_string(counts.failedFiles) + " file(s) could not be read");
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{"velkdesk: reads registration mails into a database, lists, shows and exports them"};
+    app.require_subcommand(1);
+    std::string dbPath = "velkdesk.db";
+    app.add_option("--db", dbPath, "database file (created on first use)")->capture_default_str();
+
+    CLI::App* import = app.add_subcommand("import", "read .eml files, mbox files and Maildir folders (walked)");
+    std::vector<std::string> paths;
+    import->add_option("PATH", paths, "mail files and folders")->required();
+
+    CLI::App* list = app.add_subcommand("list", "one line per registration");
+    bool reviewOnly = false;
+    list->add_flag("--review", reviewOnly, "only those that need a person, with the reasons");
+
+    CLI::App* show = app.add_subcommand("show", "every field of one registration");
+    long long id = 0;
+    bool showPasswords = false;
+    show->add_option("ID", id, "the registration's id (see list)")->required();
+    show->add_flag("--with-passwords", showPasswords, "show the VIP passwords in clear");
+
+    CLI::App* exportCmd = app.add_subcommand("export", "all registrations as CSV (UTF-8, ';'-separated)");
+    std::string csvPath;
+    desk::ExportOptions exportOptions;
+    std::string separator = ";";
+    exportCmd->add_option("--csv", csvPath, "output file; standard output when not given or \"-\"");
+    exportCmd->add_flag("--with-passwords", exportOptions.withPasswords, "include the two VIP password columns");
+    exportCmd->add_option("--separator", separator, "field separator, one character")->capture_default_str()
+        ->check([](const std::string& s) { return s.size() == 1 && s != "\"" && s != "\n" && s != "\r" ? "" : "one character"; });
+
+    for (CLI::App* sub : {import, list, show, exportCmd}) sub->fallthrough();
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForAllHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+        return Fail(std::string(e.what()) + " (see --help)") + 1;
+    }
+
+    try {
+        if (*import) return RunImport(dbPath, paths);
+        desk::CDatabase db(dbPath);
+        if (*list) {
+            desk::ListRegistrations(db, reviewOnly, std::cout);
+        } else if (*show) {
+            const std::optional<desk::StoredRegistration> r = db.Find(id);
+            if (!r) return Fail("no registration with id " + std::to_string(id));
+            desk::ShowRegistration(*r, showPasswords, std::cout);
+        } else if (*exportCmd) {
+            exportOptions.separator = separator[0];
+            if (csvPath.empty() || csvPath == "-") {
+                desk::ExportCsv(db, exportOptions, std::cout);
+                std::cout.flush();
+                if (!std::cout) return Fail("standard output: write failed");
+            } else {
+                std::ofstream out(csvPath, std::ios::binary | std::ios::trunc);
+                if (!out) return Fail(csvPath + ": cannot be written");
+                desk::ExportCsv(db, exportOptions, out);
+                out.close();
+                if (!out) return Fail(csvPath + ": write failed");
+            }
+        }
+        return 0;
+    } catch (const std::exception& e) {
+        return Fail(e.what());
+    }
+}

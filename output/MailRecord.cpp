@@ -1,0 +1,519 @@
+// The record's element table and the desk's reader of it: finding a record in whatever a mail
+// program made of the text, and the charset and layout repairs that come before.
+#include "output/MailRecord.h"
+
+#include <cstdint>
+#include <cstring>
+
+const MailElement kMailElements[kMailElementCount] = {
+    {"username", &RegistrationRecord::username},     {"password_1", &RegistrationRecord::password_1},
+    {"password_2", &RegistrationRecord::password_2}, {"aggraccept", &RegistrationRecord::aggraccept},
+    {"vipkunde", &RegistrationRecord::vipkunde},     {"vorname", &RegistrationRecord::vorname},
+    {"nachname", &RegistrationRecord::nachname},     {"firm", &RegistrationRecord::firm},
+    {"addr", &RegistrationRecord::addr},             {"city", &RegistrationRecord::city},
+    {"zip", &RegistrationRecord::zip},               {"land", &RegistrationRecord::land},
+    {"tel", &RegistrationRecord::tel},               {"fax", &RegistrationRecord::fax},
+    {"alt", &RegistrationRecord::alt},               {"berstell", &RegistrationRecord::berstell},
+    {"lebkindih", &RegistrationRecord::lebkindih},   {"pctyp", &RegistrationRecord::pctyp},
+    {"betrsystem", &RegistrationRecord::betrsystem}, {"anwender", &RegistrationRecord::anwender},
+    {"gprod", &RegistrationRecord::gprod},           {"gprodg", &RegistrationRecord::gprodg},
+    {"wgekauf", &RegistrationRecord::wgekauf},       {"dgekauf", &RegistrationRecord::dgekauf},
+    {"pgekauf", &RegistrationRecord::pgekauf},       {"kaufoft", &RegistrationRecord::kaufoft},
+};
+
+const char kMailRecordVersion[] = "1.0";
+
+namespace {
+
+std::vector<std::string> SplitLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::string line;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '\r' || c == '\n') {
+            lines.push_back(line);
+            line.clear();
+            if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+        } else {
+            line += c;
+        }
+    }
+    if (!line.empty()) lines.push_back(line);
+    return lines;
+}
+
+// Length of the blank run (blank, tab, UTF-8 no-break space) at `pos`.
+std::size_t BlankAt(const std::string& s, std::size_t pos) {
+    if (pos < s.size() && (s[pos] == ' ' || s[pos] == '\t')) return 1;
+    if (pos + 1 < s.size() && static_cast<unsigned char>(s[pos]) == 0xC2 && static_cast<unsigned char>(s[pos + 1]) == 0xA0)
+        return 2;
+    return 0;
+}
+
+std::string TrimLeft(const std::string& s) {
+    std::size_t pos = 0;
+    for (std::size_t n; (n = BlankAt(s, pos)) != 0;) pos += n;
+    return s.substr(pos);
+}
+
+std::string TrimRight(std::string s) {
+    for (;;) {
+        if (!s.empty() && (s.back() == ' ' || s.back() == '\t')) {
+            s.pop_back();
+        } else if (s.size() >= 2 && static_cast<unsigned char>(s[s.size() - 2]) == 0xC2 &&
+                   static_cast<unsigned char>(s.back()) == 0xA0) {
+            s.resize(s.size() - 2);
+        } else {
+            return s;
+        }
+    }
+}
+
+// Removes up to `maxDepth` quote marks (">" with blanks around) and the indentation in front
+// of the line's text; `depth` receives how many marks were removed.
+std::string Unquote(const std::string& line, int maxDepth, int* depth = nullptr) {
+    std::string s = TrimLeft(line);
+    int removed = 0;
+    while (removed < maxDepth && !s.empty() && s[0] == '>') {
+        s = TrimLeft(s.substr(1));
+        ++removed;
+    }
+    if (depth) *depth = removed;
+    return s;
+}
+
+bool IsNameChar(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-' ||
+           c == '.' || c == ':';
+}
+
+// For a line that starts with "<name>", the name; "" otherwise. Names are short identifiers,
+// so a stray "<" in other text is not taken for a tag.
+std::string StartTagName(const std::string& s) {
+    if (s.size() < 3 || s[0] != '<') return "";
+    std::size_t end = 1;
+    while (end < s.size() && end <= 40 && IsNameChar(s[end])) ++end;
+    if (end == 1 || end >= s.size() || s[end] != '>') return "";
+    return s.substr(1, end - 1);
+}
+
+int ElementIndex(const std::string& name) {
+    for (std::size_t i = 0; i < kMailElementCount; ++i)
+        if (name == kMailElements[i].name) return static_cast<int>(i);
+    return -1;
+}
+
+bool StartsWith(const std::string& s, const char* prefix) {
+    return s.compare(0, std::strlen(prefix), prefix) == 0;
+}
+
+bool IsVersionLine(const std::string& s) {
+    return StartsWith(s, "<version ") || StartsWith(s, "<version/") || StartsWith(s, "<version>");
+}
+
+// A line that begins a part of the record: element, version, end line.
+bool IsRecordLine(const std::string& s) {
+    return !StartTagName(s).empty() || IsVersionLine(s) || StartsWith(s, "</new>") || StartsWith(s, "<new>");
+}
+
+// Keeps text from the input fit for a one-line problem report.
+std::string Printable(const std::string& s) {
+    std::string out;
+    for (char c : s.substr(0, 40))
+        out += (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) ? '?' : c;
+    return out;
+}
+
+class CRecordReader {
+public:
+    explicit CRecordReader(const std::vector<std::string>& lines) : lines_(lines) {}
+
+    // Reads records from line `*pos` on; false when no further record starts.
+    bool Next(std::size_t* pos, MailRecordRead* out) {
+        std::size_t start = *pos;
+        std::string first;
+        int depth = 0;
+        bool haveStart = false;
+        for (; start < lines_.size(); ++start) {
+            const std::string s = Unquote(lines_[start], 64, &depth);
+            const std::size_t at = s.find("<new>");
+            if (at != std::string::npos) {
+                first = TrimLeft(s.substr(at + 5));
+                haveStart = true;
+                break;
+            }
+        }
+        *out = MailRecordRead();
+        if (!haveStart) {
+            // No start line: a record whose first line was lost still counts, with the loss named.
+            for (start = *pos; start < lines_.size(); ++start) {
+                const std::string s = Unquote(lines_[start], 64, &depth);
+                if (IsVersionLine(s) || ElementIndex(StartTagName(s)) >= 0) break;
+            }
+            if (start == lines_.size()) return false;
+            out->problems.push_back("new: start line missing");
+            first = Unquote(lines_[start], depth);
+        } else {
+            out->text = "<new>\n";
+        }
+        depth_ = depth;
+        ReadBody(start, first, pos, out);
+        return true;
+    }
+
+private:
+    // Reads the record's lines: `first` is what stands on line `start` (after the start tag),
+    // then the following lines until the end line or other text.
+    void ReadBody(std::size_t start, const std::string& first, std::size_t* pos, MailRecordRead* out) {
+        bool seen[kMailElementCount] = {};
+        bool versionSeen = false;
+        int lastIndex = -1;
+        bool closed = false;
+        std::size_t line = start;
+        std::size_t next = start + 1;
+        std::size_t resume = lines_.size();
+        std::string current = first;
+        for (bool have = true;; have = false) {
+            if (!have) {
+                if (next >= lines_.size()) break;
+                line = next++;
+                current = Unquote(lines_[line], depth_);
+            }
+            if (current.empty()) continue;
+            if (StartsWith(current, "</new>")) {
+                out->text += "</new>\n";
+                closed = true;
+                resume = line + 1;
+                break;
+            }
+            if (StartsWith(current, "<new>")) {
+                resume = line;  // the next record begins before this one ended
+                break;
+            }
+            if (IsVersionLine(current)) {
+                out->text += current + "\n";
+                if (versionSeen) out->problems.push_back("version: appears twice");
+                versionSeen = true;
+                ReadVersion(current, out);
+                continue;
+            }
+            const std::string name = StartTagName(current);
+            if (name.empty()) {
+                resume = line;  // other text: the record ended without its end line
+                break;
+            }
+            const std::string rest = current.substr(name.size() + 2);
+            const std::string endTag = "</" + name + ">";
+            std::size_t endAt = rest.rfind(endTag);
+            // A value line the mail program wrapped goes on in the following lines.
+            std::size_t look = next;
+            std::string joined = rest;
+            while (endAt == std::string::npos && look < lines_.size()) {
+                const std::string more = Unquote(lines_[look], depth_);
+                if (more.empty() || IsRecordLine(more)) break;
+                joined = TrimRight(joined) + " " + more;
+                ++look;
+                endAt = joined.rfind(endTag);
+            }
+            std::string value;
+            std::string after;
+            if (endAt != std::string::npos) {
+                value = joined.substr(0, endAt);
+                after = TrimLeft(joined.substr(endAt + endTag.size()));
+                next = look;
+                out->text += "<" + name + ">" + joined + "\n";
+            } else {
+                value = TrimRight(rest);
+                out->text += current + "\n";
+            }
+            const int index = ElementIndex(name);
+            if (index < 0) {
+                out->problems.push_back(Printable(name) + ": unknown element");
+            } else {
+                const char* element = kMailElements[index].name;
+                if (endAt == std::string::npos) out->problems.push_back(std::string(element) + ": end tag missing");
+                if (seen[index]) {
+                    out->problems.push_back(std::string(element) + ": appears twice");
+                } else {
+                    seen[index] = true;
+                    out->record.*kMailElements[index].field = value;
+                    if (index < lastIndex) out->problems.push_back(std::string(element) + ": out of order");
+                    lastIndex = index;
+                }
+                if (!after.empty() && !StartsWith(after, "</new>"))
+                    out->problems.push_back(std::string(element) + ": text after the end tag");
+            }
+            if (StartsWith(after, "</new>")) {
+                out->text += "</new>\n";
+                closed = true;
+                resume = next;
+                break;
+            }
+        }
+        *pos = resume > start ? resume : start + 1;
+        if (!versionSeen) out->problems.push_back("version: line missing");
+        for (std::size_t i = 0; i < kMailElementCount; ++i)
+            if (!seen[i]) out->problems.push_back(std::string(kMailElements[i].name) + ": missing");
+        if (!closed) out->problems.push_back("new: end line missing");
+        if (seen[1] && seen[2] && out->record.password_1 != out->record.password_2)
+            out->problems.push_back("password_2: differs from password_1");
+    }
+
+    void ReadVersion(const std::string& line, MailRecordRead* out) {
+        const std::string key = "number=\"";
+        const std::size_t at = line.find(key);
+        const std::size_t close = at == std::string::npos ? at : line.find('"', at + key.size());
+        if (close == std::string::npos) {
+            out->problems.push_back("version: no number");
+            return;
+        }
+        const std::string number = line.substr(at + key.size(), close - at - key.size());
+        if (number != kMailRecordVersion)
+            out->problems.push_back("version: " + Printable(number) + " instead of " + kMailRecordVersion);
+    }
+
+    const std::vector<std::string>& lines_;
+    int depth_ = 0;
+};
+
+void AppendUtf8(std::string& out, std::uint32_t cp) {
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+}  // namespace
+
+std::vector<MailRecordRead> ReadMailRecords(const std::string& text) {
+    const std::vector<std::string> lines = SplitLines(text);
+    CRecordReader reader(lines);
+    std::vector<MailRecordRead> records;
+    std::size_t pos = 0;
+    MailRecordRead record;
+    while (pos < lines.size() && reader.Next(&pos, &record)) records.push_back(std::move(record));
+    return records;
+}
+
+std::string UnflowText(const std::string& text, bool delsp) {
+    const std::vector<std::string> lines = SplitLines(text);
+    std::string out;
+    std::string paragraph;
+    int paragraphDepth = -1;
+    auto flush = [&]() {
+        if (paragraphDepth < 0) return;
+        out += std::string(static_cast<std::size_t>(paragraphDepth), '>');
+        if (paragraphDepth > 0) out += ' ';
+        out += paragraph;
+        out += '\n';
+        paragraph.clear();
+        paragraphDepth = -1;
+    };
+    for (const std::string& raw : lines) {
+        std::size_t at = 0;
+        int depth = 0;
+        while (at < raw.size() && raw[at] == '>') {
+            ++depth;
+            ++at;
+        }
+        if (at < raw.size() && raw[at] == ' ') ++at;  // space-stuffing or the blank after quote marks
+        std::string line = raw.substr(at);
+        if (paragraphDepth >= 0 && depth != paragraphDepth) flush();
+        const bool soft = !line.empty() && line.back() == ' ' && line != "-- ";
+        if (soft && delsp) line.pop_back();
+        paragraph += line;
+        paragraphDepth = depth;
+        if (!soft) flush();
+    }
+    flush();
+    return out;
+}
+
+std::string Windows1252ToUtf8(const std::string& bytes) {
+    static const std::uint16_t k80[32] = {
+        0x20AC, 0xFFFD, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+        0x2039, 0x0152, 0xFFFD, 0x017D, 0xFFFD, 0xFFFD, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+        0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFD, 0x017E, 0x0178};
+    std::string out;
+    out.reserve(bytes.size() + bytes.size() / 8);
+    for (char c : bytes) {
+        const unsigned char b = static_cast<unsigned char>(c);
+        if (b < 0x80) out += c;
+        else if (b < 0xA0) AppendUtf8(out, k80[b - 0x80]);
+        else AppendUtf8(out, b);
+    }
+    return out;
+}
+
+bool IsValidUtf8(const std::string& bytes) {
+    const std::size_t n = bytes.size();
+    for (std::size_t i = 0; i < n;) {
+        const unsigned char b = static_cast<unsigned char>(bytes[i]);
+        if (b < 0x80) {
+            ++i;
+            continue;
+        }
+        std::size_t len;
+        std::uint32_t cp;
+        if (b >= 0xC2 && b <= 0xDF) { len = 2; cp = b & 0x1F; }
+        else if (b >= 0xE0 && b <= 0xEF) { len = 3; cp = b & 0x0F; }
+        else if (b >= 0xF0 && b <= 0xF4) { len = 4; cp = b & 0x07; }
+        else return false;
+        if (i + len > n) return false;
+        for (std::size_t k = 1; k < len; ++k) {
+            const unsigned char c = static_cast<unsigned char>(bytes[i + k]);
+            if ((c & 0xC0) != 0x80) return false;
+            cp = (cp << 6) | (c & 0x3F);
+        }
+        if ((len == 3 && cp < 0x800) || (len == 4 && (cp < 0x10000 || cp > 0x10FFFF)) ||
+            (cp >= 0xD800 && cp <= 0xDFFF))
+            return false;
+        i += len;
+    }
+    return true;
+}
+
+namespace {
+
+struct NamedEntity {
+    const char* name;
+    std::uint32_t cp;
+};
+
+const NamedEntity kEntities[] = {
+    {"lt", '<'},       {"gt", '>'},       {"amp", '&'},      {"quot", '"'},     {"apos", '\''},
+    {"nbsp", ' '},     {"auml", 0xE4},    {"ouml", 0xF6},    {"uuml", 0xFC},    {"Auml", 0xC4},
+    {"Ouml", 0xD6},    {"Uuml", 0xDC},    {"szlig", 0xDF},   {"eacute", 0xE9},  {"egrave", 0xE8},
+    {"agrave", 0xE0},  {"aacute", 0xE1},  {"ccedil", 0xE7},  {"euro", 0x20AC},  {"sect", 0xA7},
+    {"copy", 0xA9},    {"reg", 0xAE},     {"deg", 0xB0},     {"middot", 0xB7},  {"ndash", 0x2013},
+    {"mdash", 0x2014}, {"shy", 0xAD},
+};
+
+std::string LowerTagName(const std::string& html, std::size_t pos) {
+    std::string name;
+    while (pos < html.size() && (IsNameChar(html[pos]) || html[pos] == '/')) {
+        char c = html[pos++];
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        name += c;
+        if (name.size() > 16) break;
+    }
+    return name;
+}
+
+// Decodes the reference at `html[pos] == '&'`; returns the characters used (0: not one).
+std::size_t DecodeEntity(const std::string& html, std::size_t pos, std::string& out) {
+    const std::size_t semi = html.find(';', pos);
+    if (semi == std::string::npos || semi - pos > 12 || semi == pos + 1) return 0;
+    const std::string body = html.substr(pos + 1, semi - pos - 1);
+    std::uint32_t cp = 0;
+    if (body[0] == '#') {
+        const bool hex = body.size() > 1 && (body[1] == 'x' || body[1] == 'X');
+        const std::string digits = body.substr(hex ? 2 : 1);
+        if (digits.empty() || digits.size() > 7) return 0;
+        for (char c : digits) {
+            int d;
+            if (c >= '0' && c <= '9') d = c - '0';
+            else if (hex && c >= 'a' && c <= 'f') d = c - 'a' + 10;
+            else if (hex && c >= 'A' && c <= 'F') d = c - 'A' + 10;
+            else return 0;
+            cp = cp * (hex ? 16 : 10) + static_cast<std::uint32_t>(d);
+        }
+        if (cp == 0 || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = 0xFFFD;
+        if (cp == 0xA0) cp = ' ';
+    } else {
+        for (const NamedEntity& e : kEntities)
+            if (body == e.name) cp = e.cp;
+        if (cp == 0) return 0;
+    }
+    AppendUtf8(out, cp);
+    return semi - pos + 1;
+}
+
+}  // namespace
+
+std::string HtmlToText(const std::string& html) {
+    std::string out;
+    out.reserve(html.size());
+    bool pre = false;
+    std::string skipUntil;  // closing tag of an element whose content is not text
+    for (std::size_t i = 0; i < html.size();) {
+        const char c = html[i];
+        if (c == '<') {
+            if (html.compare(i, 4, "<!--") == 0) {
+                const std::size_t end = html.find("-->", i + 4);
+                i = end == std::string::npos ? html.size() : end + 3;
+                continue;
+            }
+            const std::string name = LowerTagName(html, i + 1);
+            // The tag ends at the first ">" outside quotes.
+            std::size_t j = i + 1;
+            char quote = 0;
+            for (; j < html.size(); ++j) {
+                if (quote) {
+                    if (html[j] == quote) quote = 0;
+                } else if (html[j] == '"' || html[j] == '\'') {
+                    quote = html[j];
+                } else if (html[j] == '>') {
+                    break;
+                }
+            }
+            if (name.empty() || (name[0] == '/' && name.size() == 1)) {
+                if (skipUntil.empty()) out += c;  // a lone "<" is text
+                ++i;
+                continue;
+            }
+            i = j < html.size() ? j + 1 : html.size();
+            if (!skipUntil.empty()) {
+                if (name == skipUntil) skipUntil.clear();
+                continue;
+            }
+            if (name == "style" || name == "script" || name == "title" || name == "head") {
+                skipUntil = "/" + name;
+            } else if (name == "pre") {
+                pre = true;
+            } else if (name == "/pre") {
+                pre = false;
+                out += '\n';
+            } else if (name == "br" || name == "br/" || name == "p" || name == "/p" || name == "div" ||
+                       name == "/div" || name == "/tr" || name == "/li" || name == "blockquote" ||
+                       name == "/blockquote") {
+                out += '\n';
+            }
+            continue;
+        }
+        if (!skipUntil.empty()) {
+            ++i;
+            continue;
+        }
+        if (c == '&') {
+            const std::size_t used = DecodeEntity(html, i, out);
+            if (used) {
+                i += used;
+                continue;
+            }
+        }
+        if ((c == '\r' || c == '\n') && !pre) {
+            // A line break in the source is a blank in the text; CR LF counts once.
+            if (!(c == '\n' && i > 0 && html[i - 1] == '\r')) out += ' ';
+        } else if (static_cast<unsigned char>(c) == 0xC2 && i + 1 < html.size() &&
+                   static_cast<unsigned char>(html[i + 1]) == 0xA0) {
+            out += ' ';
+            ++i;
+        } else {
+            out += c;
+        }
+        ++i;
+    }
+    return out;
+}
