@@ -19,6 +19,8 @@ add_library(velksheet STATIC
     ${CMAKE_CURRENT_LIST_DIR}/SheetReader.cpp
     ${sheet_embedded})
 target_link_libraries(velksheet PUBLIC velkcore PkgConfig::SHEETLIBS)
+# The page importer belongs to velkdesk's import.
+target_sources(velkdesklib PRIVATE ${CMAKE_CURRENT_LIST_DIR}/SheetIntake.cpp)
 
 # Accuracy benchmark over a generated set of sheets (bench/sheets/make_sheets.sh).
 add_executable(sheet_bench ${PROJECT_SOURCE_DIR}/bench/sheets/sheet_bench.cpp)
