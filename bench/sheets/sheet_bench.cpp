@@ -90,9 +90,11 @@ int main(int argc, char** argv) {
                 flagged += !f.problem.empty();
                 if (reading.isSheet && !ok && f.problem.empty()) ++silent;
                 exact = exact && ok;
+                if (verbose && f.inkMismatch >= 0)
+                    std::printf("inkscore %s %d %s\n", ok ? "right" : "wrong", f.inkMismatch, resolution);
                 if (verbose && (!ok || !f.problem.empty()) && reading.isSheet)
-                    std::printf("%s %-10s truth \"%s\" read \"%s\" conf %d %s%s\n", file.filename().c_str(),
-                                sheet::kSheetFields[i].name, truth.c_str(), f.value.c_str(), f.confidence,
+                    std::printf("%s %-10s truth \"%s\" read \"%s\" conf %d ink %d %s%s\n", file.filename().c_str(),
+                                sheet::kSheetFields[i].name, truth.c_str(), f.value.c_str(), f.confidence, f.inkMismatch,
                                 ok ? "" : (f.problem.empty() ? "SILENT " : "flagged "), f.problem.c_str());
             }
             sheetsExact += exact;

@@ -20,6 +20,10 @@ namespace {
 
 // PDF pages are rendered at this resolution.
 constexpr int kPdfDpi = 300;
+// A3 is 842 x 1191 points; anything much larger is no faxed or scanned sheet.
+constexpr double kMaxPagePoints = 1700;
+// Pixels on the longer side of A3 at 600 dpi.
+constexpr int kMaxSide = 10000;
 // More pages than any fax holds: a file that claims more is not taken whole.
 constexpr int kMaxPages = 200;
 // Larger than any page image we expect (an A4 page at 600 dpi in colour is about 100 MB).
@@ -55,6 +59,12 @@ bool LoadPdf(const unsigned char* data, std::size_t size, std::vector<PageImage>
     for (int i = 0; i < std::min(count, kMaxPages); ++i) {
         std::unique_ptr<poppler::page> page(document->create_page(i));
         if (!page) continue;
+        // Larger than any paper a fax or scanner takes: rendering it could exhaust memory.
+        const poppler::rectf box = page->page_rect();
+        if (!(box.width() > 0 && box.height() > 0 && box.width() <= kMaxPagePoints && box.height() <= kMaxPagePoints)) {
+            error = "PDF page " + std::to_string(i + 1) + " has no size of a sheet of paper";
+            return false;
+        }
         const poppler::image image = renderer.render_page(page.get(), kPdfDpi, kPdfDpi);
         if (!image.is_valid() || image.format() != poppler::image::format_gray8) {
             error = "PDF page " + std::to_string(i + 1) + " cannot be rendered";
@@ -113,6 +123,20 @@ bool LoadPagesFromMemory(const unsigned char* data, std::size_t size, std::vecto
         error = "not a TIFF, PNG, JPEG or PDF file";
         return false;
     }
+    // A header may promise any size; a page larger than A3 at 600 dpi is refused before it is
+    // decoded.
+    l_int32 w = 0, h = 0, bps = 0, spp = 0;
+    const l_int32 header = tiff ? readHeaderMemTiff(data, size, 0, &w, &h, &bps, &spp, nullptr, nullptr, nullptr)
+                         : png  ? readHeaderMemPng(data, size, &w, &h, &bps, &spp, nullptr)
+                                : readHeaderMemJpeg(data, size, &w, &h, &spp, nullptr, nullptr);
+    if (header != 0 || w <= 0 || h <= 0) {
+        error = tiff ? "damaged TIFF file" : png ? "damaged PNG file" : "damaged JPEG file";
+        return false;
+    }
+    if (w > kMaxSide || h > kMaxSide) {
+        error = "image too large for a page";
+        return false;
+    }
     if (tiff) {
         PIXA* pixa = pixaReadMemMultipageTiff(data, size);
         if (!pixa) {
@@ -123,7 +147,7 @@ bool LoadPagesFromMemory(const unsigned char* data, std::size_t size, std::vecto
         for (int i = 0; i < count; ++i) {
             PageImage page;
             page.pix = CPix(pixaGetPix(pixa, i, L_COPY));
-            if (!page.pix) continue;
+            if (!page.pix || pixGetWidth(page.pix.Get()) > kMaxSide || pixGetHeight(page.pix.Get()) > kMaxSide) continue;
             page.xres = pixGetXRes(page.pix.Get());
             page.yres = pixGetYRes(page.pix.Get());
             pages.push_back(std::move(page));

@@ -9,6 +9,7 @@
 #include <tesseract/resultiterator.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -28,7 +29,6 @@ constexpr double kPi = 3.14159265358979323846;
 constexpr int kMinLine = 100;            // shortest horizontal line taken for an underscore run
 constexpr int kMinRegistration = 60;     // percent of runs that must be found on a reply sheet
 constexpr int kTextConfidence = 80;      // below this, a free-text word needs a person
-constexpr int kInkMismatch = 12;         // pixels of ink and text that may disagree
 
 struct Segment {
     int x0, x1, y;
@@ -108,6 +108,16 @@ std::string Tidy(const char* text) {
         }
     }
     return out;
+}
+
+// Letters the recogniser mixes up in this font count as one when a reading is matched
+// against a fixed set of values; the ink check then decides.
+std::u32string Confusable(std::u32string text) {
+    for (char32_t& c : text) {
+        if (c == U'l' || c == U'|' || c == U'1' || c == U'!') c = U'I';
+        if (c == U'0') c = U'O';
+    }
+    return text;
 }
 
 bool ValidDate(const std::string& text) {
@@ -247,13 +257,15 @@ struct CSheetReader::Impl {
         ocr.SetPageSegMode(tesseract::PSM_SINGLE_LINE);
         ocr.SetVariable("user_defined_dpi", "300");
         ocr.SetVariable("debug_file", "/dev/null");
+        // Answers are dark on light: trying each line inverted as well only costs time.
+        ocr.SetVariable("tessedit_do_invert", "0");
     }
     ~Impl() { ocr.End(); }
 
     // Whether `printed` drawn the way the sheet draws it accounts for the ink in the box, and
     // the ink for it: "" when it does, otherwise what is wrong.
-    std::string CheckInk(PIX* binary, const Transform& t, const AnswerSpot& a, const std::string& printed,
-                         int offset, int x0, int y0, int x1, int y1);
+    int CheckInk(PIX* binary, const Transform& t, const AnswerSpot& a, const std::string& printed, int offset,
+                 int x0, int y0, int x1, int y1);
 
     // Text in a box of the page set with SetImage, and the lowest word confidence.
     std::string Recognise(int x0, int y0, int x1, int y1, int& confidence) {
@@ -274,33 +286,35 @@ struct CSheetReader::Impl {
     }
 };
 
-std::string CSheetReader::Impl::CheckInk(PIX* binary, const Transform& t, const AnswerSpot& a,
-                                         const std::string& printed, int offset, int x0, int y0, int x1, int y1) {
+int CSheetReader::Impl::CheckInk(PIX* binary, const Transform& t, const AnswerSpot& a, const std::string& printed,
+                                 int offset, int x0, int y0, int x1, int y1) {
     int inkLeft = 0, inkRight = 0;
-    if (!fonts.InkExtent(a.ppem, true, printed, inkLeft, inkRight)) return "";
+    if (!fonts.InkExtent(a.ppem, true, printed, inkLeft, inkRight)) return 0;
     int baseline = 0;
     CPix rendered(fonts.Render(a.ppem, true, printed, t.sx, t.sy, baseline));
-    if (!rendered) return "";
+    if (!rendered) return 0;
     const int w = pixGetWidth(binary), h = pixGetHeight(binary);
     x0 = std::max(0, x0), y0 = std::max(0, y0), x1 = std::min(w, x1), y1 = std::min(h, y1);
-    if (x1 <= x0 || y1 <= y0) return "lies outside the page";
+    if (x1 <= x0 || y1 <= y0) return 1 << 20;
     BOX* box = boxCreate(x0, y0, x1 - x0, y1 - y0);
     CPix ink(pixClipRectangle(binary, box, nullptr));
     boxDestroy(&box);
-    if (!ink) return "";
+    if (!ink) return 1 << 20;
     // Where the layout says the text stands, shifted by the page's answer offset; the best
     // of a few nearby placements is taken.
     const int rx = t.X(a.x + inkLeft) + offset - x0;
     const int ry = t.Y(a.y + a.metrics.ascent) - baseline - y0;
     const int cw = pixGetWidth(ink.Get()), ch = pixGetHeight(ink.Get());
-    CPix inkNear(pixDilateBrick(nullptr, ink.Get(), 5, 5));
+    // One pixel of play each way: a letter that differs from the reading by a stroke shows.
+    constexpr int near = 3;
+    CPix inkNear(pixDilateBrick(nullptr, ink.Get(), near, near));
     int best = 1 << 30;
     for (int dy = -2; dy <= 2; dy += 1) {
-        for (int dx = -6; dx <= 6; dx += 2) {
+        for (int dx = -5; dx <= 5; dx += 1) {
             CPix placed(pixCreate(cw, ch, 1));
             pixRasterop(placed.Get(), rx + dx, ry + dy, pixGetWidth(rendered.Get()), pixGetHeight(rendered.Get()),
                         PIX_SRC, rendered.Get(), 0, 0);
-            CPix placedNear(pixDilateBrick(nullptr, placed.Get(), 5, 5));
+            CPix placedNear(pixDilateBrick(nullptr, placed.Get(), near, near));
             // Ink the text does not explain, and text the ink does not show; specks aside.
             CPix extra(pixSubtract(nullptr, ink.Get(), placedNear.Get()));
             CPix missing(pixSubtract(nullptr, placed.Get(), inkNear.Get()));
@@ -312,8 +326,7 @@ std::string CSheetReader::Impl::CheckInk(PIX* binary, const Transform& t, const 
             best = std::min(best, static_cast<int>(std::max(e, m)));
         }
     }
-    if (std::getenv("SHEET_DEBUG")) std::fprintf(stderr, "check %s: %d\n", printed.c_str(), best);
-    return best > kInkMismatch ? "does not match the ink on the page" : "";
+    return best;
 }
 
 CSheetReader::CSheetReader() : impl_(std::make_unique<Impl>()) {}
@@ -344,8 +357,22 @@ int Ink(PIX* binary, int x0, int y0, int x1, int y1, int& left, int& right) {
 
 }  // namespace
 
+namespace {
+// Seconds since the page was started, on standard error when SHEET_DEBUG is set.
+struct CStageClock {
+    std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+    bool on = std::getenv("SHEET_DEBUG") != nullptr;
+    void operator()(const char* stage) const {
+        if (on)
+            std::fprintf(stderr, "%s %.3f\n", stage,
+                         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    }
+};
+}  // namespace
+
 SheetReading CSheetReader::Read(const PageImage& page) {
     Impl& m = *impl_;
+    const CStageClock stage;
     SheetReading result;
     result.fields.resize(kSheetFieldCount);
     PIX* source = page.pix.Get();
@@ -378,6 +405,7 @@ SheetReading CSheetReader::Read(const PageImage& page) {
         return result;
     }
     CPix binary(pixThresholdToBinary(scaled.Get(), 160));
+    stage("scaled");
     l_float32 angle = 0, conf = 0;
     if (binary && pixFindSkew(binary.Get(), &angle, &conf) == 0 && conf > 2.5 && std::fabs(angle) > 0.05 &&
         std::fabs(angle) < 5) {
@@ -394,7 +422,7 @@ SheetReading CSheetReader::Read(const PageImage& page) {
         return result;
     }
 
-    if (std::getenv("SHEET_DEBUG")) pixWrite("/tmp/i15desk.png", binary.Get(), IFF_PNG);
+    stage("deskewed");
     CPix lines;
     Transform t;
     CPix pieces;
@@ -429,20 +457,31 @@ SheetReading CSheetReader::Read(const PageImage& page) {
         return result;
     }
 
+    stage("registered");
     // The lines go, and so do specks too small for any letter or dot: Tesseract gets the
     // answers alone.
-    CPix mask(pieces ? pixDilateBrick(nullptr, pieces.Get(), 25, 7) : nullptr);
+    // Only pieces on the rows of the runs are the runs' own: a thin band elsewhere is the top
+    // or bottom of a line of text.
+    CPix onRows(pixCreate(pixGetWidth(binary.Get()), pixGetHeight(binary.Get()), 1));
+    BOXA* pieceBoxes = pieces && onRows ? pixConnComp(pieces.Get(), nullptr, 8) : nullptr;
+    for (int i = 0; pieceBoxes && i < boxaGetCount(pieceBoxes); ++i) {
+        l_int32 x, y, w, h;
+        if (boxaGetBoxGeometry(pieceBoxes, i, &x, &y, &w, &h)) continue;
+        bool onRun = false;
+        for (const Segment& s : segments) onRun = onRun || std::abs(y + h / 2 - s.y) <= 8;
+        if (onRun) pixRasterop(onRows.Get(), x, y, w, h, PIX_SRC | PIX_DST, pieces.Get(), x, y);
+    }
+    if (pieceBoxes) boxaDestroy(&pieceBoxes);
+    CPix mask(onRows ? pixDilateBrick(nullptr, onRows.Get(), 25, 7) : nullptr);
     if (mask) pixSubtract(binary.Get(), binary.Get(), mask.Get());
-    CPix clean(pixSelectBySize(binary.Get(), 4, 4, 8, L_SELECT_IF_BOTH, L_SELECT_IF_GTE, nullptr));
+    CPix clean(pixSelectBySize(binary.Get(), 3, 3, 8, L_SELECT_IF_BOTH, L_SELECT_IF_GTE, nullptr));
     if (clean) binary = std::move(clean);
     m.ocr.SetImage(binary.Get());
 
     // The page's own fixed texts tell a reply sheet from a page that only has lines.
     int recognised = 0, checked = 0;
     for (const DrawnText& text : m.layout.texts) {
-        if (text.stringId != IDS_PRINT_TITLE && text.stringId != IDS_PRINT_HEAD_ADDRESS &&
-            text.stringId != IDS_PRINT_HEAD_OPTIONAL && text.stringId != IDS_PRINT_COMPANY)
-            continue;
+        if (text.stringId != IDS_PRINT_TITLE && text.stringId != IDS_PRINT_HEAD_OPTIONAL) continue;
         ++checked;
         int confidence = 0;
         const std::string seen = m.Recognise(t.X(text.x) - 10, t.Y(text.y) - 8, t.X(text.pen.back()) + 10,
@@ -450,11 +489,12 @@ SheetReading CSheetReader::Read(const PageImage& page) {
         const std::u32string expected = Decode(Cp1252ToUtf8(text.text));
         if (Distance(Decode(seen), expected) * 4 <= static_cast<int>(expected.size())) ++recognised;
     }
-    if (recognised * 2 < checked + 1) {
+    if (recognised == 0 || checked == 0) {
         result.notSheetReason = "no reply sheet: its title and headings are not there";
         return result;
     }
     result.isSheet = true;
+    stage("identified");
 
     const std::string yes = Cp1252ToUtf8(m.texts.String(IDS_YES)), no = Cp1252ToUtf8(m.texts.String(IDS_NO));
     // First every answer is read; then the readings are checked against the ink, once the
@@ -491,9 +531,23 @@ SheetReading CSheetReader::Read(const PageImage& page) {
         if (std::getenv("SHEET_DEBUG"))
             std::fprintf(stderr, "%s box %d..%d ink %d..%d runEnd %d layout %d\n", field.name, p.x0, p.x1, p.left, p.right, runEnd, t.X(a.runEnd));
         if (ink > 0 && a.clipRight < 0 && p.right >= p.x1 - 8 && a.limit > a.runEnd) {
-            // Ink reaches the run's end: the answer runs on over what follows it.
-            p.overflow = true;
-            p.x1 = t.X(a.limit) - pad;
+            // Ink reaches the run's end: the answer goes on past it, up to the first gap of
+            // two blanks (the printed label behind a run stands that far off). When that gap
+            // only comes after the label, the answer runs over printed text.
+            const int limit = t.X(a.limit) - pad;
+            const int gap = t.X(a.x + 2 * m.fonts.Advance(a.ppem, true, ' ')) - ax;
+            int end = limit, blank = 0;
+            for (int x = p.x1 - 8; x < limit; ++x) {
+                int l = 0, r = 0;
+                blank = Ink(binary.Get(), x, p.y0, x + 1, p.y1, l, r) ? 0 : blank + 1;
+                if (blank >= gap * 3 / 4) {
+                    end = x - blank + 3;
+                    break;
+                }
+            }
+            const int labelStart = t.X(a.runEnd) + gap;
+            p.overflow = end > labelStart;
+            p.x1 = end;
             ink = Ink(binary.Get(), p.x0, p.y0, p.x1, p.y1, p.left, p.right);
         }
         int confidence = 0;
@@ -530,11 +584,11 @@ SheetReading CSheetReader::Read(const PageImage& page) {
             default: break;
         }
         if (!set.empty()) {
-            const std::u32string seenChars = Decode(seen);
+            const std::u32string seenChars = Confusable(Decode(seen));
             int bestDistance = 1 << 30, second = 1 << 30;
             std::string best;
             for (const std::string& candidate : set) {
-                const int d = Distance(seenChars, Decode(candidate));
+                const int d = Distance(seenChars, Confusable(Decode(candidate)));
                 if (d < bestDistance) {
                     second = bestDistance;
                     bestDistance = d;
@@ -557,6 +611,10 @@ SheetReading CSheetReader::Read(const PageImage& page) {
             if (!ValidDate(seen)) reading.problem = "\"" + seen + "\" is no date";
         } else if (confidence < kTextConfidence) {
             reading.problem = "unsure reading \"" + seen + "\"";
+        } else if (field.member == &RegistrationRecord::password_1 && seen.find_first_of("Il|") != std::string::npos) {
+            // In Arial bold a capital I and a small l are the same stroke, and nothing around a
+            // password tells which one was typed.
+            reading.problem = "\"" + seen + "\" holds I or l, which look alike on paper";
         }
         if (p.overflow && reading.problem.empty()) reading.problem = "runs over the printed text beside it";
         reading.value = value;
@@ -570,6 +628,9 @@ SheetReading CSheetReader::Read(const PageImage& page) {
             offsets.push_back({p.y0, p.left - t.X(a.x + inkLeft)});
     }
 
+    stage("recognised");
+    // A coarser page blurs letters more: the tolerance grows as the lines per inch fall.
+    const int inkTolerance = yres >= 250 ? 8 : yres >= 150 ? 14 : 20;
     // Where the answers stand against the layout: a shift that may grow down the page (what
     // deskewing leaves of a sheared page), fitted twice, the second time without outliers.
     double offsetA = 0, offsetB = 0;
@@ -595,8 +656,10 @@ SheetReading CSheetReader::Read(const PageImage& page) {
         const Pending& p = pending[i];
         if (reading.problem.empty() && !reading.seen.empty() && !p.overflow) {
             const int offset = static_cast<int>(std::lround(offsetA + offsetB * p.y0));
-            const std::string mismatch = m.CheckInk(binary.Get(), t, a, p.printed, offset, p.x0, p.y0, p.x1, p.y1);
-            if (!mismatch.empty()) reading.problem = "\"" + reading.seen + "\" " + mismatch;
+            reading.inkMismatch = m.CheckInk(binary.Get(), t, a, p.printed, offset, p.x0, p.y0, p.x1, p.y1);
+
+            if (reading.inkMismatch > inkTolerance)
+                reading.problem = "\"" + reading.seen + "\" does not match the ink on the page";
         }
         if (!reading.problem.empty()) {
             reading.confidence = std::min(reading.confidence, kTextConfidence - 1);
@@ -605,6 +668,7 @@ SheetReading CSheetReader::Read(const PageImage& page) {
         result.record.*field.member = reading.value;
     }
     result.record.password_2 = result.record.password_1;
+    stage("checked");
     return result;
 }
 

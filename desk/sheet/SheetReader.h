@@ -19,6 +19,7 @@ struct FieldReading {
     std::string seen;     // what the recogniser saw, UTF-8
     int confidence = 0;   // 0 to 100
     std::string problem;  // empty when the value is certain
+    int inkMismatch = -1; // pixels where reading and ink disagree; -1 when not compared
 };
 
 struct SheetReading {
