@@ -110,6 +110,28 @@ std::string Tidy(const char* text) {
     return out;
 }
 
+// A word of nothing but marks at either end of a reading is a speck of noise read as a
+// mark; the ink check sees whether a real one was dropped.
+std::string WithoutStrayMarks(const std::string& text) {
+    auto isMarks = [](const std::string& word) {
+        return !word.empty() && word.find_first_not_of(".,:;'\"`\\/|-_~^*") == std::string::npos;
+    };
+    std::vector<std::string> words;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        const auto blank = text.find(' ', start);
+        words.push_back(text.substr(start, blank == std::string::npos ? std::string::npos : blank - start));
+        if (blank == std::string::npos) break;
+        start = blank + 1;
+    }
+    std::size_t first = 0, last = words.size();
+    while (first < last && isMarks(words[first])) ++first;
+    while (last > first && isMarks(words[last - 1])) --last;
+    std::string out;
+    for (std::size_t i = first; i < last; ++i) out += (i > first ? " " : "") + words[i];
+    return out;
+}
+
 // Letters the recogniser mixes up in this font count as one when a reading is matched
 // against a fixed set of values; the ink check then decides.
 std::u32string Confusable(std::u32string text) {
@@ -474,8 +496,17 @@ SheetReading CSheetReader::Read(const PageImage& page) {
     if (pieceBoxes) boxaDestroy(&pieceBoxes);
     CPix mask(onRows ? pixDilateBrick(nullptr, onRows.Get(), 25, 7) : nullptr);
     if (mask) pixSubtract(binary.Get(), binary.Get(), mask.Get());
-    CPix clean(pixSelectBySize(binary.Get(), 3, 3, 8, L_SELECT_IF_BOTH, L_SELECT_IF_GTE, nullptr));
-    if (clean) binary = std::move(clean);
+    // A speck stays only where it can be a letter's dot: just above or below other ink.
+    CPix big(pixSelectBySize(binary.Get(), 4, 4, 8, L_SELECT_IF_BOTH, L_SELECT_IF_GTE, nullptr));
+    if (big) {
+        CPix small(pixSubtract(nullptr, binary.Get(), big.Get()));
+        CPix near(pixDilateBrick(nullptr, big.Get(), 3, 17));
+        if (small && near) {
+            pixAnd(small.Get(), small.Get(), near.Get());
+            pixOr(big.Get(), big.Get(), small.Get());
+        }
+        binary = std::move(big);
+    }
     m.ocr.SetImage(binary.Get());
 
     // The page's own fixed texts tell a reply sheet from a page that only has lines.
@@ -551,7 +582,8 @@ SheetReading CSheetReader::Read(const PageImage& page) {
             ink = Ink(binary.Get(), p.x0, p.y0, p.x1, p.y1, p.left, p.right);
         }
         int confidence = 0;
-        const std::string seen = ink < 25 ? std::string() : m.Recognise(p.x0, p.y0, p.x1, p.y1, confidence);
+        std::string seen = ink < 25 ? std::string() : m.Recognise(p.x0, p.y0, p.x1, p.y1, confidence);
+        if (!seen.empty()) seen = WithoutStrayMarks(seen);
         reading.seen = seen;
         if (seen.empty()) {
             // A blank run: no answer. Some answers are always printed.
