@@ -20,6 +20,9 @@
 #include "desk/sheet/ResourceText.h"
 #include "res/resource.h"
 
+// From libgomp, which Tesseract runs its threads on (declared here: clang has no omp.h of it).
+extern "C" void omp_set_max_active_levels(int levels);
+
 namespace sheet {
 
 namespace {
@@ -270,6 +273,9 @@ struct CSheetReader::Impl {
     const CResourceText& texts = CResourceText::BuiltIn();
 
     Impl() : layout(BuildSheetLayout(fonts, kDpi)) {
+        // Tesseract's OpenMP threads spin while they wait for each other; on the desk's two
+        // cores that made a page take half again as long as one thread does.
+        omp_set_max_active_levels(0);
         // Names, streets and passwords are no dictionary words: the word lists would only
         // pull odd spellings toward common ones.
         std::vector<std::string> names = {"load_system_dawg", "load_freq_dawg"};
@@ -331,8 +337,16 @@ int CSheetReader::Impl::CheckInk(PIX* binary, const Transform& t, const AnswerSp
     constexpr int near = 3;
     CPix inkNear(pixDilateBrick(nullptr, ink.Get(), near, near));
     int best = 1 << 30;
-    for (int dy = -2; dy <= 2; dy += 1) {
-        for (int dx = -5; dx <= 5; dx += 1) {
+    // Nearest placements first; a perfect match ends the search.
+    std::vector<std::pair<int, int>> placements;
+    for (int dy = -2; dy <= 2; ++dy)
+        for (int dx = -5; dx <= 5; ++dx) placements.push_back({dx, dy});
+    std::stable_sort(placements.begin(), placements.end(), [](const auto& p, const auto& q) {
+        return std::abs(p.first) + std::abs(p.second) < std::abs(q.first) + std::abs(q.second);
+    });
+    for (auto [dx, dy] : placements) {
+        if (best == 0) break;
+        {
             CPix placed(pixCreate(cw, ch, 1));
             pixRasterop(placed.Get(), rx + dx, ry + dy, pixGetWidth(rendered.Get()), pixGetHeight(rendered.Get()),
                         PIX_SRC, rendered.Get(), 0, 0);

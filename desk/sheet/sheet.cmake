@@ -18,7 +18,7 @@ add_library(velksheet STATIC
     ${CMAKE_CURRENT_LIST_DIR}/PageImage.cpp
     ${CMAKE_CURRENT_LIST_DIR}/SheetReader.cpp
     ${sheet_embedded})
-target_link_libraries(velksheet PUBLIC velkcore PkgConfig::SHEETLIBS)
+target_link_libraries(velksheet PUBLIC velkcore PkgConfig::SHEETLIBS gomp)
 # The page importer belongs to velkdesk's import.
 target_sources(velkdesklib PRIVATE ${CMAKE_CURRENT_LIST_DIR}/SheetIntake.cpp)
 
