@@ -295,7 +295,8 @@ SheetLayout BuildSheetLayout(CFontMeasure& fonts, int dpi) {
         // Each answer may run until the next one of its line, the last one to the line's end.
         for (std::size_t k = 0; k < lineAnswers.size(); ++k) {
             AnswerSpot& a = layout.answers[lineAnswers[k]];
-            a.limit = k + 1 < lineAnswers.size() ? layout.answers[lineAnswers[k + 1]].x : line->pen.back();
+            // Nothing stops the last answer of a line: it may run to the edge of the paper.
+            a.limit = k + 1 < lineAnswers.size() ? layout.answers[lineAnswers[k + 1]].x : line->pen.back() + dpi;
         }
         lineAnswers.clear();
     };

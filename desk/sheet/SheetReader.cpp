@@ -31,6 +31,8 @@ constexpr int kDpi = 300;                // working resolution, and the layout's
 constexpr double kPi = 3.14159265358979323846;
 constexpr int kMinLine = 100;            // shortest horizontal line taken for an underscore run
 constexpr int kMinRegistration = 60;     // percent of runs that must be found on a reply sheet
+static const int kNear300 = std::getenv("SHEET_NEAR") ? std::atoi(std::getenv("SHEET_NEAR")) : 3;
+static const int kTol300 = std::getenv("SHEET_TOL") ? std::atoi(std::getenv("SHEET_TOL")) : 8;
 constexpr int kTextConfidence = 80;      // below this, a free-text word needs a person
 
 struct Segment {
@@ -292,8 +294,10 @@ struct CSheetReader::Impl {
 
     // Whether `printed` drawn the way the sheet draws it accounts for the ink in the box, and
     // the ink for it: "" when it does, otherwise what is wrong.
+    // `rival` gets a reading that differs by one easily confused letter and explains the ink
+    // at least as well, when there is one.
     int CheckInk(PIX* binary, const Transform& t, const AnswerSpot& a, const std::string& printed, int offset,
-                 int x0, int y0, int x1, int y1);
+                 int x0, int y0, int x1, int y1, int near, std::string& rival);
 
     // Text in a box of the page set with SetImage, and the lowest word confidence.
     std::string Recognise(int x0, int y0, int x1, int y1, int& confidence) {
@@ -315,7 +319,8 @@ struct CSheetReader::Impl {
 };
 
 int CSheetReader::Impl::CheckInk(PIX* binary, const Transform& t, const AnswerSpot& a, const std::string& printed,
-                                 int offset, int x0, int y0, int x1, int y1) {
+                                 int offset, int x0, int y0, int x1, int y1, int near, std::string& rival) {
+    rival.clear();
     int inkLeft = 0, inkRight = 0;
     if (!fonts.InkExtent(a.ppem, true, printed, inkLeft, inkRight)) return 0;
     int baseline = 0;
@@ -333,10 +338,8 @@ int CSheetReader::Impl::CheckInk(PIX* binary, const Transform& t, const AnswerSp
     const int rx = t.X(a.x + inkLeft) + offset - x0;
     const int ry = t.Y(a.y + a.metrics.ascent) - baseline - y0;
     const int cw = pixGetWidth(ink.Get()), ch = pixGetHeight(ink.Get());
-    // One pixel of play each way: a letter that differs from the reading by a stroke shows.
-    constexpr int near = 3;
     CPix inkNear(pixDilateBrick(nullptr, ink.Get(), near, near));
-    int best = 1 << 30;
+    int best = 1 << 30, bestDx = 0, bestDy = 0;
     // Nearest placements first; a perfect match ends the search.
     std::vector<std::pair<int, int>> placements;
     for (int dy = -2; dy <= 2; ++dy)
@@ -359,7 +362,46 @@ int CSheetReader::Impl::CheckInk(PIX* binary, const Transform& t, const AnswerSp
             l_int32 e = 0, m = 0;
             pixCountPixels(extraBig.Get(), &e, nullptr);
             pixCountPixels(missingBig.Get(), &m, nullptr);
-            best = std::min(best, static_cast<int>(std::max(e, m)));
+            if (std::max(e, m) < best) {
+                best = static_cast<int>(std::max(e, m));
+                bestDx = dx;
+                bestDy = dy;
+            }
+        }
+    }
+    // Every disagreeing pixel, specks included, of a text drawn at the best placement.
+    auto raw = [&](const std::string& text) {
+        int left = 0, right = 0, line = 0;
+        CPix drawn(fonts.Render(a.ppem, true, text, t.sx, t.sy, line));
+        if (!drawn || !fonts.InkExtent(a.ppem, true, text, left, right)) return 1 << 20;
+        CPix placed(pixCreate(cw, ch, 1));
+        pixRasterop(placed.Get(), rx - t.X(inkLeft) + t.X(left) + bestDx, ry + baseline - line + bestDy,
+                    pixGetWidth(drawn.Get()), pixGetHeight(drawn.Get()), PIX_SRC, drawn.Get(), 0, 0);
+        CPix placedNear(pixDilateBrick(nullptr, placed.Get(), near, near));
+        CPix extra(pixSubtract(nullptr, ink.Get(), placedNear.Get()));
+        CPix missing(pixSubtract(nullptr, placed.Get(), inkNear.Get()));
+        l_int32 e = 0, m = 0;
+        pixCountPixels(extra.Get(), &e, nullptr);
+        pixCountPixels(missing.Get(), &m, nullptr);
+        return static_cast<int>(e + m);
+    };
+    // Letters a reader mixes up although the ink tells them apart: the dots of an umlaut or
+    // an i, a cedilla, a stroke.
+    static const char* const kPairs[] = {"il", "u\xFC", "a\xE4", "o\xF6", "U\xDC", "A\xC4", "O\xD6", "e\xEB",
+                                         "c\xE7", "ce", "56", "38", "17", "nh", "rf"};
+    const int own = raw(printed);
+    for (std::size_t k = 0; k < printed.size() && rival.empty(); ++k) {
+        for (const char* pair : kPairs) {
+            char other = 0;
+            if (printed[k] == pair[0]) other = pair[1];
+            if (printed[k] == pair[1]) other = pair[0];
+            if (!other) continue;
+            std::string variant = printed;
+            variant[k] = other;
+            if (raw(variant) <= own) {
+                rival = variant;
+                break;
+            }
         }
     }
     return best;
@@ -676,7 +718,9 @@ SheetReading CSheetReader::Read(const PageImage& page) {
 
     stage("recognised");
     // A coarser page blurs letters more: the tolerance grows as the lines per inch fall.
-    const int inkTolerance = yres >= 250 ? 8 : yres >= 150 ? 14 : 20;
+    const int inkTolerance = yres >= 250 ? kTol300 : yres >= 150 ? 14 : 20;
+    // How far ink and drawn text may lie apart: a fax's coarse pixels need one pixel each way.
+    const int inkNear = yres >= 250 ? kNear300 : 3;
     // Where the answers stand against the layout: a shift that may grow down the page (what
     // deskewing leaves of a sheared page), fitted twice, the second time without outliers.
     double offsetA = 0, offsetB = 0;
@@ -702,10 +746,13 @@ SheetReading CSheetReader::Read(const PageImage& page) {
         const Pending& p = pending[i];
         if (reading.problem.empty() && !reading.seen.empty() && !p.overflow) {
             const int offset = static_cast<int>(std::lround(offsetA + offsetB * p.y0));
-            reading.inkMismatch = m.CheckInk(binary.Get(), t, a, p.printed, offset, p.x0, p.y0, p.x1, p.y1);
-
+            std::string rival;
+            reading.inkMismatch =
+                m.CheckInk(binary.Get(), t, a, p.printed, offset, p.x0, p.y0, p.x1, p.y1, inkNear, rival);
             if (reading.inkMismatch > inkTolerance)
                 reading.problem = "\"" + reading.seen + "\" does not match the ink on the page";
+            else if (!rival.empty() && (field.kind == FieldKind::Text || field.kind == FieldKind::Date))
+                reading.problem = "\"" + reading.seen + "\" could as well be \"" + Cp1252ToUtf8(rival) + "\"";
         }
         if (!reading.problem.empty()) {
             reading.confidence = std::min(reading.confidence, kTextConfidence - 1);
