@@ -18,13 +18,6 @@ namespace {
 // interrupted import loses only a moment's work (it is redone on the next run).
 constexpr std::size_t kBatch = 500;
 
-std::string LowerExtension(const std::string& path) {
-    std::string ext = fs::path(path).extension().string();
-    for (char& c : ext)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return ext;
-}
-
 // Files a folder walk leaves alone: hidden files, and Maildir's tmp folder of deliveries in
 // progress (the finished ones are in cur and new).
 bool SkippedInWalk(const fs::path& path, bool isDirectory) {
@@ -40,13 +33,13 @@ bool SkippedInWalk(const fs::path& path, bool isDirectory) {
 }  // namespace
 
 SourceKind ClassifyFile(const std::string& path) {
-    const std::string ext = LowerExtension(path);
-    if (ext == ".eml" || ext == ".msg") return SourceKind::Message;
-    if (ext == ".mbox" || ext == ".mbx") return SourceKind::Mbox;
+    // Content first: some programs save a single mail with an mbox "From " line, whatever
+    // its name; names decide only for kinds that cannot be told apart by their first bytes.
     std::ifstream in(path, std::ios::binary);
     char head[5] = {};
     in.read(head, sizeof head);
-    return in.gcount() == 5 && std::string(head, 5) == "From " ? SourceKind::Mbox : SourceKind::Message;
+    if (in.gcount() == 5 && std::string(head, 5) == "From ") return SourceKind::Mbox;
+    return SourceKind::Message;
 }
 
 std::string SummaryLine(const ImportCounts& c) {

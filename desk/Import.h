@@ -21,8 +21,8 @@ struct ImportCounts {
     std::size_t failedFiles = 0;
 };
 
-// The kinds of file the import reads. The file's name decides where it is plain (an image or
-// PDF extension names a page file); otherwise its first bytes do ("From " starts an mbox).
+// The kinds of file the import reads, told apart by their first bytes ("From " starts an
+// mbox). A kind with a plain name of its own (page images, PDF) gets its test here too.
 enum class SourceKind { Message, Mbox };
 
 SourceKind ClassifyFile(const std::string& path);

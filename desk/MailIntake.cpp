@@ -196,6 +196,8 @@ std::string ForEachMessage(const std::string& path, bool mbox,
         CGObject<GMimeMessage> message = CGObject<GMimeMessage>::Adopt(g_mime_parser_construct_message(parser.Get(), nullptr));
         if (!message) {
             if (index == 0) return mbox ? "no message in the mbox" : "not a mail message";
+            // What follows cannot be read; the messages before it stand.
+            if (!g_mime_parser_eos(parser.Get())) return "cannot be read after message " + std::to_string(index);
             break;
         }
         if (!visit(message.Get(), index++)) break;

@@ -1,11 +1,16 @@
 // velkdesk: the registration desk's command line. Reads registration mails into a database,
 // lists and shows what is there, and exports it for a spreadsheet.
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <cstring>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -30,9 +35,11 @@ int Fail(const std::string& reason) {
 int RunImport(const std::string& dbPath, const std::vector<std::string>& paths) {
     desk::CGMimeLibrary gmime;
     desk::CDatabase db(dbPath);
-    // Ctrl-C ends the import after the message in hand, with what was read committed.
+    // Ctrl-C ends the import after the message in hand, with what was read committed; a second
+    // Ctrl-C ends the program at once (the database stays consistent either way).
     struct sigaction action = {};
     action.sa_handler = OnInterrupt;
+    action.sa_flags = SA_RESETHAND;
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
@@ -80,6 +87,21 @@ int main(int argc, char** argv) {
 
     for (CLI::App* sub : {import, list, show, exportCmd}) sub->fallthrough();
 
+    // CLI11 would call a mistyped command a missing one; name it instead.
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--db") {
+            ++i;
+            continue;
+        }
+        if (arg.empty() || arg[0] == '-') continue;
+        const std::vector<std::string> commands = {import->get_name(), list->get_name(), show->get_name(), exportCmd->get_name()};
+        if (std::find(commands.begin(), commands.end(), arg) == commands.end()) {
+            Fail("unknown command '" + arg + "' (see --help)");
+            return 2;
+        }
+        break;
+    }
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
@@ -87,7 +109,8 @@ int main(int argc, char** argv) {
     } catch (const CLI::CallForAllHelp& e) {
         return app.exit(e);
     } catch (const CLI::ParseError& e) {
-        return Fail(std::string(e.what()) + " (see --help)") + 1;
+        Fail(std::string(e.what()) + " (see --help)");
+        return 2;  // a wrong command line, as distinct from a failed command
     }
 
     try {
@@ -106,6 +129,15 @@ int main(int argc, char** argv) {
                 std::cout.flush();
                 if (!std::cout) return Fail("standard output: write failed");
             } else {
+                if (exportOptions.withPasswords) {
+                    // Passwords in clear: the file is for its owner's eyes only, like the database.
+                    const int fd = ::open(csvPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+                    if (fd < 0 || ::fchmod(fd, 0600) != 0) {
+                        if (fd >= 0) ::close(fd);
+                        return Fail(csvPath + ": " + std::strerror(errno));
+                    }
+                    ::close(fd);
+                }
                 std::ofstream out(csvPath, std::ios::binary | std::ios::trunc);
                 if (!out) return Fail(csvPath + ": cannot be written");
                 desk::ExportCsv(db, exportOptions, out);

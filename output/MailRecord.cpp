@@ -56,7 +56,7 @@ std::string TrimLeft(const std::string& s) {
     return s.substr(pos);
 }
 
-std::string TrimRight(std::string s) {
+void TrimRightInPlace(std::string& s) {
     for (;;) {
         if (!s.empty() && (s.back() == ' ' || s.back() == '\t')) {
             s.pop_back();
@@ -64,9 +64,14 @@ std::string TrimRight(std::string s) {
                    static_cast<unsigned char>(s.back()) == 0xA0) {
             s.resize(s.size() - 2);
         } else {
-            return s;
+            return;
         }
     }
+}
+
+std::string TrimRight(std::string s) {
+    TrimRightInPlace(s);
+    return s;
 }
 
 // Removes up to `maxDepth` quote marks (">" with blanks around) and the indentation in front
@@ -111,9 +116,10 @@ bool IsVersionLine(const std::string& s) {
     return StartsWith(s, "<version ") || StartsWith(s, "<version/") || StartsWith(s, "<version>");
 }
 
-// A line that begins a part of the record: element, version, end line.
+// A line that begins a part of the record: a known element, version, start or end line. A
+// wrapped value may go on with a line like "<GmbH></firm>", which is none of these.
 bool IsRecordLine(const std::string& s) {
-    return !StartTagName(s).empty() || IsVersionLine(s) || StartsWith(s, "</new>") || StartsWith(s, "<new>");
+    return ElementIndex(StartTagName(s)) >= 0 || IsVersionLine(s) || StartsWith(s, "</new>") || StartsWith(s, "<new>");
 }
 
 // Keeps text from the input fit for a one-line problem report.
@@ -130,32 +136,26 @@ public:
 
     // Reads records from line `*pos` on; false when no further record starts.
     bool Next(std::size_t* pos, MailRecordRead* out) {
-        std::size_t start = *pos;
+        *out = MailRecordRead();
         std::string first;
         int depth = 0;
-        bool haveStart = false;
+        std::size_t start = *pos;
         for (; start < lines_.size(); ++start) {
             const std::string s = Unquote(lines_[start], 64, &depth);
             const std::size_t at = s.find("<new>");
             if (at != std::string::npos) {
                 first = TrimLeft(s.substr(at + 5));
-                haveStart = true;
+                out->text = "<new>\n";
+                break;
+            }
+            // No start line: a record whose first line was lost still counts, with the loss named.
+            if (IsVersionLine(s) || ElementIndex(StartTagName(s)) >= 0) {
+                first = s;
+                out->problems.push_back("new: start line missing");
                 break;
             }
         }
-        *out = MailRecordRead();
-        if (!haveStart) {
-            // No start line: a record whose first line was lost still counts, with the loss named.
-            for (start = *pos; start < lines_.size(); ++start) {
-                const std::string s = Unquote(lines_[start], 64, &depth);
-                if (IsVersionLine(s) || ElementIndex(StartTagName(s)) >= 0) break;
-            }
-            if (start == lines_.size()) return false;
-            out->problems.push_back("new: start line missing");
-            first = Unquote(lines_[start], depth);
-        } else {
-            out->text = "<new>\n";
-        }
+        if (start == lines_.size()) return false;
         depth_ = depth;
         ReadBody(start, first, pos, out);
         return true;
@@ -211,9 +211,13 @@ private:
             while (endAt == std::string::npos && look < lines_.size()) {
                 const std::string more = Unquote(lines_[look], depth_);
                 if (more.empty() || IsRecordLine(more)) break;
-                joined = TrimRight(joined) + " " + more;
+                TrimRightInPlace(joined);
+                joined += ' ';
+                // Only the new piece can hold the end tag: the earlier ones had none.
+                const std::size_t from = joined.size() >= endTag.size() ? joined.size() - endTag.size() + 1 : 0;
+                joined += more;
                 ++look;
-                endAt = joined.rfind(endTag);
+                if (joined.find(endTag, from) != std::string::npos) endAt = joined.rfind(endTag);
             }
             std::string value;
             std::string after;
@@ -413,9 +417,10 @@ std::string LowerTagName(const std::string& html, std::size_t pos) {
 
 // Decodes the reference at `html[pos] == '&'`; returns the characters used (0: not one).
 std::size_t DecodeEntity(const std::string& html, std::size_t pos, std::string& out) {
-    const std::size_t semi = html.find(';', pos);
-    if (semi == std::string::npos || semi - pos > 12 || semi == pos + 1) return 0;
-    const std::string body = html.substr(pos + 1, semi - pos - 1);
+    // References are short; looking no further keeps a text full of "&" linear.
+    const std::size_t semi = html.substr(pos, 14).find(';');
+    if (semi == std::string::npos || semi < 2) return 0;
+    const std::string body = html.substr(pos + 1, semi - 1);
     std::uint32_t cp = 0;
     if (body[0] == '#') {
         const bool hex = body.size() > 1 && (body[1] == 'x' || body[1] == 'X');
@@ -437,7 +442,7 @@ std::size_t DecodeEntity(const std::string& html, std::size_t pos, std::string& 
         if (cp == 0) return 0;
     }
     AppendUtf8(out, cp);
-    return semi - pos + 1;
+    return semi + 1;
 }
 
 }  // namespace
@@ -456,6 +461,11 @@ std::string HtmlToText(const std::string& html) {
                 continue;
             }
             const std::string name = LowerTagName(html, i + 1);
+            if (name.empty() || name == "/") {
+                if (skipUntil.empty()) out += c;  // a lone "<" is text
+                ++i;
+                continue;
+            }
             // The tag ends at the first ">" outside quotes.
             std::size_t j = i + 1;
             char quote = 0;
@@ -467,11 +477,6 @@ std::string HtmlToText(const std::string& html) {
                 } else if (html[j] == '>') {
                     break;
                 }
-            }
-            if (name.empty() || (name[0] == '/' && name.size() == 1)) {
-                if (skipUntil.empty()) out += c;  // a lone "<" is text
-                ++i;
-                continue;
             }
             i = j < html.size() ? j + 1 : html.size();
             if (!skipUntil.empty()) {

@@ -37,7 +37,11 @@ echo "== native unit tests"
 echo "== fuzzing (bounded)"
 bash scripts/fuzz.sh "${VELK_FUZZ_SECONDS:-30}" || status=1
 echo "== Windows-side and end-to-end tests under Wine"
+rm -rf "$VELK_BUILD/win/bin/desk-e2e"
 (cd "$VELK_BUILD/win" && GTEST_OUTPUT="xml:$(winepath -w "$results/win")\\" ctest --output-on-failure) || status=1
+echo "== registration desk: the mail VelkRun sent, through velkdesk"
+VELK_DESK_E2E_DIR="$VELK_BUILD/win/bin/desk-e2e" GTEST_OUTPUT="xml:$results/native/" \
+    "$VELK_BUILD/native/bin/desk_e2e_test" || status=1
 
 # Screenshots the tests left, as PNG for people to look at.
 shots="$VELK_BUILD/win/screenshots"

@@ -155,9 +155,9 @@ TEST_F(DeskTest, ReadsTheRecordFromEveryKindOfMailProgramMessage) {
         Part flowed = Plain(corpus::Flow(Text(n()), 72), "utf-8", Transfer::EightBit);
         flowed.params = {{"format", "flowed"}};
         add("flowed", {flowed});
-        Part delsp = Plain(corpus::Flow(Text(n()), 60), "iso-8859-1", Transfer::QuotedPrintable);
-        delsp.params = {{"format", "flowed"}};
-        add("flowed-no-delsp", {delsp});
+        Part narrow = Plain(corpus::Flow(Text(n()), 60), "iso-8859-1", Transfer::QuotedPrintable);
+        narrow.params = {{"format", "flowed"}};
+        add("flowed-latin1-60", {narrow});
     }
     add("hard-wrapped-72", {Plain(corpus::HardWrap(Text(n()), 72), "windows-1252", Transfer::QuotedPrintable)});
     add("reply-quoted", {Plain("Danke f\xC3\xBCr die Best\xC3\xA4tigung.\r\n\r\nAm 7.12. schrieb Anna:\r\n" +
@@ -246,7 +246,7 @@ TEST_F(DeskTest, CountsDamagedDuplicateAndEmptyMailsAndAddsNothingTwice) {
     EXPECT_EQ(7u, Rows().size());
 }
 
-TEST_F(DeskTest, DatabaseIsPrivateVersionedAndSurvivesAnImportKilledHalfWay) {
+TEST_F(DeskTest, DatabaseIsPrivateVersionedAndSurvivesAnImportKilledOrInterruptedHalfWay) {
     std::string mbox;
     for (int i = 0; i < 2000; ++i) mbox += corpus::MboxEntry(SoundMail(i));
     Write("big.mbox", mbox);
@@ -285,6 +285,36 @@ TEST_F(DeskTest, DatabaseIsPrivateVersionedAndSurvivesAnImportKilledHalfWay) {
         sqlite3_close(other);
     }
     EXPECT_THROW(desk::CDatabase((dir_ / "other.db").string()), desk::CDatabaseError);
+
+    // Ctrl-C: the program stops after the message in hand, keeps what it read, and says so.
+    const fs::path interrupted = dir_ / "interrupted.db";
+    const fs::path output = dir_ / "interrupted.txt";
+    const pid_t cli = fork();
+    ASSERT_NE(-1, cli);
+    if (cli == 0) {
+        if (!freopen(output.c_str(), "w", stdout) || !freopen(output.c_str(), "a", stderr)) _exit(99);
+        execl(VELKDESK_PATH, "velkdesk", "--db", interrupted.c_str(), "import", (dir_ / "big.mbox").c_str(), nullptr);
+        _exit(98);
+    }
+    usleep(500 * 1000);
+    kill(cli, SIGINT);
+    int status = 0;
+    waitpid(cli, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    std::ifstream in(output);
+    std::string summary, reason;
+    std::getline(in, summary);
+    std::getline(in, reason);
+    if (WEXITSTATUS(status) == 1) {  // (a fast machine may have finished before the signal)
+        EXPECT_EQ("velkdesk: import stopped; what was read is saved, run it again to finish", reason);
+        const unsigned long kept = std::stoul(summary.substr(summary.find("new ") + 4));
+        desk::CDatabase db(interrupted.string());
+        std::size_t rows = 0;
+        db.ForEach(false, [&](const desk::StoredRegistration&) { ++rows; });
+        EXPECT_EQ(kept, rows) << summary;
+    } else {
+        EXPECT_EQ(0, WEXITSTATUS(status)) << summary << reason;
+    }
 }
 
 TEST_F(DeskTest, ExportOpensInASpreadsheetAndKeepsPasswordsBackUnlessAsked) {
@@ -339,6 +369,10 @@ TEST_F(DeskTest, CommandLineReportsFailuresInOneLineAndNeverShowsPasswords) {
     const std::string shown = run("show 1", &status) + run("export", &status);
     EXPECT_EQ(std::string::npos, shown.find("heim")) << shown;
     EXPECT_NE(std::string::npos, run("show 1 --with-passwords", &status).find("password_1: G\xC3\xA4heim&<3>"));
+    const fs::path csv = dir_ / "with.csv";
+    run("export --with-passwords --csv " + csv.string(), &status);
+    EXPECT_EQ(0, status);
+    EXPECT_EQ(fs::perms::owner_read | fs::perms::owner_write, fs::status(csv).permissions());
 
     for (const char* bad : {"show 7", "import", "frobnicate", "export --csv /nonexistent/dir/x.csv"}) {
         const std::string out = run(bad, &status);

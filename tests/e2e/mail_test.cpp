@@ -8,6 +8,7 @@
 #include "WinTest.h"
 #include "form/RegistrationRecord.h"
 #include "mail_support.h"
+#include "output/MailRecord.h"
 #include "output/MailText.h"
 #include "res/resource.h"
 
@@ -326,4 +327,29 @@ TEST_F(MailRoute, FailedValidationLeavesTheClipboardAlone) {
     EXPECT_EQ("vorher", ClipboardText());
     EXPECT_TRUE(client.Events().empty());
     EXPECT_TRUE(mailto_.SettledUrls().empty());
+}
+
+// The registration desk's end of the route: what the mail program was given is left in
+// bin/desk-e2e for the native velkdesk check (scripts/test.sh runs it after these tests),
+// with the answers as they were typed into the form, one "element<TAB>value" line each.
+TEST_F(MailRoute, HandsTheDeskWhatTheMailProgramGot) {
+    CDefaultMailClient registration(ClientDll());
+    ASSERT_TRUE(registration.Registered());
+    CMailClientRun client("return 0");
+    CMailForm run;
+    ASSERT_NE(nullptr, run.form);
+    ExpectExplained(run.PressSend("mail_desk_explanation"));
+    ASSERT_TRUE(WaitForEvent(client, "detach"));
+    const std::vector<ClientEntry> calls = client.Calls();
+    ASSERT_EQ(1u, calls.size());
+
+    const std::string dir = BinDir() + "desk-e2e\\";
+    CreateDirectoryA(dir.c_str(), nullptr);
+    const RegistrationRecord typed = ExpectedRecord();
+    std::string expected;
+    for (const MailElement& element : kMailElements) expected += std::string(element.name) + "\t" + typed.*element.field + "\n";
+    ASSERT_TRUE(WriteFileBytes(dir + "expected.txt", expected));
+    ASSERT_TRUE(WriteFileBytes(dir + "noteText.txt", calls[0].Get("noteText")));
+    ASSERT_TRUE(WriteFileBytes(dir + "subject.txt", calls[0].Get("subject")));
+    ASSERT_TRUE(WriteFileBytes(dir + "recipient.txt", calls[0].Get("recipAddress")));
 }
