@@ -9,7 +9,6 @@
 #include <tesseract/resultiterator.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -31,8 +30,6 @@ constexpr int kDpi = 300;                // working resolution, and the layout's
 constexpr double kPi = 3.14159265358979323846;
 constexpr int kMinLine = 100;            // shortest horizontal line taken for an underscore run
 constexpr int kMinRegistration = 60;     // percent of runs that must be found on a reply sheet
-static const int kNear300 = std::getenv("SHEET_NEAR") ? std::atoi(std::getenv("SHEET_NEAR")) : 3;
-static const int kTol300 = std::getenv("SHEET_TOL") ? std::atoi(std::getenv("SHEET_TOL")) : 8;
 constexpr int kTextConfidence = 80;      // below this, a free-text word needs a person
 
 struct Segment {
@@ -258,11 +255,6 @@ double Register(const SheetLayout& layout, const std::vector<Segment>& segments,
             best.tx = (sy - best.sx * sx) / n;
         }
     }
-    if (std::getenv("SHEET_DEBUG")) {
-        std::fprintf(stderr, "transform sx %.4f tx %.1f sy %.4f ty %.1f\n", best.sx, best.tx, best.sy, best.ty);
-        for (const UnderscoreRun& r : runs) std::fprintf(stderr, "run %d %d %d -> %d %d %d\n", r.x0, r.x1, r.y, best.X(r.x0), best.X(r.x1), best.Y(r.y));
-        for (const Segment& s : segments) std::fprintf(stderr, "seg %d %d %d\n", s.x0, s.x1, s.y);
-    }
     return static_cast<double>(matches(best, 40, 12, nullptr)) / runs.size();
 }
 
@@ -436,21 +428,78 @@ int Ink(PIX* binary, int x0, int y0, int x1, int y1, int& left, int& right) {
 }  // namespace
 
 namespace {
-// Seconds since the page was started, on standard error when SHEET_DEBUG is set.
-struct CStageClock {
-    std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
-    bool on = std::getenv("SHEET_DEBUG") != nullptr;
-    void operator()(const char* stage) const {
-        if (on)
-            std::fprintf(stderr, "%s %.3f\n", stage,
-                         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+
+// Where the run under an answer ends on the page: the line found there, or the layout's end.
+int RunEndOnPage(const AnswerSpot& a, const Transform& t, const std::vector<Segment>& segments) {
+    const int ax = t.X(a.x), lineY = t.Y(a.y + a.metrics.height) + 4;
+    int runEnd = t.X(a.runEnd);
+    for (const Segment& s : segments)
+        if (std::abs(s.y - lineY) <= 10 && s.x0 - 40 <= ax && ax < s.x1) runEnd = s.x1;
+    return runEnd;
+}
+
+// An answer that reaches the end of its run may run on over the label printed behind it, as
+// the layout draws long answers. Such a label is found on the page by drawing it in the form
+// font and taken out, so that the answer can be read alone (it still goes to review).
+void EraseOverrunLabels(CFontMeasure& fonts, const SheetLayout& layout, PIX* binary, const Transform& t,
+                        const std::vector<Segment>& segments) {
+    for (const AnswerSpot& a : layout.answers) {
+        if (a.clipRight >= 0) continue;
+        const DrawnText* line = nullptr;
+        for (const DrawnText& text : layout.texts)
+            if (text.stringId == a.lineId) line = &text;
+        if (!line) continue;
+        // The label: the characters after the run, up to the next run.
+        std::size_t k = 0;
+        while (k < line->text.size() && line->pen[k] < a.runEnd) ++k;
+        while (k < line->text.size() && line->text[k] == ' ') ++k;
+        std::size_t end = k;
+        while (end < line->text.size() && line->text[end] != '_') ++end;
+        while (end > k && line->text[end - 1] == ' ') --end;
+        if (end <= k) continue;
+        const std::string label = line->text.substr(k, end - k);
+
+        int left = 0, right = 0;
+        const int runEnd = RunEndOnPage(a, t, segments);
+        if (!Ink(binary, runEnd - 8, t.Y(a.y), runEnd, t.Y(a.y + a.metrics.height), left, right)) continue;
+
+        int baseline = 0;
+        CPix drawn(fonts.Render(line->ppem, false, label, t.sx, t.sy, baseline));
+        int inkLeft = 0, inkRight = 0;
+        if (!drawn || !fonts.InkExtent(line->ppem, false, label, inkLeft, inkRight)) continue;
+        const int dw = pixGetWidth(drawn.Get()), dh = pixGetHeight(drawn.Get());
+        const int bx = t.X(line->pen[k] + inkLeft) - 40, by = t.Y(line->y + line->metrics.ascent) - baseline - 6;
+        const int bw = dw + 80, bh = dh + 12;
+        BOX* box = boxCreate(bx, by, bw, bh);
+        CPix region(pixClipRectangle(binary, box, nullptr));
+        boxDestroy(&box);
+        if (!region || pixGetWidth(region.Get()) != bw || pixGetHeight(region.Get()) != bh) continue;
+        // The placement where most of the label's pixels are ink.
+        l_int32 labelPixels = 0;
+        pixCountPixels(drawn.Get(), &labelPixels, nullptr);
+        int best = -1, bestX = 0, bestY = 0;
+        for (int dy = 3; dy <= 9; ++dy) {
+            for (int dx = 0; dx <= 80; ++dx) {
+                CPix placed(pixCreate(bw, bh, 1));
+                pixRasterop(placed.Get(), dx, dy, dw, dh, PIX_SRC, drawn.Get(), 0, 0);
+                pixAnd(placed.Get(), placed.Get(), region.Get());
+                l_int32 overlap = 0;
+                pixCountPixels(placed.Get(), &overlap, nullptr);
+                if (overlap > best) best = overlap, bestX = dx, bestY = dy;
+            }
+        }
+        if (best * 10 < labelPixels * 7) continue;  // not this label: leave the page alone
+        CPix placed(pixCreate(bw, bh, 1));
+        pixRasterop(placed.Get(), bestX, bestY, dw, dh, PIX_SRC, drawn.Get(), 0, 0);
+        CPix wide(pixDilateBrick(nullptr, placed.Get(), 3, 3));
+        pixRasterop(binary, bx, by, bw, bh, PIX_SUBTRACT, wide.Get(), 0, 0);
     }
-};
+}
+
 }  // namespace
 
 SheetReading CSheetReader::Read(const PageImage& page) {
     Impl& m = *impl_;
-    const CStageClock stage;
     SheetReading result;
     result.fields.resize(kSheetFieldCount);
     PIX* source = page.pix.Get();
@@ -483,12 +532,10 @@ SheetReading CSheetReader::Read(const PageImage& page) {
         return result;
     }
     CPix binary(pixThresholdToBinary(scaled.Get(), 160));
-    stage("scaled");
     l_float32 angle = 0, conf = 0;
     if (binary && pixFindSkew(binary.Get(), &angle, &conf) == 0 && conf > 2.5 && std::fabs(angle) > 0.05 &&
         std::fabs(angle) < 5) {
         result.skewDegrees = angle;
-        if (std::getenv("SHEET_DEBUG")) std::fprintf(stderr, "skew %.3f conf %.2f\n", angle, conf);
         CPix rotated(pixRotate(scaled.Get(), angle * kPi / 180, L_ROTATE_AREA_MAP, L_BRING_IN_WHITE, 0, 0));
         if (rotated) {
             scaled = std::move(rotated);
@@ -500,7 +547,6 @@ SheetReading CSheetReader::Read(const PageImage& page) {
         return result;
     }
 
-    stage("deskewed");
     CPix lines;
     Transform t;
     CPix pieces;
@@ -535,7 +581,6 @@ SheetReading CSheetReader::Read(const PageImage& page) {
         return result;
     }
 
-    stage("registered");
     // The lines go, and so do specks too small for any letter or dot: Tesseract gets the
     // answers alone.
     // Only pieces on the rows of the runs are the runs' own: a thin band elsewhere is the top
@@ -563,6 +608,7 @@ SheetReading CSheetReader::Read(const PageImage& page) {
         }
         binary = std::move(big);
     }
+    EraseOverrunLabels(m.fonts, m.layout, binary.Get(), t, segments);
     m.ocr.SetImage(binary.Get());
 
     // The page's own fixed texts tell a reply sheet from a page that only has lines.
@@ -581,7 +627,6 @@ SheetReading CSheetReader::Read(const PageImage& page) {
         return result;
     }
     result.isSheet = true;
-    stage("identified");
 
     const std::string yes = Cp1252ToUtf8(m.texts.String(IDS_YES)), no = Cp1252ToUtf8(m.texts.String(IDS_NO));
     // First every answer is read; then the readings are checked against the ink, once the
@@ -615,8 +660,6 @@ SheetReading CSheetReader::Read(const PageImage& page) {
         // A run broken by the fax ends later than its first piece.
         p.x1 = a.clipRight >= 0 ? t.X(a.clipRight) : std::max(runEnd, t.X(a.runEnd) - 10);
         int ink = Ink(binary.Get(), p.x0, p.y0, p.x1, p.y1, p.left, p.right);
-        if (std::getenv("SHEET_DEBUG"))
-            std::fprintf(stderr, "%s box %d..%d ink %d..%d runEnd %d layout %d\n", field.name, p.x0, p.x1, p.left, p.right, runEnd, t.X(a.runEnd));
         if (ink > 0 && a.clipRight < 0 && p.right >= p.x1 - 8 && a.limit > a.runEnd) {
             // Ink reaches the run's end: the answer goes on past it, up to the first gap of
             // two blanks (the printed label behind a run stands that far off). When that gap
@@ -640,6 +683,9 @@ SheetReading CSheetReader::Read(const PageImage& page) {
         int confidence = 0;
         std::string seen = ink < 25 ? std::string() : m.Recognise(p.x0, p.y0, p.x1, p.y1, confidence);
         if (!seen.empty()) seen = WithoutStrayMarks(seen);
+        // What is left of an erased label's last mark sticks to an answer that ran over it.
+        while (p.overflow && !seen.empty() && std::string(".,:;'`").find(seen.back()) != std::string::npos)
+            seen.pop_back();
         reading.seen = seen;
         if (seen.empty()) {
             // A blank run: no answer. Some answers are always printed.
@@ -716,11 +762,11 @@ SheetReading CSheetReader::Read(const PageImage& page) {
             offsets.push_back({p.y0, p.left - t.X(a.x + inkLeft)});
     }
 
-    stage("recognised");
     // A coarser page blurs letters more: the tolerance grows as the lines per inch fall.
-    const int inkTolerance = yres >= 250 ? kTol300 : yres >= 150 ? 14 : 20;
-    // How far ink and drawn text may lie apart: a fax's coarse pixels need one pixel each way.
-    const int inkNear = yres >= 250 ? kNear300 : 3;
+    const int inkTolerance = yres >= 250 ? 8 : yres >= 150 ? 14 : 20;
+    // How far ink and drawn text may lie apart: one pixel each way (less made every reading
+    // disagree with its own edges).
+    const int inkNear = 3;
     // Where the answers stand against the layout: a shift that may grow down the page (what
     // deskewing leaves of a sheared page), fitted twice, the second time without outliers.
     double offsetA = 0, offsetB = 0;
@@ -761,7 +807,6 @@ SheetReading CSheetReader::Read(const PageImage& page) {
         result.record.*field.member = reading.value;
     }
     result.record.password_2 = result.record.password_1;
-    stage("checked");
     return result;
 }
 
