@@ -681,11 +681,59 @@ SheetReading CSheetReader::Read(const PageImage& page) {
             ink = Ink(binary.Get(), p.x0, p.y0, p.x1, p.y1, p.left, p.right);
         }
         int confidence = 0;
-        std::string seen = ink < 25 ? std::string() : m.Recognise(p.x0, p.y0, p.x1, p.y1, confidence);
+        // Tesseract gets the ink and a little white around it: a short answer alone in a long
+        // empty box was sometimes not read at all.
+        std::string seen = ink < 25 ? std::string()
+                                    : m.Recognise(std::max(p.x0, p.left - 12), p.y0, std::min(p.x1, p.right + 12),
+                                                  p.y1, confidence);
+        if (seen.empty() && ink >= 25) {
+            // Tesseract drops a very short line ("ja") now and then; as a single word it reads it.
+            m.ocr.SetPageSegMode(tesseract::PSM_SINGLE_WORD);
+            seen = m.Recognise(std::max(p.x0, p.left - 12), p.y0, std::min(p.x1, p.right + 12), p.y1, confidence);
+            m.ocr.SetPageSegMode(tesseract::PSM_SINGLE_LINE);
+        }
         if (!seen.empty()) seen = WithoutStrayMarks(seen);
         // What is left of an erased label's last mark sticks to an answer that ran over it.
         while (p.overflow && !seen.empty() && std::string(".,:;'`").find(seen.back()) != std::string::npos)
             seen.pop_back();
+        std::vector<std::string> set;
+        switch (field.kind) {
+            case FieldKind::YesNo: set = {yes, no}; break;
+            case FieldKind::List:
+            case FieldKind::Country: {
+                const auto& items = m.texts.List(m.texts.Id(field.listControl));
+                for (std::size_t k = field.kind == FieldKind::List ? 1 : 0; k < items.size(); ++k)
+                    set.push_back(Cp1252ToUtf8(items[k]));
+                break;
+            }
+            case FieldKind::PurchasedBefore: set = {no}; break;
+            default: break;
+        }
+        if (seen.empty() && ink >= 25 && !set.empty()) {
+            // Nothing read where ink is: the values of the set are drawn in the answer font, and
+            // one that matches the ink far better than every other is taken.
+            int best = 1 << 30, second = 1 << 30;
+            std::string bestValue;
+            for (const std::string& candidate : set) {
+                std::string codePage, rival;
+                int inkLeft = 0, inkRight = 0;
+                if (!Utf8ToCp1252(candidate, codePage) || !m.fonts.InkExtent(a.ppem, true, codePage, inkLeft, inkRight))
+                    continue;
+                const int score = m.CheckInk(binary.Get(), t, a, codePage, p.left - t.X(a.x + inkLeft), p.x0, p.y0,
+                                             p.x1, p.y1, 3, rival);
+                if (score < best) {
+                    second = best;
+                    best = score;
+                    bestValue = candidate;
+                } else if (score < second) {
+                    second = score;
+                }
+            }
+            if (best <= 20 && second > 2 * best + 20) {
+                seen = bestValue;
+                confidence = kTextConfidence;
+            }
+        }
         reading.seen = seen;
         if (seen.empty()) {
             // A blank run: no answer. Some answers are always printed.
@@ -704,19 +752,6 @@ SheetReading CSheetReader::Read(const PageImage& page) {
 
         std::string value = seen;
         std::string printed = seen;
-        std::vector<std::string> set;
-        switch (field.kind) {
-            case FieldKind::YesNo: set = {yes, no}; break;
-            case FieldKind::List:
-            case FieldKind::Country: {
-                const auto& items = m.texts.List(m.texts.Id(field.listControl));
-                for (std::size_t k = field.kind == FieldKind::List ? 1 : 0; k < items.size(); ++k)
-                    set.push_back(Cp1252ToUtf8(items[k]));
-                break;
-            }
-            case FieldKind::PurchasedBefore: set = {no}; break;
-            default: break;
-        }
         if (!set.empty()) {
             const std::u32string seenChars = Confusable(Decode(seen));
             int bestDistance = 1 << 30, second = 1 << 30;
