@@ -13,6 +13,7 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <string_view>
 
 namespace sheet {
 
@@ -54,6 +55,10 @@ bool LoadPdf(const unsigned char* data, std::size_t size, std::vector<PageImage>
         error = "PDF without pages";
         return false;
     }
+    // Fax-to-mail services put the fax's own Group 3/4 (or JBIG2) images into the PDF.
+    const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+    const bool faxCoded = bytes.find("/CCITTFaxDecode") != std::string_view::npos ||
+                          bytes.find("/JBIG2Decode") != std::string_view::npos;
     poppler::page_renderer renderer;
     renderer.set_image_format(poppler::image::format_gray8);
     for (int i = 0; i < std::min(count, kMaxPages); ++i) {
@@ -82,6 +87,7 @@ bool LoadPdf(const unsigned char* data, std::size_t size, std::vector<PageImage>
             for (int x = 0; x < image.width(); ++x) SET_DATA_BYTE(line, x, row[x]);
         }
         out.xres = out.yres = kPdfDpi;
+        out.faxCoded = faxCoded;
         pages.push_back(std::move(out));
     }
     return !pages.empty();
@@ -138,27 +144,29 @@ bool LoadPagesFromMemory(const unsigned char* data, std::size_t size, std::vecto
         return false;
     }
     if (tiff) {
-        PIXA* pixa = pixaReadMemMultipageTiff(data, size);
-        if (!pixa) {
-            error = "damaged TIFF file";
-            return false;
-        }
-        const int count = std::min(pixaGetCount(pixa), kMaxPages);
-        for (int i = 0; i < count; ++i) {
+        // Page by page, at most kMaxPages, and never the same directory twice: a damaged file
+        // whose chain of pages loops back would otherwise be read for ever.
+        std::vector<std::size_t> seen;
+        std::size_t offset = 0;
+        for (int i = 0; i < kMaxPages; ++i) {
+            seen.push_back(offset);
             PageImage page;
-            page.pix = CPix(pixaGetPix(pixa, i, L_COPY));
-            if (!page.pix || pixGetWidth(page.pix.Get()) > kMaxSide || pixGetHeight(page.pix.Get()) > kMaxSide) continue;
-            page.xres = pixGetXRes(page.pix.Get());
-            page.yres = pixGetYRes(page.pix.Get());
-            pages.push_back(std::move(page));
+            page.pix = CPix(pixReadMemFromMultipageTiff(data, size, &offset));
+            if (page.pix && pixGetWidth(page.pix.Get()) <= kMaxSide && pixGetHeight(page.pix.Get()) <= kMaxSide) {
+                page.xres = pixGetXRes(page.pix.Get());
+                page.yres = pixGetYRes(page.pix.Get());
+                page.faxCoded = pixGetDepth(page.pix.Get()) == 1;
+                pages.push_back(std::move(page));
+            }
+            if (offset == 0 || std::find(seen.begin(), seen.end(), offset) != seen.end()) break;
         }
-        pixaDestroy(&pixa);
     } else {
         PageImage page;
         page.pix = CPix(pixReadMem(data, size));
         if (page.pix) {
             page.xres = pixGetXRes(page.pix.Get());
             page.yres = pixGetYRes(page.pix.Get());
+            page.faxCoded = pixGetDepth(page.pix.Get()) == 1;
             pages.push_back(std::move(page));
         }
     }

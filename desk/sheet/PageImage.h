@@ -32,6 +32,7 @@ struct PageImage {
     CPix pix;
     int xres = 0;
     int yres = 0;
+    bool faxCoded = false;  // one-bit fax coding: a bilevel image, or a PDF with CCITT or JBIG2 images
 };
 
 // Whether the file name says it holds pages (.tif .tiff .png .jpg .jpeg .pdf).

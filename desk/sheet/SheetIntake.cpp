@@ -1,8 +1,6 @@
 // Pages into registrations. The reader starts Tesseract once, on the first page file of a run.
 #include "desk/sheet/SheetIntake.h"
 
-#include <leptonica/allheaders.h>
-
 #include <chrono>
 #include <ctime>
 #include <filesystem>
@@ -14,25 +12,10 @@ namespace desk {
 
 namespace {
 
-// A fax arrives as one-bit pages, mostly at a fax machine's resolution; scans are grey or
-// colour. A PDF page is rendered grey, so a page with hardly any grey is taken for a fax.
+// A fax arrives in the fax's own one-bit coding (as TIFF, or inside a PDF), mostly at a fax
+// machine's resolution; scans are grey or colour, or a bilevel image at a scanner's resolution.
 bool LooksFaxed(const sheet::PageImage& image) {
-    PIX* pix = image.pix.Get();
-    if (!pix) return false;
-    if (pixGetDepth(pix) == 1) return true;
-    if (image.yres == 98 || image.yres == 196 || image.xres == 204) return true;
-    if (pixGetDepth(pix) != 8) return false;
-    NUMA* histogram = pixGetGrayHistogram(pix, 4);
-    if (!histogram) return false;
-    l_float32 total = 0, grey = 0;
-    numaGetSum(histogram, &total);
-    for (int v = 48; v < 208; ++v) {
-        l_float32 n = 0;
-        numaGetFValue(histogram, v, &n);
-        grey += n;
-    }
-    numaDestroy(&histogram);
-    return total > 0 && grey / total < 0.01f;
+    return image.faxCoded || image.yres == 98 || image.yres == 196 || image.xres == 204;
 }
 
 std::string FileTime(const std::string& path) {

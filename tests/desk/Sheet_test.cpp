@@ -13,6 +13,7 @@
 
 #include "desk/Export.h"
 #include "desk/Import.h"
+#include "desk/sheet/SheetIntake.h"
 #include "desk/sheet/PageImage.h"
 #include "desk/sheet/ResourceText.h"
 #include "desk/sheet/SheetLayout.h"
@@ -81,7 +82,7 @@ TEST(SheetLayoutTest, EveryAnswerStandsOnARunOfItsLineInPrintingOrder) {
 TEST_F(SheetTest, FaxedAndScannedPagesReadBackToThePrintedRecord) {
     const std::vector<std::string> truth = Truth();
     for (const char* name : {"sheet-300.tif", "sheet-fine.tif", "sheet-standard.tif", "sheet-300-rotated.tif",
-                             "sheet-fine-upside-down.tif"}) {
+                             "sheet-fine-upside-down.tif", "sheet-printed.pdf"}) {
         SCOPED_TRACE(name);
         const sheet::SheetReading reading = Read(name);
         ASSERT_TRUE(reading.isSheet) << reading.notSheetReason;
@@ -92,6 +93,42 @@ TEST_F(SheetTest, FaxedAndScannedPagesReadBackToThePrintedRecord) {
             EXPECT_EQ(reading.record.*sheet::kSheetFields[i].member, truth[i]);
         }
     }
+}
+
+TEST(ResourceTextTest, ReadsTheScriptsEscapesListsAndNamesAndRefusesWhatItCannotPlace) {
+    const std::string header = "#define IDS_A 7\n#define IDS_B 8\n#define IDC_L 1001\n#define IDD_REGISTRATION 129\n";
+    const std::string lists = "\nIDD_REGISTRATION RCDATA\nBEGIN\n    IDC_L, \"eins\\0\", \"zw\xF6lf\\0\", \"\\0\",\n    0\nEND\n";
+    const std::string rc =
+        lists + "\nSTRINGTABLE\nBEGIN\n    // a comment\n    IDS_A \"say \"\"hi\"\"\\r\\n\"\n    IDS_B \"x\"\nEND\n";
+    const sheet::CResourceText texts(rc, header);
+    EXPECT_EQ(texts.String(7), "say \"hi\"\r\n");
+    EXPECT_EQ(texts.String(9), "");
+    EXPECT_EQ(texts.List(1001), (std::vector<std::string>{"eins", "zw\xF6lf"}));
+    EXPECT_THROW(sheet::CResourceText(lists + "\nSTRINGTABLE\nBEGIN\n IDS_UNKNOWN \"y\"\nEND\n", header),
+                 std::runtime_error);
+    EXPECT_THROW(sheet::CResourceText(lists + "\nSTRINGTABLE\nBEGIN\n IDS_A \"open\nEND\n", header),
+                 std::runtime_error);
+
+    // Code page 1252 both ways, including the characters it keeps at 0x80 to 0x9F.
+    const std::string cp = "Stra\xDF" "e \x80 \x84\x93";
+    const std::string utf8 = sheet::Cp1252ToUtf8(cp);
+    EXPECT_EQ(utf8, "Stra\xC3\x9F" "e \xE2\x82\xAC \xE2\x80\x9E\xE2\x80\x9C");
+    std::string back;
+    EXPECT_TRUE(sheet::Utf8ToCp1252(utf8, back));
+    EXPECT_EQ(back, cp);
+    EXPECT_FALSE(sheet::Utf8ToCp1252("\xC4\xB1", back));  // dotless i: not in the code page
+}
+
+TEST(SheetDedupTest, SameAnswersSameKeyAnyOtherAnswerAnotherKey) {
+    RegistrationRecord a;
+    a.vorname = "S\xC3\xB6ren";
+    a.nachname = "Ab";
+    RegistrationRecord b = a;
+    b.password_2 = "not printed";  // only the printed answers count
+    EXPECT_EQ(sheet::SheetDedupKey(a), sheet::SheetDedupKey(b));
+    b.vorname = "S\xC3\xB6re";
+    b.nachname = "nAb";  // the same letters split differently
+    EXPECT_NE(sheet::SheetDedupKey(a), sheet::SheetDedupKey(b));
 }
 
 TEST_F(SheetTest, APageOfAnotherKindIsNoSheet) {
@@ -121,6 +158,15 @@ TEST(PageImageTest, BrokenFilesGiveAReasonInsteadOfPages) {
     EXPECT_TRUE(sheet::IsPageFile("FAX.TIFF") && sheet::IsPageFile("a.pdf") && !sheet::IsPageFile("a.eml"));
 }
 
+TEST(PageImageTest, AFaxIsToldFromAScan) {
+    for (auto [name, channel] : {std::pair{"sheet-standard.tif", "fax"}, std::pair{"sheet-printed.pdf", "scan"}}) {
+        std::vector<sheet::PageImage> pages;
+        std::string error;
+        ASSERT_TRUE(sheet::LoadPages((kPages / name).string(), pages, error)) << error;
+        EXPECT_EQ(desk::RegistrationFromSheet(sheet::SheetReading{}, pages[0], name, 1, "").channel, channel) << name;
+    }
+}
+
 TEST_F(SheetTest, ImportStoresEachSheetOnceAndSkipsTheForeignPage) {
     char pattern[] = "/tmp/velkdesk-sheets-XXXXXX";
     const fs::path dir = mkdtemp(pattern);
@@ -129,6 +175,7 @@ TEST_F(SheetTest, ImportStoresEachSheetOnceAndSkipsTheForeignPage) {
     for (const char* name : {"sheet-fine.tif", "sheet-standard.tif", "sheet-fine-upside-down.tif", "foreign-fine.tif"})
         fs::copy_file(kPages / name, pages / name);
     std::ofstream(pages / "broken.pdf") << "%PDF-1.4 broken";
+    fs::copy_file(kPages / "sheet-printed.pdf", pages / "scanned.pdf");
 
     desk::CDatabase db((dir / "desk.db").string());
     char* buffer = nullptr;
@@ -145,10 +192,10 @@ TEST_F(SheetTest, ImportStoresEachSheetOnceAndSkipsTheForeignPage) {
     const std::string messages(buffer, size);
     std::free(buffer);
 
-    // The three pages carry the same answers: one registration, twice known again.
-    EXPECT_EQ(counts.read, 4u);
+    // The four pages carry the same answers: one registration, three times known again.
+    EXPECT_EQ(counts.read, 5u);
     EXPECT_EQ(counts.added, 1u);
-    EXPECT_EQ(counts.known, 2u);
+    EXPECT_EQ(counts.known, 3u);
     EXPECT_EQ(counts.rejected, 1u);
     EXPECT_EQ(counts.failedFiles, 1u);
     EXPECT_NE(messages.find("foreign-fine.tif: page 1: no reply sheet"), std::string::npos) << messages;
