@@ -15,12 +15,6 @@
 
 namespace {
 
-// The generator's column order: the record's members without password_2.
-const char* const kColumns[] = {"username", "password_1", "aggraccept", "vipkunde", "vorname", "nachname",
-                                "firm", "addr", "city", "zip", "land", "tel", "fax", "alt", "berstell",
-                                "lebkindih", "pctyp", "betrsystem", "anwender", "gprod", "gprodg", "wgekauf",
-                                "dgekauf", "pgekauf", "kaufoft", "titel"};
-
 std::vector<std::vector<std::string>> ReadRecords(const std::string& path) {
     std::vector<std::vector<std::string>> records;
     std::ifstream in(path, std::ios::binary);
@@ -35,6 +29,7 @@ std::vector<std::vector<std::string>> ReadRecords(const std::string& path) {
             if (tab == std::string::npos) break;
             start = tab + 1;
         }
+        // The generator's columns are the reader's fields in the same order.
         records.push_back(fields);
     }
     return records;
