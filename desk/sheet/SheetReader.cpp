@@ -134,6 +134,17 @@ std::string WithoutStrayMarks(const std::string& text) {
     return out;
 }
 
+// Something@something.tld, with nothing but the characters an address is made of.
+bool PlausibleMail(const std::string& text) {
+    const auto at = text.find('@');
+    if (at == std::string::npos || at == 0 || text.find('@', at + 1) != std::string::npos) return false;
+    const auto dot = text.rfind('.');
+    if (dot == std::string::npos || dot < at + 2 || dot + 2 >= text.size()) return false;
+    for (unsigned char c : text)
+        if (!(std::isalnum(c) || std::string("@.-_+").find(static_cast<char>(c)) != std::string::npos)) return false;
+    return true;
+}
+
 // Letters the recogniser mixes up in this font count as one when a reading is matched
 // against a fixed set of values; the ink check then decides.
 std::u32string Confusable(std::u32string text) {
@@ -751,7 +762,13 @@ SheetReading CSheetReader::Read(const PageImage& page) {
         reading.confidence = confidence;
 
         std::string value = seen;
-        std::string printed = seen;
+        if (field.member == &RegistrationRecord::username) {
+            // An address holds no comma and no blank: on a fax a comma is a period with a tail
+            // of noise. The ink check still has to agree.
+            value.erase(std::remove(value.begin(), value.end(), ' '), value.end());
+            std::replace(value.begin(), value.end(), ',', '.');
+        }
+        std::string printed = value;
         if (!set.empty()) {
             const std::u32string seenChars = Confusable(Decode(seen));
             int bestDistance = 1 << 30, second = 1 << 30;
@@ -778,6 +795,8 @@ SheetReading CSheetReader::Read(const PageImage& page) {
             if (field.kind == FieldKind::PurchasedBefore && value == no) value.clear();
         } else if (field.kind == FieldKind::Date) {
             if (!ValidDate(seen)) reading.problem = "\"" + seen + "\" is no date";
+        } else if (field.member == &RegistrationRecord::username && !PlausibleMail(value)) {
+            reading.problem = "\"" + seen + "\" is no e-mail address";
         } else if (confidence < kTextConfidence) {
             reading.problem = "unsure reading \"" + seen + "\"";
         } else if (field.member == &RegistrationRecord::password_1 && seen.find_first_of("Il|") != std::string::npos) {
