@@ -19,6 +19,7 @@ python3 "$repo/bench/sheets/make_records.py" "$count" "$seed" "$out/records.tsv"
 
 # shellcheck source=../../scripts/wine-env.sh
 . "$repo/scripts/wine-env.sh"
+trap velk_wine_stop EXIT
 velk_wine_start
 bash "$repo/scripts/printer-setup.sh" 2>/dev/null || true
 # Printing is skipped when an earlier run already printed this set.
