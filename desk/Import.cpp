@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "desk/MailIntake.h"
+#include "desk/sheet/SheetIntake.h"
 
 namespace desk {
 
@@ -95,6 +96,11 @@ void CImporter::FileFailed(const std::string& path, const std::string& reason) {
     if (errors_) std::fprintf(errors_, "velkdesk: %s: %s\n", path.c_str(), reason.c_str());
 }
 
+void CImporter::Note(const std::string& path, const std::string& text) {
+    if (progress_ && shown_) std::fputs("\r\033[K", progress_);
+    if (errors_) std::fprintf(errors_, "velkdesk: %s: %s\n", path.c_str(), text.c_str());
+}
+
 void CImporter::ShowProgress(bool final) {
     if (!progress_) return;
     const auto now = std::chrono::steady_clock::now();
@@ -148,6 +154,10 @@ bool CImporter::ImportPath(const std::string& path) {
 // The dispatch by kind of file; an importer of another kind gets its branch here.
 bool CImporter::ImportFile(const std::string& path) {
     if (Stopped()) return false;
+    if (sheet::IsPageFile(path)) {
+        ImportPageFile(*this, path);
+        return !Stopped();
+    }
     const SourceKind kind = ClassifyFile(path);
     const bool mbox = kind == SourceKind::Mbox;
     const std::string error = ForEachMessage(path, mbox, [&](GMimeMessage* message, std::size_t index) {

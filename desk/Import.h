@@ -44,6 +44,8 @@ public:
     void Add(const std::vector<Registration>& registrations);
     // For importers: a file could not be read.
     void FileFailed(const std::string& path, const std::string& reason);
+    // For importers: one line about a file that was read (a page that is no reply sheet).
+    void Note(const std::string& path, const std::string& text);
 
     const ImportCounts& Counts() const { return counts_; }
     bool Stopped() const { return stop_ && stop_->load(); }

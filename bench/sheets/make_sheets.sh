@@ -1,0 +1,73 @@
+#!/usr/bin/env bash
+# Makes faxed and scanned reply sheets the honest way: random records, printed by VelkRun's own
+# print route under Wine to the CUPS PDF printer, rasterised at 300 dpi, then turned into what
+# a desk receives: a 300 dpi scan, fax fine (204 x 196) and fax standard (204 x 98), each
+# skewed up to 2 degrees, shifted, slightly scaled, noised, thresholded to one bit, some with a
+# fax header line and some upside down, stored as Group 4 TIFF.
+#   make_sheets.sh COUNT SEED OUTDIR
+# OUTDIR gets records.tsv (the truth, Windows code page), pdf/, and 300/, fine/, standard/.
+# Needs the Windows build (sheet_print.exe) in $VELK_BUILD/win.
+set -euo pipefail
+count=$1 seed=$2 out=$3
+repo=$(cd "$(dirname "$0")/../.." && pwd)
+: "${VELK_BUILD:=$repo/build}"
+export VELK_BUILD
+mkdir -p "$out/pdf" "$out/300" "$out/fine" "$out/standard"
+out=$(cd "$out" && pwd)
+
+python3 "$repo/bench/sheets/make_records.py" "$count" "$seed" "$out/records.tsv"
+
+# shellcheck source=../../scripts/wine-env.sh
+. "$repo/scripts/wine-env.sh"
+trap velk_wine_stop EXIT
+velk_wine_start
+bash "$repo/scripts/printer-setup.sh" 2>/dev/null || true
+# Printing is skipped when an earlier run already printed this set.
+[ "$(ls "$out/pdf" | wc -l)" -ge "$count" ] ||
+    wine "$VELK_BUILD/win/bin/sheet_print.exe" "$(winepath -w "$out/records.tsv")" "$(winepath -w "$out/pdf")"
+
+# A deterministic random stream for the degradations, one value per call.
+rand_state=$seed
+rnd() {  # rnd MIN MAX -> a decimal between them
+    rand_state=$(( (rand_state * 1103515245 + 12345) % 2147483648 ))
+    awk -v r="$rand_state" -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", a + (b - a) * r / 2147483648 }'
+}
+
+degrade() {  # degrade PNG OUT.tif XDPI YDPI
+    local png=$1 tif=$2 xdpi=$3 ydpi=$4
+    local angle sx sy dx dy noise flip=() header=() squash=()
+    angle=$(rnd -2 2)
+    sx=$(rnd 98.5 101.5)
+    sy=$(rnd 98.5 101.5)
+    dx=$(rnd -30 30 | cut -d. -f1)
+    dy=$(rnd -30 30 | cut -d. -f1)
+    noise=$(rnd 0.03 0.15)
+    [ "$(rnd 0 1)" \< "0.100" ] && flip=(-rotate 180)
+    if [ "$xdpi" != 300 ]; then
+        header=(-font DejaVu-Sans-Mono -pointsize 20
+                -draw "text 40,30 '07-DEZ-2026 14:32   FAX +49 40 1234567   VELK-KUNDE   S. 01/01'")
+    fi
+    # The paper is skewed and scaled as a whole (square pixels: at fine resolution for faxes),
+    # and only then sampled at the fax's own line pitch.
+    local sq=$xdpi
+    [ "$ydpi" = 98 ] && squash=(-resize "100%x50%!")
+    [ "$ydpi" = 98 ] && sq=196
+    local w h
+    w=$(awk -v x="$xdpi" 'BEGIN{printf "%d", 2480*x/300}')
+    h=$(awk -v y="$sq" 'BEGIN{printf "%d", 3508*y/300}')
+    convert "$png" -resize "$(awk -v x="$xdpi" -v s="$sx" 'BEGIN{print x/300*s}')%x$(awk -v y="$sq" -v s="$sy" 'BEGIN{print y/300*s}')%!" \
+        -background white -rotate "$angle" +repage -gravity center -extent "${w}x${h}" +gravity \
+        -roll "$(printf '%+d%+d' "$dx" "$dy")" "${header[@]}" "${squash[@]}" \
+        -attenuate "$noise" +noise Impulse -threshold 55% "${flip[@]}" \
+        -units PixelsPerInch -density "${xdpi}x${ydpi}" -monochrome -compress Group4 "$tif"
+}
+
+for pdf in "$out"/pdf/*.pdf; do
+    n=$(basename "$pdf" .pdf)
+    pdftoppm -r 300 -gray -png -singlefile "$pdf" "$out/page"
+    degrade "$out/page.png" "$out/300/$n.tif" 300 300
+    degrade "$out/page.png" "$out/fine/$n.tif" 204 196
+    degrade "$out/page.png" "$out/standard/$n.tif" 204 98
+done
+rm -f "$out/page.png"
+echo "make_sheets: $(ls "$out"/pdf | wc -l) sheets in $out"

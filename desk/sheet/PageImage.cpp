@@ -1,0 +1,198 @@
+// Loading pages. Leptonica and poppler write their complaints to standard error; both are
+// silenced, and every failure becomes one error text for the caller instead.
+#include "desk/sheet/PageImage.h"
+
+#include <leptonica/allheaders.h>
+#include <poppler-document.h>
+#include <poppler-image.h>
+#include <poppler-page-renderer.h>
+#include <poppler-page.h>
+
+#include <algorithm>
+#include <cctype>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string_view>
+
+namespace sheet {
+
+namespace {
+
+// PDF pages are rendered at this resolution.
+constexpr int kPdfDpi = 300;
+// A3 is 842 x 1191 points; anything much larger is no faxed or scanned sheet.
+constexpr double kMaxPagePoints = 1700;
+// Pixels on the longer side of A3 at 600 dpi.
+constexpr int kMaxSide = 10000;
+// More pages than any fax holds: a file that claims more is not taken whole.
+constexpr int kMaxPages = 200;
+// Larger than any page image we expect (an A4 page at 600 dpi in colour is about 100 MB).
+constexpr std::size_t kMaxFileSize = 256u << 20;
+
+void Quiet() {
+    static const bool done = [] {
+        setMsgSeverity(L_SEVERITY_NONE);
+        poppler::set_debug_error_function([](const std::string&, void*) {}, nullptr);
+        return true;
+    }();
+    (void)done;
+}
+
+bool StartsWith(const unsigned char* data, std::size_t size, const char* magic, std::size_t length) {
+    return size >= length && std::equal(magic, magic + length, reinterpret_cast<const char*>(data));
+}
+
+bool LoadPdf(const unsigned char* data, std::size_t size, std::vector<PageImage>& pages, std::string& error) {
+    std::unique_ptr<poppler::document> document(
+        poppler::document::load_from_raw_data(reinterpret_cast<const char*>(data), static_cast<int>(size)));
+    if (!document || document->is_locked()) {
+        error = "not a readable PDF";
+        return false;
+    }
+    const int count = document->pages();
+    if (count <= 0) {
+        error = "PDF without pages";
+        return false;
+    }
+    // Fax-to-mail services put the fax's own Group 3/4 (or JBIG2) images into the PDF.
+    const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+    const bool faxCoded = bytes.find("/CCITTFaxDecode") != std::string_view::npos ||
+                          bytes.find("/JBIG2Decode") != std::string_view::npos;
+    poppler::page_renderer renderer;
+    renderer.set_image_format(poppler::image::format_gray8);
+    for (int i = 0; i < std::min(count, kMaxPages); ++i) {
+        std::unique_ptr<poppler::page> page(document->create_page(i));
+        if (!page) continue;
+        // Larger than any paper a fax or scanner takes: rendering it could exhaust memory.
+        const poppler::rectf box = page->page_rect();
+        if (!(box.width() > 0 && box.height() > 0 && box.width() <= kMaxPagePoints && box.height() <= kMaxPagePoints)) {
+            error = "PDF page " + std::to_string(i + 1) + " has no size of a sheet of paper";
+            return false;
+        }
+        const poppler::image image = renderer.render_page(page.get(), kPdfDpi, kPdfDpi);
+        if (!image.is_valid() || image.format() != poppler::image::format_gray8) {
+            error = "PDF page " + std::to_string(i + 1) + " cannot be rendered";
+            return false;
+        }
+        PageImage out;
+        out.pix = CPix(pixCreate(image.width(), image.height(), 8));
+        if (!out.pix) {
+            error = "out of memory";
+            return false;
+        }
+        for (int y = 0; y < image.height(); ++y) {
+            const auto* row = reinterpret_cast<const unsigned char*>(image.const_data()) + y * image.bytes_per_row();
+            l_uint32* line = pixGetData(out.pix.Get()) + y * pixGetWpl(out.pix.Get());
+            for (int x = 0; x < image.width(); ++x) SET_DATA_BYTE(line, x, row[x]);
+        }
+        out.xres = out.yres = kPdfDpi;
+        out.faxCoded = faxCoded;
+        pages.push_back(std::move(out));
+    }
+    return !pages.empty();
+}
+
+}  // namespace
+
+CPix::~CPix() {
+    if (pix_) pixDestroy(&pix_);
+}
+
+CPix& CPix::operator=(CPix&& other) noexcept {
+    if (this != &other) {
+        if (pix_) pixDestroy(&pix_);
+        pix_ = other.pix_;
+        other.pix_ = nullptr;
+    }
+    return *this;
+}
+
+bool IsPageFile(const std::string& path) {
+    const auto dot = path.rfind('.');
+    if (dot == std::string::npos) return false;
+    std::string ext = path.substr(dot + 1);
+    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
+    return ext == "tif" || ext == "tiff" || ext == "png" || ext == "jpg" || ext == "jpeg" || ext == "pdf";
+}
+
+bool LoadPagesFromMemory(const unsigned char* data, std::size_t size, std::vector<PageImage>& pages,
+                         std::string& error) {
+    Quiet();
+    pages.clear();
+    if (StartsWith(data, size, "%PDF-", 5)) return LoadPdf(data, size, pages, error);
+
+    const bool tiff = StartsWith(data, size, "II*\0", 4) || StartsWith(data, size, "MM\0*", 4);
+    const bool png = StartsWith(data, size, "\x89PNG", 4);
+    const bool jpeg = StartsWith(data, size, "\xFF\xD8\xFF", 3);
+    if (!tiff && !png && !jpeg) {
+        error = "not a TIFF, PNG, JPEG or PDF file";
+        return false;
+    }
+    // A header may promise any size; a page larger than A3 at 600 dpi is refused before it is
+    // decoded.
+    l_int32 w = 0, h = 0, bps = 0, spp = 0;
+    const l_int32 header = tiff ? readHeaderMemTiff(data, size, 0, &w, &h, &bps, &spp, nullptr, nullptr, nullptr)
+                         : png  ? readHeaderMemPng(data, size, &w, &h, &bps, &spp, nullptr)
+                                : readHeaderMemJpeg(data, size, &w, &h, &spp, nullptr, nullptr);
+    if (header != 0 || w <= 0 || h <= 0) {
+        error = tiff ? "damaged TIFF file" : png ? "damaged PNG file" : "damaged JPEG file";
+        return false;
+    }
+    if (w > kMaxSide || h > kMaxSide) {
+        error = "image too large for a page";
+        return false;
+    }
+    if (tiff) {
+        // Page by page, at most kMaxPages, and never the same directory twice: a damaged file
+        // whose chain of pages loops back would otherwise be read for ever.
+        std::vector<std::size_t> seen;
+        std::size_t offset = 0;
+        for (int i = 0; i < kMaxPages; ++i) {
+            seen.push_back(offset);
+            PageImage page;
+            page.pix = CPix(pixReadMemFromMultipageTiff(data, size, &offset));
+            if (page.pix && pixGetWidth(page.pix.Get()) <= kMaxSide && pixGetHeight(page.pix.Get()) <= kMaxSide) {
+                page.xres = pixGetXRes(page.pix.Get());
+                page.yres = pixGetYRes(page.pix.Get());
+                page.faxCoded = pixGetDepth(page.pix.Get()) == 1;
+                pages.push_back(std::move(page));
+            }
+            if (offset == 0 || std::find(seen.begin(), seen.end(), offset) != seen.end()) break;
+        }
+    } else {
+        PageImage page;
+        page.pix = CPix(pixReadMem(data, size));
+        if (page.pix) {
+            page.xres = pixGetXRes(page.pix.Get());
+            page.yres = pixGetYRes(page.pix.Get());
+            page.faxCoded = pixGetDepth(page.pix.Get()) == 1;
+            pages.push_back(std::move(page));
+        }
+    }
+    if (pages.empty()) error = tiff ? "damaged TIFF file" : png ? "damaged PNG file" : "damaged JPEG file";
+    return !pages.empty();
+}
+
+bool LoadPages(const std::string& path, std::vector<PageImage>& pages, std::string& error) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        error = "cannot open the file";
+        return false;
+    }
+    in.seekg(0, std::ios::end);
+    const std::streamoff length = in.tellg();
+    if (length < 0 || static_cast<std::size_t>(length) > kMaxFileSize) {
+        error = "file too large for a page image";
+        return false;
+    }
+    in.seekg(0);
+    std::string bytes(static_cast<std::size_t>(length), '\0');
+    if (!in.read(bytes.data(), length)) {
+        error = "cannot read the file";
+        return false;
+    }
+    return LoadPagesFromMemory(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), pages, error);
+}
+
+}  // namespace sheet

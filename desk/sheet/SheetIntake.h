@@ -1,0 +1,24 @@
+// `velkdesk import` for page files: every page of a faxed or scanned file read as a reply
+// sheet and handed to the importer as a registration of the channel "fax" or "scan".
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "desk/Database.h"
+#include "desk/sheet/PageImage.h"
+#include "desk/sheet/SheetReader.h"
+
+namespace desk {
+
+class CImporter;
+
+// The registration a read sheet gives; `page` counts from 1.
+Registration RegistrationFromSheet(const sheet::SheetReading& reading, const sheet::PageImage& image,
+                                   const std::string& path, int page, const std::string& receivedAt);
+
+// Reads every page of `path` into `importer`. A page that is no reply sheet is reported and
+// counted as rejected; a file that cannot be read is reported as failed.
+void ImportPageFile(CImporter& importer, const std::string& path);
+
+}  // namespace desk

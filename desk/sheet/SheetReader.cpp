@@ -1,0 +1,879 @@
+// The page is brought to 300 dpi in both directions, deskewed and binarised; its long
+// horizontal lines are matched against the underscore runs of the layout to find scale and
+// shift (and, when they only match turned round, that the page is upside down). Answers are
+// read from the grey page with the lines painted out, one Tesseract rectangle each.
+#include "desk/sheet/SheetReader.h"
+
+#include <leptonica/allheaders.h>
+#include <tesseract/baseapi.h>
+#include <tesseract/resultiterator.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <stdexcept>
+
+#include "desk/sheet/ResourceText.h"
+#include "res/resource.h"
+
+// From libgomp, which Tesseract runs its threads on (declared here: clang has no omp.h of it).
+extern "C" void omp_set_max_active_levels(int levels);
+
+namespace sheet {
+
+namespace {
+
+constexpr int kDpi = 300;                // working resolution, and the layout's
+constexpr double kPi = 3.14159265358979323846;
+constexpr int kMinLine = 100;            // shortest horizontal line taken for an underscore run
+constexpr int kMinRegistration = 60;     // percent of runs that must be found on a reply sheet
+constexpr int kTextConfidence = 80;      // below this, a free-text word needs a person
+
+struct Segment {
+    int x0, x1, y;
+};
+
+// image = scale * layout + shift, per axis.
+struct Transform {
+    double sx = 1, tx = 0, sy = 1, ty = 0;
+    int X(double x) const { return static_cast<int>(std::lround(sx * x + tx)); }
+    int Y(double y) const { return static_cast<int>(std::lround(sy * y + ty)); }
+};
+
+std::u32string Decode(const std::string& utf8) {
+    std::u32string out;
+    for (std::size_t i = 0; i < utf8.size();) {
+        const unsigned char lead = static_cast<unsigned char>(utf8[i]);
+        std::size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+        if (i + length > utf8.size()) length = 1;
+        char32_t c = length == 1 ? lead : lead & (0x7F >> length);
+        for (std::size_t k = 1; k < length; ++k) c = c << 6 | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
+        out += c;
+        i += length;
+    }
+    return out;
+}
+
+int Distance(const std::u32string& a, const std::u32string& b) {
+    std::vector<int> row(b.size() + 1);
+    for (std::size_t j = 0; j <= b.size(); ++j) row[j] = static_cast<int>(j);
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+        int diagonal = row[0];
+        row[0] = static_cast<int>(i);
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            const int up = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            diagonal = up;
+        }
+    }
+    return row[b.size()];
+}
+
+// What Tesseract returns for a line: blanks collapsed, the line end gone, and typographic
+// quotes and dashes that a keyboard answer cannot contain made plain.
+std::string Tidy(const char* text) {
+    std::string out;
+    if (!text) return out;
+    const std::u32string chars = Decode(text);
+    bool blank = false;
+    std::u32string tidy;
+    for (char32_t c : chars) {
+        if (c == U'\u201E' || c == U'\u201C' || c == U'\u201D') c = U'"';
+        if (c == U'\u2018' || c == U'\u2019' || c == U'\u201A') c = U'\'';
+        if (c == U'\u2013' || c == U'\u2014') c = U'-';
+        if (c == U' ' || c == U'\n' || c == U'\t' || c == U'\r') {
+            blank = !tidy.empty();
+            continue;
+        }
+        if (blank) tidy += U' ';
+        blank = false;
+        tidy += c;
+    }
+    for (char32_t c : tidy) {
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | (c >> 6));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += static_cast<char>(0xE0 | (c >> 12));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (c >> 18));
+            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+
+// A word of nothing but marks at either end of a reading is a speck of noise read as a
+// mark; the ink check sees whether a real one was dropped.
+std::string WithoutStrayMarks(const std::string& text) {
+    auto isMarks = [](const std::string& word) {
+        return !word.empty() && word.find_first_not_of(".,:;'\"`\\/|-_~^*") == std::string::npos;
+    };
+    std::vector<std::string> words;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        const auto blank = text.find(' ', start);
+        words.push_back(text.substr(start, blank == std::string::npos ? std::string::npos : blank - start));
+        if (blank == std::string::npos) break;
+        start = blank + 1;
+    }
+    std::size_t first = 0, last = words.size();
+    while (first < last && isMarks(words[first])) ++first;
+    while (last > first && isMarks(words[last - 1])) --last;
+    std::string out;
+    for (std::size_t i = first; i < last; ++i) out += (i > first ? " " : "") + words[i];
+    return out;
+}
+
+// Something@something.tld, with nothing but the characters an address is made of.
+bool PlausibleMail(const std::string& text) {
+    const auto at = text.find('@');
+    if (at == std::string::npos || at == 0 || text.find('@', at + 1) != std::string::npos) return false;
+    const auto dot = text.rfind('.');
+    if (dot == std::string::npos || dot < at + 2 || dot + 2 >= text.size()) return false;
+    for (unsigned char c : text)
+        if (!(std::isalnum(c) || std::string("@.-_+").find(static_cast<char>(c)) != std::string::npos)) return false;
+    return true;
+}
+
+// Letters the recogniser mixes up in this font count as one when a reading is matched
+// against a fixed set of values; the ink check then decides.
+std::u32string Confusable(std::u32string text) {
+    for (char32_t& c : text) {
+        if (c == U'l' || c == U'|' || c == U'1' || c == U'!') c = U'I';
+        if (c == U'0') c = U'O';
+    }
+    return text;
+}
+
+bool ValidDate(const std::string& text) {
+    if (text.size() != 10 || text[2] != '.' || text[5] != '.') return false;
+    for (int i : {0, 1, 3, 4, 6, 7, 8, 9})
+        if (!std::isdigit(static_cast<unsigned char>(text[i]))) return false;
+    const int day = std::stoi(text.substr(0, 2)), month = std::stoi(text.substr(3, 2));
+    return day >= 1 && day <= 31 && month >= 1 && month <= 12;
+}
+
+std::vector<Segment> HorizontalLines(PIX* binary, CPix& linesOut, CPix* piecesOut = nullptr) {
+    // A faxed underscore run comes in pieces a few pixels apart. Closing the gaps also merges
+    // the letters of a text row, but those make tall blocks, which go again; what stays long
+    // and thin is a run.
+    std::vector<Segment> segments;
+    CPix closed(pixCloseBrick(nullptr, binary, 31, 1));
+    if (!closed) return segments;
+    CPix tall(pixOpenBrick(nullptr, closed.Get(), 1, 9));
+    CPix tallWide(tall ? pixDilateBrick(nullptr, tall.Get(), 5, 5) : nullptr);
+    if (!tallWide) return segments;
+    pixSubtract(closed.Get(), closed.Get(), tallWide.Get());
+    // Shorter thin pieces are what is left of a run where a fax broke it: they are painted
+    // out with the runs, but only whole runs place the page.
+    if (piecesOut) *piecesOut = CPix(pixOpenBrick(nullptr, closed.Get(), 31, 1));
+    linesOut = CPix(pixOpenBrick(nullptr, closed.Get(), kMinLine, 1));
+    if (!linesOut) return segments;
+    BOXA* boxes = pixConnComp(linesOut.Get(), nullptr, 8);
+    if (!boxes) return segments;
+    for (int i = 0; i < boxaGetCount(boxes); ++i) {
+        l_int32 x, y, w, h;
+        if (boxaGetBoxGeometry(boxes, i, &x, &y, &w, &h)) continue;
+        if (w >= kMinLine && h <= 14) segments.push_back({x, x + w, y + h / 2});
+    }
+    boxaDestroy(&boxes);
+    return segments;
+}
+
+struct Match {
+    const UnderscoreRun* run;
+    const Segment* segment;
+};
+
+// Finds the transform that puts the most runs of `layout` onto `segments`; returns the share
+// of runs it explains.
+double Register(const SheetLayout& layout, const std::vector<Segment>& segments, Transform& best) {
+    const auto& runs = layout.runs;
+    if (runs.empty() || segments.empty()) return 0;
+    auto matches = [&](const Transform& t, int tolX, int tolY, std::vector<Match>* out) {
+        int count = 0;
+        for (const UnderscoreRun& run : runs) {
+            const int x0 = t.X(run.x0), y = t.Y(run.y);
+            const Segment* hit = nullptr;
+            for (const Segment& s : segments) {
+                if (std::abs(s.y - y) <= tolY && std::abs(s.x0 - x0) <= tolX) {
+                    if (!hit || std::abs(s.y - y) < std::abs(hit->y - y)) hit = &s;
+                }
+            }
+            if (hit) {
+                ++count;
+                if (out) out->push_back({&run, hit});
+            }
+        }
+        return count;
+    };
+    // Votes: every pair of a run and a line of about its length proposes a shift.
+    int bestCount = 0;
+    for (const UnderscoreRun& run : runs) {
+        const int length = run.x1 - run.x0;
+        for (const Segment& s : segments) {
+            const int l = s.x1 - s.x0;
+            if (l < length * 0.9 || l > length * 1.1) continue;
+            Transform t;
+            t.tx = s.x0 - run.x0;
+            t.ty = s.y - run.y;
+            const int count = matches(t, 40, 20, nullptr);
+            if (count > bestCount) {
+                bestCount = count;
+                best = t;
+            }
+        }
+    }
+    if (!bestCount) return 0;
+    // Least squares on what matched. The printed page may spread a justified line's extra
+    // width over its blanks differently from GDI's measure, so x is matched loosely (that
+    // error averages out over the page) and y tightly.
+    for (int tol : {20, 12}) {
+        std::vector<Match> found;
+        matches(best, 40, tol, &found);
+        if (found.size() < 4) break;
+        double n = 0, sxx = 0, sx = 0, sxy = 0, sy = 0;
+        double m = 0, syy2 = 0, sy2 = 0, syz = 0, sz = 0;
+        for (const Match& f : found) {
+            m += 1, sy2 += f.run->y, syy2 += double(f.run->y) * f.run->y, sz += f.segment->y,
+                syz += double(f.run->y) * f.segment->y;
+            // x from the ends of lines that were not broken.
+            const double expected = (f.run->x1 - f.run->x0) * best.sx;
+            if (std::abs((f.segment->x1 - f.segment->x0) - expected) < 40) {
+                for (auto [a, b] : {std::pair{f.run->x0, f.segment->x0}, std::pair{f.run->x1, f.segment->x1}}) {
+                    n += 1, sx += a, sxx += double(a) * a, sy += b, sxy += double(a) * b;
+                }
+            }
+        }
+        const double dy = m * syy2 - sy2 * sy2;
+        if (m >= 3 && dy > 0) {
+            best.sy = (m * syz - sy2 * sz) / dy;
+            best.ty = (sz - best.sy * sy2) / m;
+        }
+        const double dx = n * sxx - sx * sx;
+        if (n >= 4 && dx > 0) {
+            best.sx = (n * sxy - sx * sy) / dx;
+            best.tx = (sy - best.sx * sx) / n;
+        }
+    }
+    return static_cast<double>(matches(best, 40, 12, nullptr)) / runs.size();
+}
+
+}  // namespace
+
+struct CSheetReader::Impl {
+    CFontMeasure fonts;
+    SheetLayout layout;
+    tesseract::TessBaseAPI ocr;
+    const CResourceText& texts = CResourceText::BuiltIn();
+
+    Impl() : layout(BuildSheetLayout(fonts, kDpi)) {
+        // Tesseract's OpenMP threads spin while they wait for each other; on the desk's two
+        // cores that made a page take half again as long as one thread does.
+        omp_set_max_active_levels(0);
+        // Names, streets and passwords are no dictionary words: the word lists would only
+        // pull odd spellings toward common ones.
+        std::vector<std::string> names = {"load_system_dawg", "load_freq_dawg"};
+        std::vector<std::string> values = {"0", "0"};
+        if (ocr.Init(nullptr, "deu", tesseract::OEM_LSTM_ONLY, nullptr, 0, &names, &values, false))
+            throw std::runtime_error("Tesseract cannot load its German model (package tesseract-ocr-deu)");
+        ocr.SetPageSegMode(tesseract::PSM_SINGLE_LINE);
+        ocr.SetVariable("user_defined_dpi", "300");
+        ocr.SetVariable("debug_file", "/dev/null");
+        // Answers are dark on light: trying each line inverted as well only costs time.
+        ocr.SetVariable("tessedit_do_invert", "0");
+    }
+    ~Impl() { ocr.End(); }
+
+    // Whether `printed` drawn the way the sheet draws it accounts for the ink in the box, and
+    // the ink for it: "" when it does, otherwise what is wrong.
+    // `rival` gets a reading that differs by one easily confused letter and explains the ink
+    // at least as well, when there is one.
+    int CheckInk(PIX* binary, const Transform& t, const AnswerSpot& a, const std::string& printed, int offset,
+                 int x0, int y0, int x1, int y1, int near, std::string& rival);
+
+    // Text in a box of the page set with SetImage, and the lowest word confidence.
+    std::string Recognise(int x0, int y0, int x1, int y1, int& confidence) {
+        ocr.SetRectangle(x0, y0, std::max(1, x1 - x0), std::max(1, y1 - y0));
+        std::unique_ptr<char[]> text(ocr.GetUTF8Text());
+        confidence = 100;
+        bool any = false;
+        if (tesseract::ResultIterator* it = ocr.GetIterator()) {
+            do {
+                const float c = it->Confidence(tesseract::RIL_WORD);
+                confidence = std::min(confidence, static_cast<int>(c));
+                any = true;
+            } while (it->Next(tesseract::RIL_WORD));
+            delete it;
+        }
+        if (!any) confidence = 0;
+        return Tidy(text.get());
+    }
+};
+
+int CSheetReader::Impl::CheckInk(PIX* binary, const Transform& t, const AnswerSpot& a, const std::string& printed,
+                                 int offset, int x0, int y0, int x1, int y1, int near, std::string& rival) {
+    rival.clear();
+    int inkLeft = 0, inkRight = 0;
+    if (!fonts.InkExtent(a.ppem, true, printed, inkLeft, inkRight)) return 0;
+    int baseline = 0;
+    CPix rendered(fonts.Render(a.ppem, true, printed, t.sx, t.sy, baseline));
+    if (!rendered) return 0;
+    const int w = pixGetWidth(binary), h = pixGetHeight(binary);
+    x0 = std::max(0, x0), y0 = std::max(0, y0), x1 = std::min(w, x1), y1 = std::min(h, y1);
+    if (x1 <= x0 || y1 <= y0) return 1 << 20;
+    BOX* box = boxCreate(x0, y0, x1 - x0, y1 - y0);
+    CPix ink(pixClipRectangle(binary, box, nullptr));
+    boxDestroy(&box);
+    if (!ink) return 1 << 20;
+    // Where the layout says the text stands, shifted by the page's answer offset; the best
+    // of a few nearby placements is taken.
+    const int rx = t.X(a.x + inkLeft) + offset - x0;
+    const int ry = t.Y(a.y + a.metrics.ascent) - baseline - y0;
+    const int cw = pixGetWidth(ink.Get()), ch = pixGetHeight(ink.Get());
+    CPix inkNear(pixDilateBrick(nullptr, ink.Get(), near, near));
+    int best = 1 << 30, bestDx = 0, bestDy = 0;
+    // Nearest placements first; a perfect match ends the search.
+    std::vector<std::pair<int, int>> placements;
+    for (int dy = -2; dy <= 2; ++dy)
+        for (int dx = -5; dx <= 5; ++dx) placements.push_back({dx, dy});
+    std::stable_sort(placements.begin(), placements.end(), [](const auto& p, const auto& q) {
+        return std::abs(p.first) + std::abs(p.second) < std::abs(q.first) + std::abs(q.second);
+    });
+    for (auto [dx, dy] : placements) {
+        if (best == 0) break;
+        {
+            CPix placed(pixCreate(cw, ch, 1));
+            pixRasterop(placed.Get(), rx + dx, ry + dy, pixGetWidth(rendered.Get()), pixGetHeight(rendered.Get()),
+                        PIX_SRC, rendered.Get(), 0, 0);
+            CPix placedNear(pixDilateBrick(nullptr, placed.Get(), near, near));
+            // Ink the text does not explain, and text the ink does not show; specks aside.
+            CPix extra(pixSubtract(nullptr, ink.Get(), placedNear.Get()));
+            CPix missing(pixSubtract(nullptr, placed.Get(), inkNear.Get()));
+            CPix extraBig(pixSelectBySize(extra.Get(), 3, 3, 8, L_SELECT_IF_BOTH, L_SELECT_IF_GTE, nullptr));
+            CPix missingBig(pixSelectBySize(missing.Get(), 3, 3, 8, L_SELECT_IF_BOTH, L_SELECT_IF_GTE, nullptr));
+            l_int32 e = 0, m = 0;
+            pixCountPixels(extraBig.Get(), &e, nullptr);
+            pixCountPixels(missingBig.Get(), &m, nullptr);
+            if (std::max(e, m) < best) {
+                best = static_cast<int>(std::max(e, m));
+                bestDx = dx;
+                bestDy = dy;
+            }
+        }
+    }
+    // Every disagreeing pixel, specks included, of a text drawn at the best placement.
+    auto raw = [&](const std::string& text) {
+        int left = 0, right = 0, line = 0;
+        CPix drawn(fonts.Render(a.ppem, true, text, t.sx, t.sy, line));
+        if (!drawn || !fonts.InkExtent(a.ppem, true, text, left, right)) return 1 << 20;
+        CPix placed(pixCreate(cw, ch, 1));
+        pixRasterop(placed.Get(), rx - t.X(inkLeft) + t.X(left) + bestDx, ry + baseline - line + bestDy,
+                    pixGetWidth(drawn.Get()), pixGetHeight(drawn.Get()), PIX_SRC, drawn.Get(), 0, 0);
+        CPix placedNear(pixDilateBrick(nullptr, placed.Get(), near, near));
+        CPix extra(pixSubtract(nullptr, ink.Get(), placedNear.Get()));
+        CPix missing(pixSubtract(nullptr, placed.Get(), inkNear.Get()));
+        l_int32 e = 0, m = 0;
+        pixCountPixels(extra.Get(), &e, nullptr);
+        pixCountPixels(missing.Get(), &m, nullptr);
+        return static_cast<int>(e + m);
+    };
+    // Letters a reader mixes up although the ink tells them apart: the dots of an umlaut or
+    // an i, a cedilla, a stroke.
+    static const char* const kPairs[] = {"il", "u\xFC", "a\xE4", "o\xF6", "U\xDC", "A\xC4", "O\xD6", "e\xEB",
+                                         "c\xE7", "ce", "56", "38", "17", "nh", "rf"};
+    const int own = raw(printed);
+    for (std::size_t k = 0; k < printed.size() && rival.empty(); ++k) {
+        for (const char* pair : kPairs) {
+            char other = 0;
+            if (printed[k] == pair[0]) other = pair[1];
+            if (printed[k] == pair[1]) other = pair[0];
+            if (!other) continue;
+            std::string variant = printed;
+            variant[k] = other;
+            if (raw(variant) <= own) {
+                rival = variant;
+                break;
+            }
+        }
+    }
+    return best;
+}
+
+CSheetReader::CSheetReader() : impl_(std::make_unique<Impl>()) {}
+CSheetReader::~CSheetReader() = default;
+
+namespace {
+
+// Black pixels of `binary` inside the box, and the first and last column that holds any.
+int Ink(PIX* binary, int x0, int y0, int x1, int y1, int& left, int& right) {
+    const int w = pixGetWidth(binary), h = pixGetHeight(binary);
+    x0 = std::max(0, x0), y0 = std::max(0, y0), x1 = std::min(w, x1), y1 = std::min(h, y1);
+    int count = 0;
+    left = x1, right = x0;
+    const l_uint32* data = pixGetData(binary);
+    const int wpl = pixGetWpl(binary);
+    for (int y = y0; y < y1; ++y) {
+        const l_uint32* line = data + y * wpl;
+        for (int x = x0; x < x1; ++x) {
+            if (GET_DATA_BIT(line, x)) {
+                ++count;
+                left = std::min(left, x);
+                right = std::max(right, x + 1);
+            }
+        }
+    }
+    return count;
+}
+
+}  // namespace
+
+namespace {
+
+// Where the run under an answer ends on the page: the line found there, or the layout's end.
+int RunEndOnPage(const AnswerSpot& a, const Transform& t, const std::vector<Segment>& segments) {
+    const int ax = t.X(a.x), lineY = t.Y(a.y + a.metrics.height) + 4;
+    int runEnd = t.X(a.runEnd);
+    for (const Segment& s : segments)
+        if (std::abs(s.y - lineY) <= 10 && s.x0 - 40 <= ax && ax < s.x1) runEnd = s.x1;
+    return runEnd;
+}
+
+// An answer that reaches the end of its run may run on over the label printed behind it, as
+// the layout draws long answers. Such a label is found on the page by drawing it in the form
+// font and taken out, so that the answer can be read alone (it still goes to review).
+void EraseOverrunLabels(CFontMeasure& fonts, const SheetLayout& layout, PIX* binary, const Transform& t,
+                        const std::vector<Segment>& segments) {
+    for (const AnswerSpot& a : layout.answers) {
+        if (a.clipRight >= 0) continue;
+        const DrawnText* line = nullptr;
+        for (const DrawnText& text : layout.texts)
+            if (text.stringId == a.lineId) line = &text;
+        if (!line) continue;
+        // The label: the characters after the run, up to the next run.
+        std::size_t k = 0;
+        while (k < line->text.size() && line->pen[k] < a.runEnd) ++k;
+        while (k < line->text.size() && line->text[k] == ' ') ++k;
+        std::size_t end = k;
+        while (end < line->text.size() && line->text[end] != '_') ++end;
+        while (end > k && line->text[end - 1] == ' ') --end;
+        if (end <= k) continue;
+        const std::string label = line->text.substr(k, end - k);
+
+        int left = 0, right = 0;
+        const int runEnd = RunEndOnPage(a, t, segments);
+        if (!Ink(binary, runEnd - 8, t.Y(a.y), runEnd, t.Y(a.y + a.metrics.height), left, right)) continue;
+
+        int baseline = 0;
+        CPix drawn(fonts.Render(line->ppem, false, label, t.sx, t.sy, baseline));
+        int inkLeft = 0, inkRight = 0;
+        if (!drawn || !fonts.InkExtent(line->ppem, false, label, inkLeft, inkRight)) continue;
+        const int dw = pixGetWidth(drawn.Get()), dh = pixGetHeight(drawn.Get());
+        const int bx = t.X(line->pen[k] + inkLeft) - 40, by = t.Y(line->y + line->metrics.ascent) - baseline - 6;
+        const int bw = dw + 80, bh = dh + 12;
+        BOX* box = boxCreate(bx, by, bw, bh);
+        CPix region(pixClipRectangle(binary, box, nullptr));
+        boxDestroy(&box);
+        if (!region || pixGetWidth(region.Get()) != bw || pixGetHeight(region.Get()) != bh) continue;
+        // The placement where most of the label's pixels are ink.
+        l_int32 labelPixels = 0;
+        pixCountPixels(drawn.Get(), &labelPixels, nullptr);
+        int best = -1, bestX = 0, bestY = 0;
+        for (int dy = 3; dy <= 9; ++dy) {
+            for (int dx = 0; dx <= 80; ++dx) {
+                CPix placed(pixCreate(bw, bh, 1));
+                pixRasterop(placed.Get(), dx, dy, dw, dh, PIX_SRC, drawn.Get(), 0, 0);
+                pixAnd(placed.Get(), placed.Get(), region.Get());
+                l_int32 overlap = 0;
+                pixCountPixels(placed.Get(), &overlap, nullptr);
+                if (overlap > best) best = overlap, bestX = dx, bestY = dy;
+            }
+        }
+        if (best * 10 < labelPixels * 7) continue;  // not this label: leave the page alone
+        CPix placed(pixCreate(bw, bh, 1));
+        pixRasterop(placed.Get(), bestX, bestY, dw, dh, PIX_SRC, drawn.Get(), 0, 0);
+        CPix wide(pixDilateBrick(nullptr, placed.Get(), 3, 3));
+        pixRasterop(binary, bx, by, bw, bh, PIX_SUBTRACT, wide.Get(), 0, 0);
+    }
+}
+
+}  // namespace
+
+SheetReading CSheetReader::Read(const PageImage& page) {
+    Impl& m = *impl_;
+    SheetReading result;
+    result.fields.resize(kSheetFieldCount);
+    PIX* source = page.pix.Get();
+    if (!source) {
+        result.notSheetReason = "empty image";
+        return result;
+    }
+    const int w = pixGetWidth(source), h = pixGetHeight(source);
+    // A page that does not say its resolution is taken to be A4.
+    double xres = page.xres, yres = page.yres;
+    if (xres < 50 || xres > 1200) xres = w / 8.27;
+    if (yres < 50 || yres > 1200) yres = h / 11.69;
+    if (w < 200 || h < 200 || xres < 50 || yres < 50) {
+        result.notSheetReason = "image too small for a page";
+        return result;
+    }
+
+    // Lone specks of fax noise go before anything is scaled up.
+    CPix despeckled;
+    if (pixGetDepth(source) == 1)
+        despeckled = CPix(pixSelectBySize(source, 2, 2, 8, L_SELECT_IF_EITHER, L_SELECT_IF_GTE, nullptr));
+    CPix grey(pixConvertTo8(despeckled ? despeckled.Get() : source, 0));
+    if (!grey) {
+        result.notSheetReason = "image of an unsupported kind";
+        return result;
+    }
+    CPix scaled(pixScale(grey.Get(), kDpi / xres, kDpi / yres));
+    if (!scaled) {
+        result.notSheetReason = "image cannot be scaled";
+        return result;
+    }
+    CPix binary(pixThresholdToBinary(scaled.Get(), 160));
+    l_float32 angle = 0, conf = 0;
+    if (binary && pixFindSkew(binary.Get(), &angle, &conf) == 0 && conf > 2.5 && std::fabs(angle) > 0.05 &&
+        std::fabs(angle) < 5) {
+        result.skewDegrees = angle;
+        CPix rotated(pixRotate(scaled.Get(), angle * kPi / 180, L_ROTATE_AREA_MAP, L_BRING_IN_WHITE, 0, 0));
+        if (rotated) {
+            scaled = std::move(rotated);
+            binary = CPix(pixThresholdToBinary(scaled.Get(), 160));
+        }
+    }
+    if (!binary) {
+        result.notSheetReason = "image cannot be binarised";
+        return result;
+    }
+
+    CPix lines;
+    Transform t;
+    CPix pieces;
+    std::vector<Segment> segments = HorizontalLines(binary.Get(), lines, &pieces);
+    result.registration = Register(m.layout, segments, t);
+    if (result.registration < 0.9) {
+        // Maybe it came upside down.
+        CPix turnedGrey(pixRotate180(nullptr, scaled.Get()));
+        CPix turnedBinary(turnedGrey ? pixThresholdToBinary(turnedGrey.Get(), 160) : nullptr);
+        CPix turnedLines;
+        Transform turned;
+        std::vector<Segment> turnedSegments;
+        CPix turnedPieces;
+        if (turnedBinary) turnedSegments = HorizontalLines(turnedBinary.Get(), turnedLines, &turnedPieces);
+        const double score = turnedBinary ? Register(m.layout, turnedSegments, turned) : 0;
+        if (score > result.registration) {
+            result.registration = score;
+            result.upsideDown = true;
+            t = turned;
+            scaled = std::move(turnedGrey);
+            binary = std::move(turnedBinary);
+            lines = std::move(turnedLines);
+            segments = std::move(turnedSegments);
+            pieces = std::move(turnedPieces);
+        }
+    }
+    if (result.registration * 100 < kMinRegistration || t.sx < 0.9 || t.sx > 1.1 || t.sy < 0.9 || t.sy > 1.1) {
+        char reason[96];
+        std::snprintf(reason, sizeof reason, "no reply sheet: %.0f%% of its underscore lines found",
+                      result.registration * 100);
+        result.notSheetReason = reason;
+        return result;
+    }
+
+    // The lines go, and so do specks too small for any letter or dot: Tesseract gets the
+    // answers alone.
+    // Only pieces on the rows of the runs are the runs' own: a thin band elsewhere is the top
+    // or bottom of a line of text.
+    CPix onRows(pixCreate(pixGetWidth(binary.Get()), pixGetHeight(binary.Get()), 1));
+    BOXA* pieceBoxes = pieces && onRows ? pixConnComp(pieces.Get(), nullptr, 8) : nullptr;
+    for (int i = 0; pieceBoxes && i < boxaGetCount(pieceBoxes); ++i) {
+        l_int32 x, y, w, h;
+        if (boxaGetBoxGeometry(pieceBoxes, i, &x, &y, &w, &h)) continue;
+        bool onRun = false;
+        for (const Segment& s : segments) onRun = onRun || std::abs(y + h / 2 - s.y) <= 8;
+        if (onRun) pixRasterop(onRows.Get(), x, y, w, h, PIX_SRC | PIX_DST, pieces.Get(), x, y);
+    }
+    if (pieceBoxes) boxaDestroy(&pieceBoxes);
+    CPix mask(onRows ? pixDilateBrick(nullptr, onRows.Get(), 25, 7) : nullptr);
+    if (mask) pixSubtract(binary.Get(), binary.Get(), mask.Get());
+    // A speck stays only where it can be a letter's dot: just above or below other ink.
+    CPix big(pixSelectBySize(binary.Get(), 4, 4, 8, L_SELECT_IF_BOTH, L_SELECT_IF_GTE, nullptr));
+    if (big) {
+        CPix small(pixSubtract(nullptr, binary.Get(), big.Get()));
+        CPix near(pixDilateBrick(nullptr, big.Get(), 3, 17));
+        if (small && near) {
+            pixAnd(small.Get(), small.Get(), near.Get());
+            pixOr(big.Get(), big.Get(), small.Get());
+        }
+        binary = std::move(big);
+    }
+    EraseOverrunLabels(m.fonts, m.layout, binary.Get(), t, segments);
+    m.ocr.SetImage(binary.Get());
+
+    // The page's own fixed texts tell a reply sheet from a page that only has lines.
+    int recognised = 0, checked = 0;
+    for (const DrawnText& text : m.layout.texts) {
+        if (text.stringId != IDS_PRINT_TITLE && text.stringId != IDS_PRINT_HEAD_OPTIONAL) continue;
+        ++checked;
+        int confidence = 0;
+        const std::string seen = m.Recognise(t.X(text.x) - 10, t.Y(text.y) - 8, t.X(text.pen.back()) + 10,
+                                             t.Y(text.y + text.metrics.height) + 8, confidence);
+        const std::u32string expected = Decode(Cp1252ToUtf8(text.text));
+        if (Distance(Decode(seen), expected) * 4 <= static_cast<int>(expected.size())) ++recognised;
+    }
+    if (recognised == 0 || checked == 0) {
+        result.notSheetReason = "no reply sheet: its title and headings are not there";
+        return result;
+    }
+    result.isSheet = true;
+
+    const std::string yes = Cp1252ToUtf8(m.texts.String(IDS_YES)), no = Cp1252ToUtf8(m.texts.String(IDS_NO));
+    // First every answer is read; then the readings are checked against the ink, once the
+    // page's own horizontal offset of the answers is known.
+    struct Pending {
+        int x0 = 0, y0 = 0, x1 = 0, y1 = 0, left = 0, right = 0;
+        bool overflow = false;
+        std::string printed;  // code page text the ink must show
+    };
+    std::vector<Pending> pending(kSheetFieldCount);
+    std::vector<std::pair<int, int>> offsets;  // (row, answer offset)
+    for (int i = 0; i < kSheetFieldCount; ++i) {
+        const SheetField& field = kSheetFields[i];
+        const AnswerSpot& a = m.layout.answers[i];
+        FieldReading& reading = result.fields[i];
+        Pending& p = pending[i];
+        const int pad = 8;
+        // The run the answer stands on, as found on the page: its top is the box's bottom,
+        // its end the box's right edge.
+        const int ax = t.X(a.x), lineY = t.Y(a.y + a.metrics.height) + 4;
+        int runEnd = t.X(a.runEnd), runTop = lineY + 2;
+        for (const Segment& s : segments) {
+            if (std::abs(s.y - lineY) <= 10 && s.x0 - 40 <= ax && ax < s.x1) {
+                runEnd = s.x1;
+                runTop = s.y - 4;
+            }
+        }
+        p.y0 = t.Y(a.y) - 2;  // the line above ends where this cell begins
+        p.y1 = std::min(t.Y(a.y + a.metrics.height) + 3, runTop);
+        p.x0 = ax - pad;
+        // A run broken by the fax ends later than its first piece.
+        p.x1 = a.clipRight >= 0 ? t.X(a.clipRight) : std::max(runEnd, t.X(a.runEnd) - 10);
+        int ink = Ink(binary.Get(), p.x0, p.y0, p.x1, p.y1, p.left, p.right);
+        if (ink > 0 && a.clipRight < 0 && p.right >= p.x1 - 8 && a.limit > a.runEnd) {
+            // Ink reaches the run's end: the answer goes on past it, up to the first gap of
+            // two blanks (the printed label behind a run stands that far off). When that gap
+            // only comes after the label, the answer runs over printed text.
+            const int limit = t.X(a.limit) - pad;
+            const int gap = t.X(a.x + 2 * m.fonts.Advance(a.ppem, true, ' ')) - ax;
+            int end = limit, blank = 0;
+            for (int x = p.x1 - 8; x < limit; ++x) {
+                int l = 0, r = 0;
+                blank = Ink(binary.Get(), x, p.y0, x + 1, p.y1, l, r) ? 0 : blank + 1;
+                if (blank >= gap * 3 / 4) {
+                    end = x - blank + 3;
+                    break;
+                }
+            }
+            const int labelStart = t.X(a.runEnd) + gap;
+            p.overflow = end > labelStart;
+            p.x1 = end;
+            ink = Ink(binary.Get(), p.x0, p.y0, p.x1, p.y1, p.left, p.right);
+        }
+        int confidence = 0;
+        // Tesseract gets the ink and a little white around it: a short answer alone in a long
+        // empty box was sometimes not read at all.
+        std::string seen = ink < 25 ? std::string()
+                                    : m.Recognise(std::max(p.x0, p.left - 12), p.y0, std::min(p.x1, p.right + 12),
+                                                  p.y1, confidence);
+        if (seen.empty() && ink >= 25) {
+            // Tesseract drops a very short line ("ja") now and then; as a single word it reads it.
+            m.ocr.SetPageSegMode(tesseract::PSM_SINGLE_WORD);
+            seen = m.Recognise(std::max(p.x0, p.left - 12), p.y0, std::min(p.x1, p.right + 12), p.y1, confidence);
+            m.ocr.SetPageSegMode(tesseract::PSM_SINGLE_LINE);
+        }
+        if (!seen.empty()) seen = WithoutStrayMarks(seen);
+        // What is left of an erased label's last mark sticks to an answer that ran over it.
+        while (p.overflow && !seen.empty() && std::string(".,:;'`").find(seen.back()) != std::string::npos)
+            seen.pop_back();
+        std::vector<std::string> set;
+        switch (field.kind) {
+            case FieldKind::YesNo: set = {yes, no}; break;
+            case FieldKind::List:
+            case FieldKind::Country: {
+                const auto& items = m.texts.List(m.texts.Id(field.listControl));
+                for (std::size_t k = field.kind == FieldKind::List ? 1 : 0; k < items.size(); ++k)
+                    set.push_back(Cp1252ToUtf8(items[k]));
+                break;
+            }
+            case FieldKind::PurchasedBefore: set = {no}; break;
+            default: break;
+        }
+        if (seen.empty() && ink >= 25 && !set.empty()) {
+            // Nothing read where ink is: the values of the set are drawn in the answer font, and
+            // one that matches the ink far better than every other is taken.
+            int best = 1 << 30, second = 1 << 30;
+            std::string bestValue;
+            for (const std::string& candidate : set) {
+                std::string codePage, rival;
+                int inkLeft = 0, inkRight = 0;
+                if (!Utf8ToCp1252(candidate, codePage) || !m.fonts.InkExtent(a.ppem, true, codePage, inkLeft, inkRight))
+                    continue;
+                const int score = m.CheckInk(binary.Get(), t, a, codePage, p.left - t.X(a.x + inkLeft), p.x0, p.y0,
+                                             p.x1, p.y1, 3, rival);
+                if (score < best) {
+                    second = best;
+                    best = score;
+                    bestValue = candidate;
+                } else if (score < second) {
+                    second = score;
+                }
+            }
+            if (best <= 20 && second > 2 * best + 20) {
+                seen = bestValue;
+                confidence = kTextConfidence;
+            }
+        }
+        reading.seen = seen;
+        if (seen.empty()) {
+            // A blank run: no answer. Some answers are always printed.
+            reading.confidence = 100;
+            const std::string name = field.name;
+            if (field.kind == FieldKind::YesNo || field.kind == FieldKind::Date ||
+                field.kind == FieldKind::PurchasedBefore || field.kind == FieldKind::Country || name == "vorname" ||
+                name == "nachname" || name == "addr" || name == "zip" || name == "city" || name == "gprod" ||
+                name == "titel")
+                reading.problem = "no answer where one is always printed";
+            else if (ink >= 25)
+                reading.problem = "marks that are no text";
+            continue;
+        }
+        reading.confidence = confidence;
+
+        std::string value = seen;
+        if (field.member == &RegistrationRecord::username) {
+            // An address holds no comma and no blank: on a fax a comma is a period with a tail
+            // of noise. The ink check still has to agree.
+            value.erase(std::remove(value.begin(), value.end(), ' '), value.end());
+            std::replace(value.begin(), value.end(), ',', '.');
+        }
+        std::string printed = value;
+        if (!set.empty()) {
+            const std::u32string seenChars = Confusable(Decode(seen));
+            int bestDistance = 1 << 30, second = 1 << 30;
+            std::string best;
+            for (const std::string& candidate : set) {
+                const int d = Distance(seenChars, Confusable(Decode(candidate)));
+                if (d < bestDistance) {
+                    second = bestDistance;
+                    bestDistance = d;
+                    best = candidate;
+                } else if (d < second) {
+                    second = d;
+                }
+            }
+            const int allowed = std::max(1, static_cast<int>(Decode(best).size()) / 4);
+            if (bestDistance <= allowed && second > bestDistance) {
+                // The ink check below decides whether the near miss really is this value.
+                value = best;
+                reading.confidence = std::max(0, std::min(confidence, 100 - 10 * bestDistance));
+            } else if (field.kind != FieldKind::PurchasedBefore) {
+                reading.problem = "\"" + seen + "\" is none of its values";
+            }
+            printed = value;
+            if (field.kind == FieldKind::PurchasedBefore && value == no) value.clear();
+        } else if (field.kind == FieldKind::Date) {
+            if (!ValidDate(seen)) reading.problem = "\"" + seen + "\" is no date";
+        } else if (field.member == &RegistrationRecord::username && !PlausibleMail(value)) {
+            reading.problem = "\"" + seen + "\" is no e-mail address";
+        } else if (confidence < kTextConfidence) {
+            reading.problem = "unsure reading \"" + seen + "\"";
+        } else if (field.member == &RegistrationRecord::password_1 && seen.find_first_of("Il|") != std::string::npos) {
+            // In Arial bold a capital I and a small l are the same stroke, and nothing around a
+            // password tells which one was typed.
+            reading.problem = "\"" + seen + "\" holds I or l, which look alike on paper";
+        }
+        if (p.overflow && reading.problem.empty()) reading.problem = "runs over the printed text beside it";
+        reading.value = value;
+        if (!Utf8ToCp1252(printed, p.printed)) {
+            if (reading.problem.empty()) reading.problem = "characters the form cannot hold in \"" + seen + "\"";
+            p.printed.clear();
+            continue;
+        }
+        int inkLeft = 0, inkRight = 0;
+        if (!p.overflow && m.fonts.InkExtent(a.ppem, true, p.printed, inkLeft, inkRight))
+            offsets.push_back({p.y0, p.left - t.X(a.x + inkLeft)});
+    }
+
+    // A coarser page blurs letters more: the tolerance grows as the lines per inch fall.
+    const int inkTolerance = yres >= 250 ? 8 : yres >= 150 ? 14 : 20;
+    // How far ink and drawn text may lie apart: one pixel each way (less made every reading
+    // disagree with its own edges).
+    const int inkNear = 3;
+    // Where the answers stand against the layout: a shift that may grow down the page (what
+    // deskewing leaves of a sheared page), fitted twice, the second time without outliers.
+    double offsetA = 0, offsetB = 0;
+    for (int round = 0; round < 2; ++round) {
+        double n = 0, sy = 0, syy = 0, so = 0, syo = 0;
+        for (auto [row, off] : offsets) {
+            if (round && std::fabs(off - (offsetA + offsetB * row)) > 6) continue;
+            n += 1, sy += row, syy += double(row) * row, so += off, syo += double(row) * off;
+        }
+        const double d = n * syy - sy * sy;
+        if (n >= 4 && d > 0) {
+            offsetB = (n * syo - sy * so) / d;
+            offsetA = (so - offsetB * sy) / n;
+        } else if (n > 0) {
+            offsetB = 0;
+            offsetA = so / n;
+        }
+    }
+    for (int i = 0; i < kSheetFieldCount; ++i) {
+        const SheetField& field = kSheetFields[i];
+        const AnswerSpot& a = m.layout.answers[i];
+        FieldReading& reading = result.fields[i];
+        const Pending& p = pending[i];
+        if (reading.problem.empty() && !reading.seen.empty() && !p.overflow) {
+            const int offset = static_cast<int>(std::lround(offsetA + offsetB * p.y0));
+            std::string rival;
+            reading.inkMismatch =
+                m.CheckInk(binary.Get(), t, a, p.printed, offset, p.x0, p.y0, p.x1, p.y1, inkNear, rival);
+            if (reading.inkMismatch > inkTolerance)
+                reading.problem = "\"" + reading.seen + "\" does not match the ink on the page";
+            else if (!rival.empty() && (field.kind == FieldKind::Text || field.kind == FieldKind::Date))
+                reading.problem = "\"" + reading.seen + "\" could as well be \"" + Cp1252ToUtf8(rival) + "\"";
+        }
+        if (!reading.problem.empty()) {
+            reading.confidence = std::min(reading.confidence, kTextConfidence - 1);
+            result.problems.push_back(std::string(field.name) + ": " + reading.problem);
+        }
+        result.record.*field.member = reading.value;
+    }
+    result.record.password_2 = result.record.password_1;
+    return result;
+}
+
+std::string SheetDedupKey(const RegistrationRecord& record) {
+    // FNV-1a over every printed field: the same answers give the same key on every run.
+    std::uint64_t hash = 1469598103934665603ull;
+    for (int i = 0; i < kSheetFieldCount; ++i) {
+        for (unsigned char c : record.*kSheetFields[i].member) hash = (hash ^ c) * 1099511628211ull;
+        hash = (hash ^ 0x1f) * 1099511628211ull;
+    }
+    char key[40];
+    std::snprintf(key, sizeof key, "sheet:%016llx", static_cast<unsigned long long>(hash));
+    return key;
+}
+
+}  // namespace sheet

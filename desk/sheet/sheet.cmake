@@ -1,0 +1,27 @@
+# The reader of faxed and scanned reply sheets: Leptonica, poppler, Tesseract and FreeType,
+# and VelkRun's own page layout and texts.
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(SHEETLIBS REQUIRED IMPORTED_TARGET tesseract lept poppler-cpp freetype2)
+
+set(sheet_embedded ${CMAKE_CURRENT_BINARY_DIR}/SheetResources.cpp)
+add_custom_command(
+    OUTPUT ${sheet_embedded}
+    COMMAND ${CMAKE_COMMAND} -DRC=${PROJECT_SOURCE_DIR}/res/VelkRun.rc -DHEADER=${PROJECT_SOURCE_DIR}/res/resource.h
+            -DOUT=${sheet_embedded} -P ${CMAKE_CURRENT_LIST_DIR}/EmbedResources.cmake
+    DEPENDS ${PROJECT_SOURCE_DIR}/res/VelkRun.rc ${PROJECT_SOURCE_DIR}/res/resource.h
+            ${CMAKE_CURRENT_LIST_DIR}/EmbedResources.cmake
+    COMMENT "Embedding VelkRun's texts for the sheet reader")
+
+add_library(velksheet STATIC
+    ${CMAKE_CURRENT_LIST_DIR}/ResourceText.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/SheetLayout.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/PageImage.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/SheetReader.cpp
+    ${sheet_embedded})
+target_link_libraries(velksheet PUBLIC velkcore PkgConfig::SHEETLIBS gomp)
+# The page importer belongs to velkdesk's import.
+target_sources(velkdesklib PRIVATE ${CMAKE_CURRENT_LIST_DIR}/SheetIntake.cpp)
+
+# Accuracy benchmark over a generated set of sheets (bench/sheets/make_sheets.sh).
+add_executable(sheet_bench ${PROJECT_SOURCE_DIR}/bench/sheets/sheet_bench.cpp)
+target_link_libraries(sheet_bench PRIVATE velksheet)

@@ -1,0 +1,211 @@
+// The sheet reader against pages that VelkRun printed and a fax or scanner turned into images
+// (made by bench/sheets/make_sheets.sh): each read back to the record that was printed, also
+// turned and upside down; a page of another kind and broken files refused with a reason; and
+// the pages through `velkdesk import` beside the mails.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "desk/Export.h"
+#include "desk/Import.h"
+#include "desk/sheet/SheetIntake.h"
+#include "desk/sheet/PageImage.h"
+#include "desk/sheet/ResourceText.h"
+#include "desk/sheet/SheetLayout.h"
+#include "desk/sheet/SheetReader.h"
+#include "res/resource.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const fs::path kPages = fs::path(SHEET_PAGES);
+
+// The record the committed pages were printed from, in the reader's field order (UTF-8).
+std::vector<std::string> Truth() {
+    std::ifstream in(kPages / "sheet.tsv", std::ios::binary);
+    std::string line;
+    std::getline(in, line);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    std::vector<std::string> fields;
+    std::stringstream split(line);
+    std::string field;
+    while (std::getline(split, field, '\t')) fields.push_back(sheet::Cp1252ToUtf8(field));
+    fields.resize(sheet::kSheetFieldCount);  // a trailing empty field has no tab behind it
+    return fields;
+}
+
+class SheetTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { reader_ = new sheet::CSheetReader; }
+    static void TearDownTestSuite() { delete reader_; }
+
+    static sheet::SheetReading Read(const std::string& name) {
+        std::vector<sheet::PageImage> pages;
+        std::string error;
+        EXPECT_TRUE(sheet::LoadPages((kPages / name).string(), pages, error)) << error;
+        if (pages.size() != 1) return {};
+        return reader_->Read(pages[0]);
+    }
+    static sheet::CSheetReader* reader_;
+};
+sheet::CSheetReader* SheetTest::reader_ = nullptr;
+
+TEST(SheetLayoutTest, EveryAnswerStandsOnARunOfItsLineInPrintingOrder) {
+    sheet::CFontMeasure fonts;
+    for (int dpi : {300, 600}) {
+        const sheet::SheetLayout layout = sheet::BuildSheetLayout(fonts, dpi);
+        ASSERT_EQ(layout.answers.size(), static_cast<std::size_t>(sheet::kSheetFieldCount));
+        for (const sheet::AnswerSpot& a : layout.answers) {
+            SCOPED_TRACE(sheet::kSheetFields[a.field].name);
+            bool onRun = false;
+            for (const sheet::UnderscoreRun& run : layout.runs)
+                onRun = onRun || (run.lineId == a.lineId && a.x > run.x0 && a.x < run.x1 && run.y > a.y);
+            EXPECT_TRUE(onRun);
+            EXPECT_LT(a.x, a.limit);
+        }
+        // The title comes first, the last survey line last, and the fonts scale with the resolution.
+        EXPECT_EQ(layout.texts.front().stringId, static_cast<unsigned>(IDS_PRINT_TITLE));
+        EXPECT_EQ(layout.answers[0].ppem, 10 * dpi / 72 + (10 * dpi % 72 >= 36));
+    }
+    const auto& texts = sheet::CResourceText::BuiltIn();
+    EXPECT_EQ(texts.String(IDS_PRINT_LINE62).substr(0, 7), "Stra\xDF" "e ");
+    EXPECT_EQ(texts.List(IDC_REG_COUNTRY).size(), 43u);
+    EXPECT_EQ(texts.List(IDC_REG_SKILL).back(), "Profi");
+}
+
+TEST_F(SheetTest, FaxedAndScannedPagesReadBackToThePrintedRecord) {
+    const std::vector<std::string> truth = Truth();
+    for (const char* name : {"sheet-300.tif", "sheet-fine.tif", "sheet-standard.tif", "sheet-300-rotated.tif",
+                             "sheet-fine-upside-down.tif", "sheet-printed.pdf"}) {
+        SCOPED_TRACE(name);
+        const sheet::SheetReading reading = Read(name);
+        ASSERT_TRUE(reading.isSheet) << reading.notSheetReason;
+        EXPECT_EQ(reading.upsideDown, std::string(name).find("upside") != std::string::npos);
+        for (int i = 0; i < sheet::kSheetFieldCount; ++i) {
+            EXPECT_EQ(reading.fields[i].value, truth[i]) << sheet::kSheetFields[i].name << ": "
+                                                        << reading.fields[i].problem;
+            EXPECT_EQ(reading.record.*sheet::kSheetFields[i].member, truth[i]);
+        }
+    }
+}
+
+TEST(ResourceTextTest, ReadsTheScriptsEscapesListsAndNamesAndRefusesWhatItCannotPlace) {
+    const std::string header = "#define IDS_A 7\n#define IDS_B 8\n#define IDC_L 1001\n#define IDD_REGISTRATION 129\n";
+    const std::string lists = "\nIDD_REGISTRATION RCDATA\nBEGIN\n    IDC_L, \"eins\\0\", \"zw\xF6lf\\0\", \"\\0\",\n    0\nEND\n";
+    const std::string rc =
+        lists + "\nSTRINGTABLE\nBEGIN\n    // a comment\n    IDS_A \"say \"\"hi\"\"\\r\\n\"\n    IDS_B \"x\"\nEND\n";
+    const sheet::CResourceText texts(rc, header);
+    EXPECT_EQ(texts.String(7), "say \"hi\"\r\n");
+    EXPECT_EQ(texts.String(9), "");
+    EXPECT_EQ(texts.List(1001), (std::vector<std::string>{"eins", "zw\xF6lf"}));
+    EXPECT_THROW(sheet::CResourceText(lists + "\nSTRINGTABLE\nBEGIN\n IDS_UNKNOWN \"y\"\nEND\n", header),
+                 std::runtime_error);
+    EXPECT_THROW(sheet::CResourceText(lists + "\nSTRINGTABLE\nBEGIN\n IDS_A \"open\nEND\n", header),
+                 std::runtime_error);
+
+    // Code page 1252 both ways, including the characters it keeps at 0x80 to 0x9F.
+    const std::string cp = "Stra\xDF" "e \x80 \x84\x93";
+    const std::string utf8 = sheet::Cp1252ToUtf8(cp);
+    EXPECT_EQ(utf8, "Stra\xC3\x9F" "e \xE2\x82\xAC \xE2\x80\x9E\xE2\x80\x9C");
+    std::string back;
+    EXPECT_TRUE(sheet::Utf8ToCp1252(utf8, back));
+    EXPECT_EQ(back, cp);
+    EXPECT_FALSE(sheet::Utf8ToCp1252("\xC4\xB1", back));  // dotless i: not in the code page
+}
+
+TEST(SheetDedupTest, SameAnswersSameKeyAnyOtherAnswerAnotherKey) {
+    RegistrationRecord a;
+    a.vorname = "S\xC3\xB6ren";
+    a.nachname = "Ab";
+    RegistrationRecord b = a;
+    b.password_2 = "not printed";  // only the printed answers count
+    EXPECT_EQ(sheet::SheetDedupKey(a), sheet::SheetDedupKey(b));
+    b.vorname = "S\xC3\xB6re";
+    b.nachname = "nAb";  // the same letters split differently
+    EXPECT_NE(sheet::SheetDedupKey(a), sheet::SheetDedupKey(b));
+}
+
+TEST_F(SheetTest, APageOfAnotherKindIsNoSheet) {
+    const sheet::SheetReading reading = Read("foreign-fine.tif");
+    EXPECT_FALSE(reading.isSheet);
+    EXPECT_NE(reading.notSheetReason.find("no reply sheet"), std::string::npos) << reading.notSheetReason;
+}
+
+TEST(PageImageTest, BrokenFilesGiveAReasonInsteadOfPages) {
+    std::ifstream in(kPages / "sheet-standard.tif", std::ios::binary);
+    const std::string tiff((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string cases[] = {
+        tiff.substr(0, 8),                        // header only
+        tiff.substr(0, tiff.size() / 3),          // truncated strip data, directory lost
+        "%PDF-1.4\nthis is no PDF at all\n",      // a PDF that is none
+        "\x89PNG\r\n\x1a\n",                      // PNG signature only
+        "plain text",
+        "",
+    };
+    for (const std::string& bytes : cases) {
+        std::vector<sheet::PageImage> pages;
+        std::string error;
+        EXPECT_FALSE(sheet::LoadPagesFromMemory(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(),
+                                                pages, error));
+        EXPECT_FALSE(error.empty());
+    }
+    EXPECT_TRUE(sheet::IsPageFile("FAX.TIFF") && sheet::IsPageFile("a.pdf") && !sheet::IsPageFile("a.eml"));
+}
+
+TEST(PageImageTest, AFaxIsToldFromAScan) {
+    for (auto [name, channel] : {std::pair{"sheet-standard.tif", "fax"}, std::pair{"sheet-printed.pdf", "scan"}}) {
+        std::vector<sheet::PageImage> pages;
+        std::string error;
+        ASSERT_TRUE(sheet::LoadPages((kPages / name).string(), pages, error)) << error;
+        EXPECT_EQ(desk::RegistrationFromSheet(sheet::SheetReading{}, pages[0], name, 1, "").channel, channel) << name;
+    }
+}
+
+TEST_F(SheetTest, ImportStoresEachSheetOnceAndSkipsTheForeignPage) {
+    char pattern[] = "/tmp/velkdesk-sheets-XXXXXX";
+    const fs::path dir = mkdtemp(pattern);
+    const fs::path pages = dir / "pages";
+    fs::create_directories(pages);
+    for (const char* name : {"sheet-fine.tif", "sheet-standard.tif", "sheet-fine-upside-down.tif", "foreign-fine.tif"})
+        fs::copy_file(kPages / name, pages / name);
+    std::ofstream(pages / "broken.pdf") << "%PDF-1.4 broken";
+    fs::copy_file(kPages / "sheet-printed.pdf", pages / "scanned.pdf");
+
+    desk::CDatabase db((dir / "desk.db").string());
+    char* buffer = nullptr;
+    std::size_t size = 0;
+    std::FILE* errors = open_memstream(&buffer, &size);
+    desk::ImportCounts counts;
+    {
+        desk::CImporter importer(db, nullptr, errors, nullptr);
+        importer.ImportPath(pages.string());
+        importer.Finish();
+        counts = importer.Counts();
+    }
+    std::fclose(errors);
+    const std::string messages(buffer, size);
+    std::free(buffer);
+
+    // The four pages carry the same answers: one registration, three times known again.
+    EXPECT_EQ(counts.read, 5u);
+    EXPECT_EQ(counts.added, 1u);
+    EXPECT_EQ(counts.known, 3u);
+    EXPECT_EQ(counts.rejected, 1u);
+    EXPECT_EQ(counts.failedFiles, 1u);
+    EXPECT_NE(messages.find("foreign-fine.tif: page 1: no reply sheet"), std::string::npos) << messages;
+    EXPECT_NE(messages.find("broken.pdf"), std::string::npos) << messages;
+
+    std::ostringstream csv;
+    desk::ExportCsv(db, desk::ExportOptions{}, csv);
+    EXPECT_NE(csv.str().find(";fax;"), std::string::npos) << csv.str();
+    EXPECT_NE(csv.str().find("\xC3\x96zt\xC3\xBCrk"), std::string::npos);  // Öztürk
+    fs::remove_all(dir);
+}
+
+}  // namespace
