@@ -3,6 +3,8 @@
 // releases what it holds on every path.
 #pragma once
 
+#include "framework/NonCopyable.h"
+
 #include <glib-object.h>
 #include <sqlite3.h>
 
@@ -10,14 +12,7 @@
 
 namespace desk {
 
-class CNonCopyable {
-protected:
-    CNonCopyable() = default;
-    ~CNonCopyable() = default;
-public:
-    CNonCopyable(const CNonCopyable&) = delete;
-    CNonCopyable& operator=(const CNonCopyable&) = delete;
-};
+using ::CNonCopyable;
 
 // Owns one reference to a GObject of type T. `Adopt` takes a reference the caller was given
 // (a *_new result); `Ref` adds one of its own to a borrowed pointer. `Get` checks nothing;

@@ -2,19 +2,13 @@
 // destructor needs, cannot be copied, and releases on every path.
 #pragma once
 
+#include "framework/NonCopyable.h"
+
 #include <windows.h>
 
 namespace fw {
 
-// Moveable-free, copy-free base for guards.
-class CNonCopyable {
-protected:
-    CNonCopyable() = default;
-    ~CNonCopyable() = default;
-public:
-    CNonCopyable(const CNonCopyable&) = delete;
-    CNonCopyable& operator=(const CNonCopyable&) = delete;
-};
+using ::CNonCopyable;
 
 // A kernel handle closed with CloseHandle (process, thread, file, event ...).
 class CHandle : CNonCopyable {
