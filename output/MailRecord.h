@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "form/RegistrationRecord.h"
+#include "output/CodePage.h"
 
 // One value element of the record: its tag name and the record field that fills it.
 struct MailElement {
@@ -41,13 +42,6 @@ std::vector<MailRecordRead> ReadMailRecords(const std::string& text);
 // the next line of the same quote depth, space-stuffing is removed; with `delsp` the blank
 // before a soft break goes too. Lines come back LF-separated.
 std::string UnflowText(const std::string& text, bool delsp);
-
-// Bytes of Windows-1252 (a superset of ISO 8859-1's printable range) as UTF-8. The five
-// unassigned bytes become U+FFFD.
-std::string Windows1252ToUtf8(const std::string& bytes);
-
-// Whether `bytes` is well-formed UTF-8 (no overlongs, surrogates or code points past U+10FFFF).
-bool IsValidUtf8(const std::string& bytes);
 
 // The text of an HTML body: tags dropped, <br>, </p>, </div> and </tr> as line breaks,
 // character references decoded (as UTF-8), so a record pasted into an HTML mail reads as text.

@@ -25,7 +25,7 @@ std::vector<std::vector<std::string>> ReadRecords(const std::string& path) {
         std::string::size_type start = 0;
         for (;;) {
             const auto tab = line.find('\t', start);
-            fields.push_back(sheet::Cp1252ToUtf8(line.substr(start, tab == std::string::npos ? tab : tab - start)));
+            fields.push_back(Windows1252ToUtf8(line.substr(start, tab == std::string::npos ? tab : tab - start)));
             if (tab == std::string::npos) break;
             start = tab + 1;
         }

@@ -16,10 +16,6 @@ extern const unsigned long kResourceHSize;
 
 namespace {
 
-const char32_t kHigh[32] = {0x20AC, 0, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-                            0x2039, 0x0152, 0, 0x017D, 0, 0, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013,
-                            0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0, 0x017E, 0x0178};
-
 bool IsNameChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
 
 // Reads the string literal that starts at text[pos] (a quote); pos ends behind it.
@@ -159,65 +155,6 @@ const std::vector<std::string>& CResourceText::List(unsigned controlId) const {
 unsigned CResourceText::Id(const std::string& name) const {
     const auto it = ids_.find(name);
     return it == ids_.end() ? 0 : it->second;
-}
-
-char32_t Cp1252Char(unsigned char byte) {
-    return byte >= 0x80 && byte < 0xA0 ? kHigh[byte - 0x80] : byte;
-}
-
-std::string Cp1252ToUtf8(std::string_view text) {
-    std::string out;
-    out.reserve(text.size() + text.size() / 8);
-    for (unsigned char byte : text) {
-        char32_t c = Cp1252Char(byte);
-        if (!c && byte) c = 0xFFFD;
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
-}
-
-bool Utf8ToCp1252(std::string_view text, std::string& out) {
-    out.clear();
-    bool exact = true;
-    for (std::size_t i = 0; i < text.size();) {
-        const unsigned char lead = static_cast<unsigned char>(text[i]);
-        char32_t c = 0;
-        std::size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
-        if (i + length > text.size()) length = 1;
-        if (length == 1) {
-            c = lead < 0x80 ? lead : 0xFFFD;
-        } else {
-            c = lead & (0x7F >> length);
-            for (std::size_t k = 1; k < length; ++k) c = c << 6 | (static_cast<unsigned char>(text[i + k]) & 0x3F);
-        }
-        i += length;
-        if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) {
-            out += static_cast<char>(c);
-            continue;
-        }
-        bool found = false;
-        for (int k = 0; k < 32; ++k) {
-            if (kHigh[k] && kHigh[k] == c) {
-                out += static_cast<char>(0x80 + k);
-                found = true;
-                break;
-            }
-        }
-        if (!found) {
-            out += '?';
-            exact = false;
-        }
-    }
-    return exact;
 }
 
 }  // namespace sheet

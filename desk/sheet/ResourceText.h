@@ -3,6 +3,8 @@
 // knows exactly what the printing program printed. Texts stay in the Windows code page.
 #pragma once
 
+#include "output/CodePage.h"
+
 #include <map>
 #include <string>
 #include <string_view>
@@ -30,12 +32,5 @@ private:
     std::map<unsigned, std::string> strings_;
     std::map<unsigned, std::vector<std::string>> lists_;
 };
-
-// Windows code page 1252 <-> UTF-8. Bytes without a character in the code page become U+FFFD;
-// characters outside it become '?' and make the second function return false.
-std::string Cp1252ToUtf8(std::string_view text);
-bool Utf8ToCp1252(std::string_view text, std::string& out);
-// The Unicode code point of one code-page byte (0 for the five unassigned ones).
-char32_t Cp1252Char(unsigned char byte);
 
 }  // namespace sheet

@@ -43,20 +43,6 @@ struct Transform {
     int Y(double y) const { return static_cast<int>(std::lround(sy * y + ty)); }
 };
 
-std::u32string Decode(const std::string& utf8) {
-    std::u32string out;
-    for (std::size_t i = 0; i < utf8.size();) {
-        const unsigned char lead = static_cast<unsigned char>(utf8[i]);
-        std::size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
-        if (i + length > utf8.size()) length = 1;
-        char32_t c = length == 1 ? lead : lead & (0x7F >> length);
-        for (std::size_t k = 1; k < length; ++k) c = c << 6 | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
-        out += c;
-        i += length;
-    }
-    return out;
-}
-
 int Distance(const std::u32string& a, const std::u32string& b) {
     std::vector<int> row(b.size() + 1);
     for (std::size_t j = 0; j <= b.size(); ++j) row[j] = static_cast<int>(j);
@@ -77,7 +63,7 @@ int Distance(const std::u32string& a, const std::u32string& b) {
 std::string Tidy(const char* text) {
     std::string out;
     if (!text) return out;
-    const std::u32string chars = Decode(text);
+    const std::u32string chars = DecodeUtf8(text);
     bool blank = false;
     std::u32string tidy;
     for (char32_t c : chars) {
@@ -92,23 +78,7 @@ std::string Tidy(const char* text) {
         blank = false;
         tidy += c;
     }
-    for (char32_t c : tidy) {
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
+    for (char32_t c : tidy) AppendUtf8(out, c);
     return out;
 }
 
@@ -630,8 +600,8 @@ SheetReading CSheetReader::Read(const PageImage& page) {
         int confidence = 0;
         const std::string seen = m.Recognise(t.X(text.x) - 10, t.Y(text.y) - 8, t.X(text.pen.back()) + 10,
                                              t.Y(text.y + text.metrics.height) + 8, confidence);
-        const std::u32string expected = Decode(Cp1252ToUtf8(text.text));
-        if (Distance(Decode(seen), expected) * 4 <= static_cast<int>(expected.size())) ++recognised;
+        const std::u32string expected = DecodeUtf8(Windows1252ToUtf8(text.text));
+        if (Distance(DecodeUtf8(seen), expected) * 4 <= static_cast<int>(expected.size())) ++recognised;
     }
     if (recognised == 0 || checked == 0) {
         result.notSheetReason = "no reply sheet: its title and headings are not there";
@@ -639,7 +609,7 @@ SheetReading CSheetReader::Read(const PageImage& page) {
     }
     result.isSheet = true;
 
-    const std::string yes = Cp1252ToUtf8(m.texts.String(IDS_YES)), no = Cp1252ToUtf8(m.texts.String(IDS_NO));
+    const std::string yes = Windows1252ToUtf8(m.texts.String(IDS_YES)), no = Windows1252ToUtf8(m.texts.String(IDS_NO));
     // First every answer is read; then the readings are checked against the ink, once the
     // page's own horizontal offset of the answers is known.
     struct Pending {
@@ -714,7 +684,7 @@ SheetReading CSheetReader::Read(const PageImage& page) {
             case FieldKind::Country: {
                 const auto& items = m.texts.List(m.texts.Id(field.listControl));
                 for (std::size_t k = field.kind == FieldKind::List ? 1 : 0; k < items.size(); ++k)
-                    set.push_back(Cp1252ToUtf8(items[k]));
+                    set.push_back(Windows1252ToUtf8(items[k]));
                 break;
             }
             case FieldKind::PurchasedBefore: set = {no}; break;
@@ -728,7 +698,7 @@ SheetReading CSheetReader::Read(const PageImage& page) {
             for (const std::string& candidate : set) {
                 std::string codePage, rival;
                 int inkLeft = 0, inkRight = 0;
-                if (!Utf8ToCp1252(candidate, codePage) || !m.fonts.InkExtent(a.ppem, true, codePage, inkLeft, inkRight))
+                if (!Utf8ToWindows1252(candidate, codePage) || !m.fonts.InkExtent(a.ppem, true, codePage, inkLeft, inkRight))
                     continue;
                 const int score = m.CheckInk(binary.Get(), t, a, codePage, p.left - t.X(a.x + inkLeft), p.x0, p.y0,
                                              p.x1, p.y1, 3, rival);
@@ -770,11 +740,11 @@ SheetReading CSheetReader::Read(const PageImage& page) {
         }
         std::string printed = value;
         if (!set.empty()) {
-            const std::u32string seenChars = Confusable(Decode(seen));
+            const std::u32string seenChars = Confusable(DecodeUtf8(seen));
             int bestDistance = 1 << 30, second = 1 << 30;
             std::string best;
             for (const std::string& candidate : set) {
-                const int d = Distance(seenChars, Confusable(Decode(candidate)));
+                const int d = Distance(seenChars, Confusable(DecodeUtf8(candidate)));
                 if (d < bestDistance) {
                     second = bestDistance;
                     bestDistance = d;
@@ -783,7 +753,7 @@ SheetReading CSheetReader::Read(const PageImage& page) {
                     second = d;
                 }
             }
-            const int allowed = std::max(1, static_cast<int>(Decode(best).size()) / 4);
+            const int allowed = std::max(1, static_cast<int>(DecodeUtf8(best).size()) / 4);
             if (bestDistance <= allowed && second > bestDistance) {
                 // The ink check below decides whether the near miss really is this value.
                 value = best;
@@ -806,7 +776,7 @@ SheetReading CSheetReader::Read(const PageImage& page) {
         }
         if (p.overflow && reading.problem.empty()) reading.problem = "runs over the printed text beside it";
         reading.value = value;
-        if (!Utf8ToCp1252(printed, p.printed)) {
+        if (!Utf8ToWindows1252(printed, p.printed)) {
             if (reading.problem.empty()) reading.problem = "characters the form cannot hold in \"" + seen + "\"";
             p.printed.clear();
             continue;
@@ -852,7 +822,7 @@ SheetReading CSheetReader::Read(const PageImage& page) {
             if (reading.inkMismatch > inkTolerance)
                 reading.problem = "\"" + reading.seen + "\" does not match the ink on the page";
             else if (!rival.empty() && (field.kind == FieldKind::Text || field.kind == FieldKind::Date))
-                reading.problem = "\"" + reading.seen + "\" could as well be \"" + Cp1252ToUtf8(rival) + "\"";
+                reading.problem = "\"" + reading.seen + "\" could as well be \"" + Windows1252ToUtf8(rival) + "\"";
         }
         if (!reading.problem.empty()) {
             reading.confidence = std::min(reading.confidence, kTextConfidence - 1);

@@ -35,7 +35,7 @@ std::vector<std::string> Truth() {
     std::vector<std::string> fields;
     std::stringstream split(line);
     std::string field;
-    while (std::getline(split, field, '\t')) fields.push_back(sheet::Cp1252ToUtf8(field));
+    while (std::getline(split, field, '\t')) fields.push_back(Windows1252ToUtf8(field));
     fields.resize(sheet::kSheetFieldCount);  // a trailing empty field has no tab behind it
     return fields;
 }
@@ -111,12 +111,12 @@ TEST(ResourceTextTest, ReadsTheScriptsEscapesListsAndNamesAndRefusesWhatItCannot
 
     // Code page 1252 both ways, including the characters it keeps at 0x80 to 0x9F.
     const std::string cp = "Stra\xDF" "e \x80 \x84\x93";
-    const std::string utf8 = sheet::Cp1252ToUtf8(cp);
+    const std::string utf8 = Windows1252ToUtf8(cp);
     EXPECT_EQ(utf8, "Stra\xC3\x9F" "e \xE2\x82\xAC \xE2\x80\x9E\xE2\x80\x9C");
     std::string back;
-    EXPECT_TRUE(sheet::Utf8ToCp1252(utf8, back));
+    EXPECT_TRUE(Utf8ToWindows1252(utf8, back));
     EXPECT_EQ(back, cp);
-    EXPECT_FALSE(sheet::Utf8ToCp1252("\xC4\xB1", back));  // dotless i: not in the code page
+    EXPECT_FALSE(Utf8ToWindows1252("\xC4\xB1", back));  // dotless i: not in the code page
 }
 
 TEST(SheetDedupTest, SameAnswersSameKeyAnyOtherAnswerAnotherKey) {
