@@ -36,7 +36,7 @@ constexpr int kTextConfidence = 80;      // below this, a free-text word needs a
 // a cedilla, a stroke, and the small letters that are the capitals drawn smaller.
 constexpr const char* kPairs[] = {"il", "u\xFC", "a\xE4", "o\xF6", "U\xDC", "A\xC4", "O\xD6", "e\xEB",
                                   "c\xE7", "ce", "56", "38", "17", "nh", "rf", "wW", "zZ", "vV",
-                                  "sS", "oO", "cC", "xX", "kK"};
+                                  "sS", "oO", "cC", "xX", "kK", "qg"};
 
 // `text` (code page) with one letter swapped for the one it is easily mistaken for, every way.
 std::vector<std::string> OneLetterVariants(const std::string& text) {
@@ -668,6 +668,7 @@ SheetReading CSheetReader::Read(const PageImage& page) {
         std::string printed;  // code page text the ink must show
         std::vector<std::string> set;  // a fixed set's values, UTF-8
         bool outsideSet = false;       // the recogniser's reading is none of them
+        bool unsure = false;           // a text the recogniser was unsure of
     };
     std::vector<Pending> pending(kSheetFieldCount);
     std::vector<std::pair<int, int>> offsets;  // (row, answer offset)
@@ -829,6 +830,7 @@ SheetReading CSheetReader::Read(const PageImage& page) {
             reading.problem = "\"" + seen + "\" is no e-mail address";
         } else if (confidence < kTextConfidence) {
             reading.problem = "unsure reading \"" + seen + "\"";
+            p.unsure = true;
         } else if (field.member == &RegistrationRecord::password_1 && seen.find_first_of("Il|") != std::string::npos) {
             // In Arial bold a capital I and a small l are the same stroke, and nothing around a
             // password tells which one was typed.
@@ -914,7 +916,12 @@ SheetReading CSheetReader::Read(const PageImage& page) {
                                       ? "\"" + reading.seen + "\" does not match the ink on the page"
                                       : "\"" + reading.seen + "\" could as well be another of its values";
             }
-        } else if (reading.problem.empty() && !reading.seen.empty() && !p.overflow) {
+        } else if ((reading.problem.empty() || (p.unsure && field.member != &RegistrationRecord::password_1)) &&
+                   !reading.seen.empty() && !p.overflow) {
+            // A text the recogniser was unsure of is checked against the ink all the same; it is
+            // taken only when its drawing matches the ink closely and no look-alike does. Not
+            // with an I or l in it: the ink cannot tell them apart, and the reader had doubts.
+            const bool unsure = !reading.problem.empty();
             const int offset = static_cast<int>(std::lround(offsetA + offsetB * p.y0));
             std::string rival;
             reading.inkMismatch =
@@ -955,6 +962,11 @@ SheetReading CSheetReader::Read(const PageImage& page) {
                 reading.problem = "\"" + reading.seen + "\" does not match the ink on the page";
             else if (!rival.empty() && (field.kind == FieldKind::Text || field.kind == FieldKind::Date))
                 reading.problem = "\"" + reading.seen + "\" could as well be \"" + Cp1252ToUtf8(rival) + "\"";
+            else if (unsure && reading.inkMismatch <= inkTolerance / 2 &&
+                     reading.value.find_first_of("Il|") == std::string::npos) {
+                reading.problem.clear();
+                reading.confidence = kTextConfidence;
+            }
         }
         if (!reading.problem.empty()) {
             reading.confidence = std::min(reading.confidence, kTextConfidence - 1);
