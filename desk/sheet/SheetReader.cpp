@@ -32,6 +32,29 @@ constexpr int kMinLine = 100;            // shortest horizontal line taken for a
 constexpr int kMinRegistration = 60;     // percent of runs that must be found on a reply sheet
 constexpr int kTextConfidence = 80;      // below this, a free-text word needs a person
 
+// Letters a reader mixes up although the ink tells them apart: the dots of an umlaut or an i,
+// a cedilla, a stroke, and the small letters that are the capitals drawn smaller.
+constexpr const char* kPairs[] = {"il", "u\xFC", "a\xE4", "o\xF6", "U\xDC", "A\xC4", "O\xD6", "e\xEB",
+                                  "c\xE7", "ce", "56", "38", "17", "nh", "rf", "wW", "zZ", "vV",
+                                  "sS", "oO", "cC", "xX", "kK", "qg"};
+
+// `text` (code page) with one letter swapped for the one it is easily mistaken for, every way.
+std::vector<std::string> OneLetterVariants(const std::string& text) {
+    std::vector<std::string> variants;
+    for (std::size_t k = 0; k < text.size(); ++k) {
+        for (const char* pair : kPairs) {
+            char other = 0;
+            if (text[k] == pair[0]) other = pair[1];
+            if (text[k] == pair[1]) other = pair[0];
+            if (!other) continue;
+            std::string variant = text;
+            variant[k] = other;
+            variants.push_back(variant);
+        }
+    }
+    return variants;
+}
+
 struct Segment {
     int x0, x1, y;
 };
@@ -270,7 +293,7 @@ struct CSheetReader::Impl {
     // `rival` gets a reading that differs by one easily confused letter and explains the ink
     // at least as well, when there is one.
     int CheckInk(PIX* binary, const Transform& t, const AnswerSpot& a, const std::string& printed, int offset,
-                 int x0, int y0, int x1, int y1, int near, std::string& rival);
+                 int x0, int y0, int x1, int y1, int near, std::string* rival = nullptr);
 
     // Text in a box of the page set with SetImage, and the lowest word confidence.
     std::string Recognise(int x0, int y0, int x1, int y1, int& confidence) {
@@ -292,8 +315,8 @@ struct CSheetReader::Impl {
 };
 
 int CSheetReader::Impl::CheckInk(PIX* binary, const Transform& t, const AnswerSpot& a, const std::string& printed,
-                                 int offset, int x0, int y0, int x1, int y1, int near, std::string& rival) {
-    rival.clear();
+                                 int offset, int x0, int y0, int x1, int y1, int near, std::string* rival) {
+    if (rival) rival->clear();
     int inkLeft = 0, inkRight = 0;
     if (!fonts.InkExtent(a.ppem, true, printed, inkLeft, inkRight)) return 0;
     int baseline = 0;
@@ -358,12 +381,9 @@ int CSheetReader::Impl::CheckInk(PIX* binary, const Transform& t, const AnswerSp
         pixCountPixels(missing.Get(), &m, nullptr);
         return static_cast<int>(e + m);
     };
-    // Letters a reader mixes up although the ink tells them apart: the dots of an umlaut or
-    // an i, a cedilla, a stroke.
-    static const char* const kPairs[] = {"il", "u\xFC", "a\xE4", "o\xF6", "U\xDC", "A\xC4", "O\xD6", "e\xEB",
-                                         "c\xE7", "ce", "56", "38", "17", "nh", "rf"};
+    if (!rival) return best;
     const int own = raw(printed);
-    for (std::size_t k = 0; k < printed.size() && rival.empty(); ++k) {
+    for (std::size_t k = 0; k < printed.size() && rival->empty(); ++k) {
         for (const char* pair : kPairs) {
             char other = 0;
             if (printed[k] == pair[0]) other = pair[1];
@@ -372,7 +392,7 @@ int CSheetReader::Impl::CheckInk(PIX* binary, const Transform& t, const AnswerSp
             std::string variant = printed;
             variant[k] = other;
             if (raw(variant) <= own) {
-                rival = variant;
+                *rival = variant;
                 break;
             }
         }
@@ -616,6 +636,9 @@ SheetReading CSheetReader::Read(const PageImage& page) {
         int x0 = 0, y0 = 0, x1 = 0, y1 = 0, left = 0, right = 0;
         bool overflow = false;
         std::string printed;  // code page text the ink must show
+        std::vector<std::string> set;  // a fixed set's values, UTF-8
+        bool outsideSet = false;       // the recogniser's reading is none of them
+        bool unsure = false;           // a text the recogniser was unsure of
     };
     std::vector<Pending> pending(kSheetFieldCount);
     std::vector<std::pair<int, int>> offsets;  // (row, answer offset)
@@ -696,12 +719,12 @@ SheetReading CSheetReader::Read(const PageImage& page) {
             int best = 1 << 30, second = 1 << 30;
             std::string bestValue;
             for (const std::string& candidate : set) {
-                std::string codePage, rival;
+                std::string codePage;
                 int inkLeft = 0, inkRight = 0;
                 if (!Utf8ToWindows1252(candidate, codePage) || !m.fonts.InkExtent(a.ppem, true, codePage, inkLeft, inkRight))
                     continue;
                 const int score = m.CheckInk(binary.Get(), t, a, codePage, p.left - t.X(a.x + inkLeft), p.x0, p.y0,
-                                             p.x1, p.y1, 3, rival);
+                                             p.x1, p.y1, 3);
                 if (score < best) {
                     second = best;
                     best = score;
@@ -760,15 +783,24 @@ SheetReading CSheetReader::Read(const PageImage& page) {
                 reading.confidence = std::max(0, std::min(confidence, 100 - 10 * bestDistance));
             } else if (field.kind != FieldKind::PurchasedBefore) {
                 reading.problem = "\"" + seen + "\" is none of its values";
+                p.outsideSet = true;
             }
+            if (field.kind != FieldKind::PurchasedBefore) p.set = set;
             printed = value;
             if (field.kind == FieldKind::PurchasedBefore && value == no) value.clear();
         } else if (field.kind == FieldKind::Date) {
-            if (!ValidDate(seen)) reading.problem = "\"" + seen + "\" is no date";
+            // The date is printed as dd.mm.yyyy: a comma or colon where a period stands is the
+            // period with fax noise; the ink check still has to agree.
+            if (value.size() == 10)
+                for (int k : {2, 5})
+                    if (value[k] == ',' || value[k] == ':' || value[k] == ';') value[k] = '.';
+            printed = value;
+            if (!ValidDate(value)) reading.problem = "\"" + seen + "\" is no date";
         } else if (field.member == &RegistrationRecord::username && !PlausibleMail(value)) {
             reading.problem = "\"" + seen + "\" is no e-mail address";
         } else if (confidence < kTextConfidence) {
             reading.problem = "unsure reading \"" + seen + "\"";
+            p.unsure = true;
         } else if (field.member == &RegistrationRecord::password_1 && seen.find_first_of("Il|") != std::string::npos) {
             // In Arial bold a capital I and a small l are the same stroke, and nothing around a
             // password tells which one was typed.
@@ -814,15 +846,97 @@ SheetReading CSheetReader::Read(const PageImage& page) {
         const AnswerSpot& a = m.layout.answers[i];
         FieldReading& reading = result.fields[i];
         const Pending& p = pending[i];
-        if (reading.problem.empty() && !reading.seen.empty() && !p.overflow) {
+        if (!p.set.empty() && !reading.seen.empty() && !p.overflow && (reading.problem.empty() || p.outsideSet)) {
+            // A value of a fixed set is the one whose drawing matches the ink: every value is
+            // drawn in the answer font at the page's answer offset, and one is taken only when it
+            // matches well and every other value clearly worse.
+            const int offset = static_cast<int>(std::lround(offsetA + offsetB * p.y0));
+            int best = 1 << 30, second = 1 << 30;
+            std::string bestValue;
+            // Only values near the reading, or as wide as the ink, are drawn: the others cannot
+            // match it, and drawing a whole country list on every page costs time.
+            const int seenWidth = p.right - p.left;
+            const std::u32string seenChars = Confusable(DecodeUtf8(reading.seen));
+            for (const std::string& candidate : p.set) {
+                std::string codePage;
+                int inkLeft = 0, inkRight = 0;
+                if (!Utf8ToWindows1252(candidate, codePage) || !m.fonts.InkExtent(a.ppem, true, codePage, inkLeft, inkRight))
+                    continue;
+                const int width = static_cast<int>(std::lround((inkRight - inkLeft) * t.sx));
+                const std::u32string chars = Confusable(DecodeUtf8(candidate));
+                if (std::abs(width - seenWidth) > std::max(20, seenWidth / 5) &&
+                    Distance(seenChars, chars) > std::max(2, static_cast<int>(chars.size()) / 3))
+                    continue;
+                const int score = m.CheckInk(binary.Get(), t, a, codePage, offset, p.x0, p.y0, p.x1, p.y1, inkNear);
+                if (score < best) {
+                    second = best;
+                    best = score;
+                    bestValue = candidate;
+                } else if (score < second) {
+                    second = score;
+                }
+            }
+            reading.inkMismatch = best;
+            if (best <= inkTolerance && second > 2 * best + inkTolerance) {
+                reading.value = bestValue;
+                if (p.outsideSet) reading.confidence = kTextConfidence;
+                reading.problem.clear();
+            } else if (reading.problem.empty()) {
+                reading.problem = best > inkTolerance
+                                      ? "\"" + reading.seen + "\" does not match the ink on the page"
+                                      : "\"" + reading.seen + "\" could as well be another of its values";
+            }
+        } else if ((reading.problem.empty() || (p.unsure && field.member != &RegistrationRecord::password_1)) &&
+                   !reading.seen.empty() && !p.overflow) {
+            // A text the recogniser was unsure of is checked against the ink all the same; it is
+            // taken only when its drawing matches the ink closely and no look-alike does. Not
+            // with an I or l in it: the ink cannot tell them apart, and the reader had doubts.
+            const bool unsure = !reading.problem.empty();
             const int offset = static_cast<int>(std::lround(offsetA + offsetB * p.y0));
             std::string rival;
             reading.inkMismatch =
-                m.CheckInk(binary.Get(), t, a, p.printed, offset, p.x0, p.y0, p.x1, p.y1, inkNear, rival);
+                m.CheckInk(binary.Get(), t, a, p.printed, offset, p.x0, p.y0, p.x1, p.y1, inkNear, &rival);
+            if (reading.inkMismatch > inkTolerance && field.kind == FieldKind::Text &&
+                field.member != &RegistrationRecord::password_1) {
+                // The recogniser may have mistaken one letter for its look-alike (an e for an ë,
+                // a w for a W). A variant is taken only when it alone matches the ink, every
+                // other variant clearly worse, and no look-alike of its own explains it as well.
+                // A password is left alone: its I and l are told apart by nothing on the page.
+                int best = 1 << 30, second = 1 << 30;
+                std::string bestVariant;
+                for (const std::string& variant : OneLetterVariants(p.printed)) {
+                    const int score = m.CheckInk(binary.Get(), t, a, variant, offset, p.x0, p.y0, p.x1, p.y1, inkNear);
+                    if (score < best) {
+                        second = best;
+                        best = score;
+                        bestVariant = variant;
+                    } else if (score < second) {
+                        second = score;
+                    }
+                }
+                std::string variantRival;
+                if (best <= inkTolerance && second > 2 * best + inkTolerance &&
+                    reading.inkMismatch > 2 * best + inkTolerance) {
+                    const int score = m.CheckInk(binary.Get(), t, a, bestVariant, offset, p.x0, p.y0, p.x1, p.y1,
+                                                 inkNear, &variantRival);
+                    const std::string value = Windows1252ToUtf8(bestVariant);
+                    if (variantRival.empty() &&
+                        (field.member != &RegistrationRecord::username || PlausibleMail(value))) {
+                        reading.inkMismatch = score;
+                        reading.value = value;
+                        rival.clear();
+                    }
+                }
+            }
             if (reading.inkMismatch > inkTolerance)
                 reading.problem = "\"" + reading.seen + "\" does not match the ink on the page";
             else if (!rival.empty() && (field.kind == FieldKind::Text || field.kind == FieldKind::Date))
                 reading.problem = "\"" + reading.seen + "\" could as well be \"" + Windows1252ToUtf8(rival) + "\"";
+            else if (unsure && reading.inkMismatch <= inkTolerance / 2 &&
+                     reading.value.find_first_of("Il|") == std::string::npos) {
+                reading.problem.clear();
+                reading.confidence = kTextConfidence;
+            }
         }
         if (!reading.problem.empty()) {
             reading.confidence = std::min(reading.confidence, kTextConfidence - 1);
