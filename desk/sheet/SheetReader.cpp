@@ -888,10 +888,9 @@ SheetReading CSheetReader::Read(const PageImage& page) {
             }
         } else if ((reading.problem.empty() || (p.unsure && field.member != &RegistrationRecord::password_1)) &&
                    !reading.seen.empty() && !p.overflow) {
-            // A text the recogniser was unsure of is checked against the ink all the same; it is
-            // taken only when its drawing matches the ink closely and no look-alike does. Not
-            // with an I or l in it: the ink cannot tell them apart, and the reader had doubts.
-            const bool unsure = !reading.problem.empty();
+            // A text the recogniser was unsure of is checked against the ink all the same, so
+            // that the review names what is wrong with it; it stays on the review list even when
+            // the ink agrees: noise beside a short answer can match a letter that is not there.
             const int offset = static_cast<int>(std::lround(offsetA + offsetB * p.y0));
             std::string rival;
             reading.inkMismatch =
@@ -932,11 +931,6 @@ SheetReading CSheetReader::Read(const PageImage& page) {
                 reading.problem = "\"" + reading.seen + "\" does not match the ink on the page";
             else if (!rival.empty() && (field.kind == FieldKind::Text || field.kind == FieldKind::Date))
                 reading.problem = "\"" + reading.seen + "\" could as well be \"" + Windows1252ToUtf8(rival) + "\"";
-            else if (unsure && reading.inkMismatch <= inkTolerance / 2 &&
-                     reading.value.find_first_of("Il|") == std::string::npos) {
-                reading.problem.clear();
-                reading.confidence = kTextConfidence;
-            }
         }
         if (!reading.problem.empty()) {
             reading.confidence = std::min(reading.confidence, kTextConfidence - 1);
