@@ -1,27 +1,9 @@
-// The record's element table and the desk's reader of it: finding a record in whatever a mail
-// program made of the text, and the charset and layout repairs that come before.
+// The desk's reader of the record: finding a record in whatever a mail program made of the
+// text, and the charset and layout repairs that come before.
 #include "output/MailRecord.h"
 
 #include <cstdint>
 #include <cstring>
-
-const MailElement kMailElements[kMailElementCount] = {
-    {"username", &RegistrationRecord::username},     {"password_1", &RegistrationRecord::password_1},
-    {"password_2", &RegistrationRecord::password_2}, {"aggraccept", &RegistrationRecord::aggraccept},
-    {"vipkunde", &RegistrationRecord::vipkunde},     {"vorname", &RegistrationRecord::vorname},
-    {"nachname", &RegistrationRecord::nachname},     {"firm", &RegistrationRecord::firm},
-    {"addr", &RegistrationRecord::addr},             {"city", &RegistrationRecord::city},
-    {"zip", &RegistrationRecord::zip},               {"land", &RegistrationRecord::land},
-    {"tel", &RegistrationRecord::tel},               {"fax", &RegistrationRecord::fax},
-    {"alt", &RegistrationRecord::alt},               {"berstell", &RegistrationRecord::berstell},
-    {"lebkindih", &RegistrationRecord::lebkindih},   {"pctyp", &RegistrationRecord::pctyp},
-    {"betrsystem", &RegistrationRecord::betrsystem}, {"anwender", &RegistrationRecord::anwender},
-    {"gprod", &RegistrationRecord::gprod},           {"gprodg", &RegistrationRecord::gprodg},
-    {"wgekauf", &RegistrationRecord::wgekauf},       {"dgekauf", &RegistrationRecord::dgekauf},
-    {"pgekauf", &RegistrationRecord::pgekauf},       {"kaufoft", &RegistrationRecord::kaufoft},
-};
-
-const char kMailRecordVersion[] = "1.0";
 
 namespace {
 
