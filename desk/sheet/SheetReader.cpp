@@ -383,18 +383,10 @@ int CSheetReader::Impl::CheckInk(PIX* binary, const Transform& t, const AnswerSp
     };
     if (!rival) return best;
     const int own = raw(printed);
-    for (std::size_t k = 0; k < printed.size() && rival->empty(); ++k) {
-        for (const char* pair : kPairs) {
-            char other = 0;
-            if (printed[k] == pair[0]) other = pair[1];
-            if (printed[k] == pair[1]) other = pair[0];
-            if (!other) continue;
-            std::string variant = printed;
-            variant[k] = other;
-            if (raw(variant) <= own) {
-                *rival = variant;
-                break;
-            }
+    for (const std::string& variant : OneLetterVariants(printed)) {
+        if (raw(variant) <= own) {
+            *rival = variant;
+            break;
         }
     }
     return best;
