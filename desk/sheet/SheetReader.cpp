@@ -38,6 +38,25 @@ constexpr const char* kPairs[] = {"il", "u\xFC", "a\xE4", "o\xF6", "U\xDC", "A\x
                                   "c\xE7", "ce", "56", "38", "17", "nh", "rf", "wW", "zZ", "vV",
                                   "sS", "oO", "cC", "xX", "kK", "qg"};
 
+// The best-scoring candidate (lowest ink mismatch) and the runner-up's score: a candidate is
+// taken only when it matches within `tolerance` and every other one is clearly worse.
+struct CBestMatch {
+    int best = 1 << 30;
+    int second = 1 << 30;
+    std::string value;
+
+    void Offer(int score, const std::string& candidate) {
+        if (score < best) {
+            second = best;
+            best = score;
+            value = candidate;
+        } else if (score < second) {
+            second = score;
+        }
+    }
+    bool ClearlyAhead(int tolerance) const { return best <= tolerance && second > 2 * best + tolerance; }
+};
+
 // `text` (code page) with one letter swapped for the one it is easily mistaken for, every way.
 std::vector<std::string> OneLetterVariants(const std::string& text) {
     std::vector<std::string> variants;
@@ -708,8 +727,7 @@ SheetReading CSheetReader::Read(const PageImage& page) {
         if (seen.empty() && ink >= 25 && !set.empty()) {
             // Nothing read where ink is: the values of the set are drawn in the answer font, and
             // one that matches the ink far better than every other is taken.
-            int best = 1 << 30, second = 1 << 30;
-            std::string bestValue;
+            CBestMatch match;
             for (const std::string& candidate : set) {
                 std::string codePage;
                 int inkLeft = 0, inkRight = 0;
@@ -717,16 +735,10 @@ SheetReading CSheetReader::Read(const PageImage& page) {
                     continue;
                 const int score = m.CheckInk(binary.Get(), t, a, codePage, p.left - t.X(a.x + inkLeft), p.x0, p.y0,
                                              p.x1, p.y1, 3);
-                if (score < best) {
-                    second = best;
-                    best = score;
-                    bestValue = candidate;
-                } else if (score < second) {
-                    second = score;
-                }
+                match.Offer(score, candidate);
             }
-            if (best <= 20 && second > 2 * best + 20) {
-                seen = bestValue;
+            if (match.ClearlyAhead(20)) {
+                seen = match.value;
                 confidence = kTextConfidence;
             }
         }
@@ -843,8 +855,7 @@ SheetReading CSheetReader::Read(const PageImage& page) {
             // drawn in the answer font at the page's answer offset, and one is taken only when it
             // matches well and every other value clearly worse.
             const int offset = static_cast<int>(std::lround(offsetA + offsetB * p.y0));
-            int best = 1 << 30, second = 1 << 30;
-            std::string bestValue;
+            CBestMatch match;
             // Only values near the reading, or as wide as the ink, are drawn: the others cannot
             // match it, and drawing a whole country list on every page costs time.
             const int seenWidth = p.right - p.left;
@@ -860,21 +871,15 @@ SheetReading CSheetReader::Read(const PageImage& page) {
                     Distance(seenChars, chars) > std::max(2, static_cast<int>(chars.size()) / 3))
                     continue;
                 const int score = m.CheckInk(binary.Get(), t, a, codePage, offset, p.x0, p.y0, p.x1, p.y1, inkNear);
-                if (score < best) {
-                    second = best;
-                    best = score;
-                    bestValue = candidate;
-                } else if (score < second) {
-                    second = score;
-                }
+                match.Offer(score, candidate);
             }
-            reading.inkMismatch = best;
-            if (best <= inkTolerance && second > 2 * best + inkTolerance) {
-                reading.value = bestValue;
+            reading.inkMismatch = match.best;
+            if (match.ClearlyAhead(inkTolerance)) {
+                reading.value = match.value;
                 if (p.outsideSet) reading.confidence = kTextConfidence;
                 reading.problem.clear();
             } else if (reading.problem.empty()) {
-                reading.problem = best > inkTolerance
+                reading.problem = match.best > inkTolerance
                                       ? "\"" + reading.seen + "\" does not match the ink on the page"
                                       : "\"" + reading.seen + "\" could as well be another of its values";
             }
@@ -893,24 +898,14 @@ SheetReading CSheetReader::Read(const PageImage& page) {
                 // a w for a W). A variant is taken only when it alone matches the ink, every
                 // other variant clearly worse, and no look-alike of its own explains it as well.
                 // A password is left alone: its I and l are told apart by nothing on the page.
-                int best = 1 << 30, second = 1 << 30;
-                std::string bestVariant;
-                for (const std::string& variant : OneLetterVariants(p.printed)) {
-                    const int score = m.CheckInk(binary.Get(), t, a, variant, offset, p.x0, p.y0, p.x1, p.y1, inkNear);
-                    if (score < best) {
-                        second = best;
-                        best = score;
-                        bestVariant = variant;
-                    } else if (score < second) {
-                        second = score;
-                    }
-                }
+                CBestMatch match;
+                for (const std::string& variant : OneLetterVariants(p.printed))
+                    match.Offer(m.CheckInk(binary.Get(), t, a, variant, offset, p.x0, p.y0, p.x1, p.y1, inkNear), variant);
                 std::string variantRival;
-                if (best <= inkTolerance && second > 2 * best + inkTolerance &&
-                    reading.inkMismatch > 2 * best + inkTolerance) {
-                    const int score = m.CheckInk(binary.Get(), t, a, bestVariant, offset, p.x0, p.y0, p.x1, p.y1,
+                if (match.ClearlyAhead(inkTolerance) && reading.inkMismatch > 2 * match.best + inkTolerance) {
+                    const int score = m.CheckInk(binary.Get(), t, a, match.value, offset, p.x0, p.y0, p.x1, p.y1,
                                                  inkNear, &variantRival);
-                    const std::string value = Windows1252ToUtf8(bestVariant);
+                    const std::string value = Windows1252ToUtf8(match.value);
                     if (variantRival.empty() &&
                         (field.member != &RegistrationRecord::username || PlausibleMail(value))) {
                         reading.inkMismatch = score;
