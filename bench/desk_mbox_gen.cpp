@@ -17,17 +17,10 @@
 
 using corpus::Mail;
 using corpus::Part;
+using corpus::TextPart;
 using corpus::Transfer;
 
 namespace {
-
-Part TextPart(const std::string& text, const std::string& charset, Transfer transfer) {
-    Part p;
-    p.text = text;
-    p.encodeAs = p.declared = charset;
-    p.transfer = transfer;
-    return p;
-}
 
 // Mail `n` in one of the layouts mail programs send.
 std::string MakeMail(int n, bool damaged) {

@@ -25,6 +25,7 @@
 namespace fs = std::filesystem;
 using corpus::Mail;
 using corpus::Part;
+using corpus::TextPart;
 using corpus::Transfer;
 
 namespace {
@@ -84,14 +85,6 @@ void ExpectSameFields(const RegistrationRecord& expected, const RegistrationReco
     for (const MailElement& e : kMailElements) EXPECT_EQ(expected.*e.field, actual.*e.field) << e.name;
 }
 
-Part Plain(const std::string& text, const std::string& charset, Transfer transfer) {
-    Part p;
-    p.text = text;
-    p.encodeAs = p.declared = charset;
-    p.transfer = transfer;
-    return p;
-}
-
 std::string Text(int n, bool euro = false) {
     return BuildMailText(corpus::SampleRecord(n, euro));
 }
@@ -99,7 +92,7 @@ std::string Text(int n, bool euro = false) {
 // A sound mail of sample record `n` with its own Message-ID.
 std::string SoundMail(int n, const std::string& charset = "windows-1252") {
     Mail mail;
-    mail.parts = {Plain("Hallo,\r\n\r\n" + Text(n), charset, Transfer::QuotedPrintable)};
+    mail.parts = {TextPart("Hallo,\r\n\r\n" + Text(n), charset, Transfer::QuotedPrintable)};
     mail.messageId = "reg" + std::to_string(n) + "@example.de";
     return corpus::BuildMessage(mail);
 }
@@ -121,21 +114,21 @@ TEST_F(DeskTest, ReadsTheRecordFromEveryKindOfMailProgramMessage) {
     };
     const int first = 100;
     auto n = [&]() { return first + static_cast<int>(cases.size()); };
-    add("cp1252-qp", {Plain(Text(n(), true), "windows-1252", Transfer::QuotedPrintable)});
-    add("latin1-8bit", {Plain(Text(n()), "iso-8859-1", Transfer::EightBit)});
-    add("latin9-base64", {Plain(Text(n(), true), "iso-8859-15", Transfer::Base64)});
-    add("utf8-base64", {Plain(Text(n(), true), "utf-8", Transfer::Base64)});
-    add("utf8-7bit-qp-lf", {Plain(corpus::LfOnly(Text(n())), "utf-8", Transfer::QuotedPrintable)});
-    Part undeclaredUtf8 = Plain(Text(n()), "utf-8", Transfer::EightBit);
+    add("cp1252-qp", {TextPart(Text(n(), true), "windows-1252", Transfer::QuotedPrintable)});
+    add("latin1-8bit", {TextPart(Text(n()), "iso-8859-1", Transfer::EightBit)});
+    add("latin9-base64", {TextPart(Text(n(), true), "iso-8859-15", Transfer::Base64)});
+    add("utf8-base64", {TextPart(Text(n(), true), "utf-8", Transfer::Base64)});
+    add("utf8-7bit-qp-lf", {TextPart(corpus::LfOnly(Text(n())), "utf-8", Transfer::QuotedPrintable)});
+    Part undeclaredUtf8 = TextPart(Text(n()), "utf-8", Transfer::EightBit);
     undeclaredUtf8.declared = "";
     add("undeclared-utf8", {undeclaredUtf8});
-    Part undeclared1252 = Plain(Text(n(), true), "windows-1252", Transfer::EightBit);
+    Part undeclared1252 = TextPart(Text(n(), true), "windows-1252", Transfer::EightBit);
     undeclared1252.declared = "";
     add("undeclared-1252", {undeclared1252});
     {
-        Part html = Plain(corpus::HtmlBody(Text(n())), "utf-8", Transfer::QuotedPrintable);
+        Part html = TextPart(corpus::HtmlBody(Text(n())), "utf-8", Transfer::QuotedPrintable);
         html.type = "text/html";
-        add("alternative", {Plain(Text(n()), "utf-8", Transfer::QuotedPrintable), html}, "alternative");
+        add("alternative", {TextPart(Text(n()), "utf-8", Transfer::QuotedPrintable), html}, "alternative");
     }
     {
         Part pdf;
@@ -144,33 +137,33 @@ TEST_F(DeskTest, ReadsTheRecordFromEveryKindOfMailProgramMessage) {
         pdf.transfer = Transfer::Base64;
         pdf.declared = "";
         pdf.filename = "rechnung.pdf";
-        add("mixed", {Plain("Anbei:\r\n" + Text(n()), "iso-8859-1", Transfer::QuotedPrintable), pdf}, "mixed");
+        add("mixed", {TextPart("Anbei:\r\n" + Text(n()), "iso-8859-1", Transfer::QuotedPrintable), pdf}, "mixed");
     }
     {
-        Part html = Plain(corpus::HtmlBody("Guten Tag,\r\n" + Text(n(), true)), "windows-1252", Transfer::QuotedPrintable);
+        Part html = TextPart(corpus::HtmlBody("Guten Tag,\r\n" + Text(n(), true)), "windows-1252", Transfer::QuotedPrintable);
         html.type = "text/html";
         add("html-only", {html});
     }
     {
-        Part flowed = Plain(corpus::Flow(Text(n()), 72), "utf-8", Transfer::EightBit);
+        Part flowed = TextPart(corpus::Flow(Text(n()), 72), "utf-8", Transfer::EightBit);
         flowed.params = {{"format", "flowed"}};
         add("flowed", {flowed});
-        Part narrow = Plain(corpus::Flow(Text(n()), 60), "iso-8859-1", Transfer::QuotedPrintable);
+        Part narrow = TextPart(corpus::Flow(Text(n()), 60), "iso-8859-1", Transfer::QuotedPrintable);
         narrow.params = {{"format", "flowed"}};
         add("flowed-latin1-60", {narrow});
     }
-    add("hard-wrapped-72", {Plain(corpus::HardWrap(Text(n()), 72), "windows-1252", Transfer::QuotedPrintable)});
-    add("reply-quoted", {Plain("Danke f\xC3\xBCr die Best\xC3\xA4tigung.\r\n\r\nAm 7.12. schrieb Anna:\r\n" +
+    add("hard-wrapped-72", {TextPart(corpus::HardWrap(Text(n()), 72), "windows-1252", Transfer::QuotedPrintable)});
+    add("reply-quoted", {TextPart("Danke f\xC3\xBCr die Best\xC3\xA4tigung.\r\n\r\nAm 7.12. schrieb Anna:\r\n" +
                                    corpus::Quote(corpus::HardWrap(Text(n()), 76)) + "\r\n-- \r\nAnna\r\n",
                                "utf-8", Transfer::QuotedPrintable)});
-    add("mailto-pasted", {Plain("Sehr geehrte Damen und Herren, hier: " + Text(n()) + "Mit freundlichen Gr\xC3\xBC\xC3\x9F" "en\r\n",
+    add("mailto-pasted", {TextPart("Sehr geehrte Damen und Herren, hier: " + Text(n()) + "Mit freundlichen Gr\xC3\xBC\xC3\x9F" "en\r\n",
                                 "windows-1252", Transfer::EightBit)});
     {
         Mail forward;
-        forward.parts = {Plain("Siehe unten.\r\n", "utf-8", Transfer::SevenBit)};
+        forward.parts = {TextPart("Siehe unten.\r\n", "utf-8", Transfer::SevenBit)};
         forward.messageId = "forward@example.de";
         Mail original;
-        original.parts = {Plain(Text(n()), "iso-8859-15", Transfer::Base64)};
+        original.parts = {TextPart(Text(n()), "iso-8859-15", Transfer::Base64)};
         original.messageId = "original@example.de";
         forward.forwardedMessage = corpus::BuildMessage(original);
         cases.push_back({"forwarded-attachment", forward});
@@ -207,15 +200,15 @@ TEST_F(DeskTest, CountsDamagedDuplicateAndEmptyMailsAndAddsNothingTwice) {
     Mail differ;
     std::string text = Text(4);
     text.replace(text.find("<password_2>G"), 13, "<password_2>X");
-    differ.parts = {Plain(text, "utf-8", Transfer::QuotedPrintable)};
+    differ.parts = {TextPart(text, "utf-8", Transfer::QuotedPrintable)};
     differ.messageId = "differ@example.de";
     mbox += corpus::MboxEntry(corpus::BuildMessage(differ));
     Mail noRecord;
-    noRecord.parts = {Plain("Bitte senden Sie mir einen Katalog.\r\n", "utf-8", Transfer::SevenBit)};
+    noRecord.parts = {TextPart("Bitte senden Sie mir einen Katalog.\r\n", "utf-8", Transfer::SevenBit)};
     noRecord.messageId = "katalog@example.de";
     mbox += corpus::MboxEntry(corpus::BuildMessage(noRecord));
     Mail noId;  // the mailto: route through a program that adds no Message-ID, sent twice
-    noId.parts = {Plain(Text(5), "windows-1252", Transfer::EightBit)};
+    noId.parts = {TextPart(Text(5), "windows-1252", Transfer::EightBit)};
     mbox += corpus::MboxEntry(corpus::BuildMessage(noId)) + corpus::MboxEntry(corpus::BuildMessage(noId));
     Write("all.mbox", mbox);
     // A Maildir with one new and one read mail, a delivery in progress, and a hidden file.
@@ -323,7 +316,7 @@ TEST_F(DeskTest, ExportOpensInASpreadsheetAndKeepsPasswordsBackUnlessAsked) {
     tricky.tel = "+49 221 1";
     tricky.pgekauf = "-Atlas; \"Stadtplan\"";
     Mail mail;
-    mail.parts = {Plain(BuildMailText(tricky), "windows-1252", Transfer::QuotedPrintable)};
+    mail.parts = {TextPart(BuildMailText(tricky), "windows-1252", Transfer::QuotedPrintable)};
     mail.messageId = "tricky@example.de";
     Write("tricky.eml", corpus::BuildMessage(mail));
     Import({dir_ / "tricky.eml"});
@@ -350,7 +343,7 @@ TEST_F(DeskTest, CommandLineReportsFailuresInOneLineAndNeverShowsPasswords) {
     Mail differ;
     std::string text = Text(3);
     text.replace(text.find("<password_2>G"), 13, "<password_2>X");
-    differ.parts = {Plain(text, "utf-8", Transfer::Base64)};
+    differ.parts = {TextPart(text, "utf-8", Transfer::Base64)};
     Write("differ.eml", corpus::BuildMessage(differ));
     const std::string cli = std::string(VELKDESK_PATH) + " --db " + db_.string() + " ";
     auto run = [&](const std::string& args, int* status) {

@@ -36,6 +36,15 @@ struct Part {
     std::string filename;            // attachment name ("" inline)
 };
 
+// A text/plain part: `text` sent in `charset` (and declared so) with `transfer`.
+inline Part TextPart(const std::string& text, const std::string& charset, Transfer transfer) {
+    Part p;
+    p.text = text;
+    p.encodeAs = p.declared = charset;
+    p.transfer = transfer;
+    return p;
+}
+
 struct Mail {
     std::vector<Part> parts;
     std::string multipart;  // "" for one part, else "alternative" or "mixed"
