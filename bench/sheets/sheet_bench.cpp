@@ -1,6 +1,7 @@
 // Accuracy and speed of the sheet reader on a generated set (make_sheets.sh): every page is
 // read and compared with the record it was printed from.
-//   sheet_bench SETDIR [-v]     SETDIR holds records.tsv and the folders 300, fine, standard
+//   sheet_bench SETDIR [-v [RESOLUTION]]     SETDIR holds records.tsv and the folders 300, fine,
+//   standard; -v lists every field read wrong or flagged; RESOLUTION reads only that folder
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -44,12 +45,14 @@ int main(int argc, char** argv) {
     }
     const std::string set = argv[1];
     const bool verbose = argc > 2 && std::strcmp(argv[2], "-v") == 0;
+    const char* only = argc > 3 ? argv[3] : nullptr;
     const auto records = ReadRecords(set + "/records.tsv");
     sheet::CSheetReader reader;
 
     std::printf("| resolution | sheets | sheets all exact | fields exact | fixed-set fields exact | flagged for review | silent errors | s/page |\n");
     std::printf("|---|---|---|---|---|---|---|---|\n");
     for (const char* resolution : {"300", "fine", "standard"}) {
+        if (only && std::strcmp(only, resolution) != 0) continue;
         std::vector<std::filesystem::path> files;
         const std::filesystem::path folder = std::filesystem::path(set) / resolution;
         if (!std::filesystem::exists(folder)) continue;
@@ -85,11 +88,13 @@ int main(int argc, char** argv) {
                 flagged += !f.problem.empty();
                 if (reading.isSheet && !ok && f.problem.empty()) ++silent;
                 exact = exact && ok;
-                if (verbose && f.inkMismatch >= 0)
-                    std::printf("inkscore %s %d %s\n", ok ? "right" : "wrong", f.inkMismatch, resolution);
+                if (verbose && f.rivalMargin >= -1000 && f.inkMismatch >= 0)
+                    std::printf("inkscore %s %d margin %d %s %s\n", ok ? "right" : "wrong", f.inkMismatch,
+                                f.rivalMargin, resolution, sheet::kSheetFields[i].name);
                 if (verbose && (!ok || !f.problem.empty()) && reading.isSheet)
-                    std::printf("%s %-10s truth \"%s\" read \"%s\" conf %d ink %d %s%s\n", file.filename().c_str(),
-                                sheet::kSheetFields[i].name, truth.c_str(), f.value.c_str(), f.confidence, f.inkMismatch,
+                    std::printf("%s %-10s truth \"%s\" read \"%s\" seen \"%s\" conf %d ink %d margin %d %s%s\n",
+                                file.filename().c_str(), sheet::kSheetFields[i].name, truth.c_str(), f.value.c_str(),
+                                f.seen.c_str(), f.confidence, f.inkMismatch, f.rivalMargin,
                                 ok ? "" : (f.problem.empty() ? "SILENT " : "flagged "), f.problem.c_str());
             }
             sheetsExact += exact;

@@ -132,9 +132,6 @@ bool CFontMeasure::InkExtent(int ppem, bool bold, const std::string& text, int& 
 }
 
 Pix* CFontMeasure::Render(int ppem, bool bold, const std::string& text, double sx, double sy, int& baseline) {
-    FT_Face face = impl_->Sized(ppem, bold);
-    FT_Matrix matrix{static_cast<FT_Fixed>(sx * 65536), 0, 0, static_cast<FT_Fixed>(sy * 65536)};
-    FT_Set_Transform(face, &matrix, nullptr);
     struct Glyph {
         int x, y;
         Pix* pix;
@@ -143,23 +140,16 @@ Pix* CFontMeasure::Render(int ppem, bool bold, const std::string& text, double s
     long pen = 0;  // 26.6
     int left = 1 << 30, right = -(1 << 30), top = 1 << 30, bottom = -(1 << 30);
     for (unsigned char c : text) {
-        const FT_UInt index = FT_Get_Char_Index(face, Cp1252Char(c));
-        if (FT_Load_Glyph(face, index, FT_LOAD_RENDER | FT_LOAD_NO_HINTING)) continue;
-        const FT_Bitmap& bitmap = face->glyph->bitmap;
-        if (bitmap.width > 0 && bitmap.rows > 0 && bitmap.pixel_mode == FT_PIXEL_MODE_GRAY) {
-            Pix* g = pixCreate(static_cast<int>(bitmap.width), static_cast<int>(bitmap.rows), 1);
-            for (unsigned y = 0; y < bitmap.rows; ++y)
-                for (unsigned x = 0; x < bitmap.width; ++x)
-                    if (bitmap.buffer[y * bitmap.pitch + x] >= 128) pixSetPixel(g, x, y, 1);
-            const int gx = static_cast<int>((pen + 32) >> 6) + face->glyph->bitmap_left;
-            const int gy = -face->glyph->bitmap_top;
+        int gx = 0, gy = 0;
+        long advance = 0;
+        if (Pix* g = RenderGlyph(ppem, bold, c, sx, sy, gx, gy, advance)) {
+            gx += static_cast<int>((pen + 32) >> 6);
             glyphs.push_back({gx, gy, g});
-            left = std::min(left, gx), right = std::max(right, gx + static_cast<int>(bitmap.width));
-            top = std::min(top, gy), bottom = std::max(bottom, gy + static_cast<int>(bitmap.rows));
+            left = std::min(left, gx), right = std::max(right, gx + pixGetWidth(g));
+            top = std::min(top, gy), bottom = std::max(bottom, gy + pixGetHeight(g));
         }
-        pen += face->glyph->advance.x;
+        pen += advance;
     }
-    FT_Set_Transform(face, nullptr, nullptr);
     if (glyphs.empty()) return nullptr;
     Pix* out = pixCreate(right - left, bottom - top, 1);
     for (Glyph& g : glyphs) {
@@ -168,6 +158,30 @@ Pix* CFontMeasure::Render(int ppem, bool bold, const std::string& text, double s
     }
     baseline = -top;
     return out;
+}
+
+Pix* CFontMeasure::RenderGlyph(int ppem, bool bold, unsigned char c, double sx, double sy, int& left, int& top,
+                               long& advance) {
+    FT_Face face = impl_->Sized(ppem, bold);
+    FT_Matrix matrix{static_cast<FT_Fixed>(sx * 65536), 0, 0, static_cast<FT_Fixed>(sy * 65536)};
+    FT_Set_Transform(face, &matrix, nullptr);
+    Pix* g = nullptr;
+    left = top = 0;
+    advance = 0;
+    if (!FT_Load_Glyph(face, FT_Get_Char_Index(face, Cp1252Char(c)), FT_LOAD_RENDER | FT_LOAD_NO_HINTING)) {
+        const FT_Bitmap& bitmap = face->glyph->bitmap;
+        advance = face->glyph->advance.x;
+        left = face->glyph->bitmap_left;
+        top = -face->glyph->bitmap_top;
+        if (bitmap.width > 0 && bitmap.rows > 0 && bitmap.pixel_mode == FT_PIXEL_MODE_GRAY) {
+            g = pixCreate(static_cast<int>(bitmap.width), static_cast<int>(bitmap.rows), 1);
+            for (unsigned y = 0; y < bitmap.rows; ++y)
+                for (unsigned x = 0; x < bitmap.width; ++x)
+                    if (bitmap.buffer[y * bitmap.pitch + x] >= 128) pixSetPixel(g, x, y, 1);
+        }
+    }
+    FT_Set_Transform(face, nullptr, nullptr);
+    return g;
 }
 
 void CFontMeasure::UnderscoreInk(int ppem, int& top, int& bottom) {

@@ -39,6 +39,11 @@ public:
     // by sx and sy, unhinted advances), cut to its ink; `baseline` is the baseline's row in
     // the image. Null for a text without ink; the caller destroys the image.
     ::Pix* Render(int ppem, bool bold, const std::string& text, double sx, double sy, int& baseline);
+    // One character as Render draws it: its pixels (null for a blank), where they stand against
+    // the pen and the baseline (y grows downward), and the advance in 1/64 pixel. The caller
+    // destroys the image.
+    ::Pix* RenderGlyph(int ppem, bool bold, unsigned char c, double sx, double sy, int& left, int& top,
+                       long& advance);
     // Vertical ink of the underscore glyph relative to the baseline (y grows downward).
     void UnderscoreInk(int ppem, int& top, int& bottom);
 

@@ -16,6 +16,7 @@
 #include <map>
 #include <stdexcept>
 
+#include "desk/sheet/InkMatch.h"
 #include "desk/sheet/ResourceText.h"
 #include "res/resource.h"
 
@@ -31,12 +32,6 @@ constexpr double kPi = 3.14159265358979323846;
 constexpr int kMinLine = 100;            // shortest horizontal line taken for an underscore run
 constexpr int kMinRegistration = 60;     // percent of runs that must be found on a reply sheet
 constexpr int kTextConfidence = 80;      // below this, a free-text word needs a person
-
-// Letters a reader mixes up although the ink tells them apart: the dots of an umlaut or an i,
-// a cedilla, a stroke, and the small letters that are the capitals drawn smaller.
-constexpr const char* kPairs[] = {"il", "u\xFC", "a\xE4", "o\xF6", "U\xDC", "A\xC4", "O\xD6", "e\xEB",
-                                  "c\xE7", "ce", "56", "38", "17", "nh", "rf", "wW", "zZ", "vV",
-                                  "sS", "oO", "cC", "xX", "kK", "qg"};
 
 // The best-scoring candidate (lowest ink mismatch) and the runner-up's score: a candidate is
 // taken only when it matches within `tolerance` and every other one is clearly worse.
@@ -56,23 +51,6 @@ struct CBestMatch {
     }
     bool ClearlyAhead(int tolerance) const { return best <= tolerance && second > 2 * best + tolerance; }
 };
-
-// `text` (code page) with one letter swapped for the one it is easily mistaken for, every way.
-std::vector<std::string> OneLetterVariants(const std::string& text) {
-    std::vector<std::string> variants;
-    for (std::size_t k = 0; k < text.size(); ++k) {
-        for (const char* pair : kPairs) {
-            char other = 0;
-            if (text[k] == pair[0]) other = pair[1];
-            if (text[k] == pair[1]) other = pair[0];
-            if (!other) continue;
-            std::string variant = text;
-            variant[k] = other;
-            variants.push_back(variant);
-        }
-    }
-    return variants;
-}
 
 struct Segment {
     int x0, x1, y;
@@ -307,12 +285,11 @@ struct CSheetReader::Impl {
     }
     ~Impl() { ocr.End(); }
 
-    // Whether `printed` drawn the way the sheet draws it accounts for the ink in the box, and
-    // the ink for it: "" when it does, otherwise what is wrong.
-    // `rival` gets a reading that differs by one easily confused letter and explains the ink
-    // at least as well, when there is one.
+    // How far `printed`, drawn the way the sheet draws it, and the ink in the box fail to
+    // account for each other: pixels of the larger disagreeing blobs, at the best of a few
+    // nearby placements (0 when they agree).
     int CheckInk(PIX* binary, const Transform& t, const AnswerSpot& a, const std::string& printed, int offset,
-                 int x0, int y0, int x1, int y1, int near, std::string* rival = nullptr);
+                 int x0, int y0, int x1, int y1, int near);
 
     // Text in a box of the page set with SetImage, and the lowest word confidence.
     std::string Recognise(int x0, int y0, int x1, int y1, int& confidence) {
@@ -334,8 +311,7 @@ struct CSheetReader::Impl {
 };
 
 int CSheetReader::Impl::CheckInk(PIX* binary, const Transform& t, const AnswerSpot& a, const std::string& printed,
-                                 int offset, int x0, int y0, int x1, int y1, int near, std::string* rival) {
-    if (rival) rival->clear();
+                                 int offset, int x0, int y0, int x1, int y1, int near) {
     int inkLeft = 0, inkRight = 0;
     if (!fonts.InkExtent(a.ppem, true, printed, inkLeft, inkRight)) return 0;
     int baseline = 0;
@@ -354,7 +330,7 @@ int CSheetReader::Impl::CheckInk(PIX* binary, const Transform& t, const AnswerSp
     const int ry = t.Y(a.y + a.metrics.ascent) - baseline - y0;
     const int cw = pixGetWidth(ink.Get()), ch = pixGetHeight(ink.Get());
     CPix inkNear(pixDilateBrick(nullptr, ink.Get(), near, near));
-    int best = 1 << 30, bestDx = 0, bestDy = 0;
+    int best = 1 << 30;
     // Nearest placements first; a perfect match ends the search.
     std::vector<std::pair<int, int>> placements;
     for (int dy = -2; dy <= 2; ++dy)
@@ -379,33 +355,7 @@ int CSheetReader::Impl::CheckInk(PIX* binary, const Transform& t, const AnswerSp
             pixCountPixels(missingBig.Get(), &m, nullptr);
             if (std::max(e, m) < best) {
                 best = static_cast<int>(std::max(e, m));
-                bestDx = dx;
-                bestDy = dy;
             }
-        }
-    }
-    // Every disagreeing pixel, specks included, of a text drawn at the best placement.
-    auto raw = [&](const std::string& text) {
-        int left = 0, right = 0, line = 0;
-        CPix drawn(fonts.Render(a.ppem, true, text, t.sx, t.sy, line));
-        if (!drawn || !fonts.InkExtent(a.ppem, true, text, left, right)) return 1 << 20;
-        CPix placed(pixCreate(cw, ch, 1));
-        pixRasterop(placed.Get(), rx - t.X(inkLeft) + t.X(left) + bestDx, ry + baseline - line + bestDy,
-                    pixGetWidth(drawn.Get()), pixGetHeight(drawn.Get()), PIX_SRC, drawn.Get(), 0, 0);
-        CPix placedNear(pixDilateBrick(nullptr, placed.Get(), near, near));
-        CPix extra(pixSubtract(nullptr, ink.Get(), placedNear.Get()));
-        CPix missing(pixSubtract(nullptr, placed.Get(), inkNear.Get()));
-        l_int32 e = 0, m = 0;
-        pixCountPixels(extra.Get(), &e, nullptr);
-        pixCountPixels(missing.Get(), &m, nullptr);
-        return static_cast<int>(e + m);
-    };
-    if (!rival) return best;
-    const int own = raw(printed);
-    for (const std::string& variant : OneLetterVariants(printed)) {
-        if (raw(variant) <= own) {
-            *rival = variant;
-            break;
         }
     }
     return best;
@@ -827,6 +777,11 @@ SheetReading CSheetReader::Read(const PageImage& page) {
     // How far ink and drawn text may lie apart: one pixel each way (less made every reading
     // disagree with its own edges).
     const int inkNear = 3;
+    // By how many pixels the ink must prefer a reading to every text one character away before
+    // the reading is trusted, when the drawing had to correct the recogniser or the recogniser
+    // was unsure (when both agree, the ink only has to prefer it at all).
+    const int inkMargin = yres >= 250 ? 8 : yres >= 150 ? 10 : 12;
+    std::map<int, std::unique_ptr<CGlyphSet>> glyphs;  // by font size
     // Where the answers stand against the layout: a shift that may grow down the page (what
     // deskewing leaves of a sheared page), fitted twice, the second time without outliers.
     double offsetA = 0, offsetB = 0;
@@ -883,41 +838,79 @@ SheetReading CSheetReader::Read(const PageImage& page) {
                                       ? "\"" + reading.seen + "\" does not match the ink on the page"
                                       : "\"" + reading.seen + "\" could as well be another of its values";
             }
-        } else if ((reading.problem.empty() || (p.unsure && field.member != &RegistrationRecord::password_1)) &&
-                   !reading.seen.empty() && !p.overflow) {
-            // A text the recogniser was unsure of is checked against the ink all the same, so
-            // that the review names what is wrong with it; it stays on the review list even when
-            // the ink agrees: noise beside a short answer can match a letter that is not there.
+        } else if (p.set.empty() && !p.outsideSet && !reading.seen.empty() && !p.printed.empty()) {
+            // A text is drawn in the answer font where the layout put it and compared with the
+            // ink: the reading is improved one character at a time while that explains the ink
+            // clearly better, and then trusted only when it matches and no text one character
+            // away comes close.
             const int offset = static_cast<int>(std::lround(offsetA + offsetB * p.y0));
-            std::string rival;
-            reading.inkMismatch =
-                m.CheckInk(binary.Get(), t, a, p.printed, offset, p.x0, p.y0, p.x1, p.y1, inkNear, &rival);
-            if (reading.inkMismatch > inkTolerance && field.kind == FieldKind::Text &&
-                field.member != &RegistrationRecord::password_1) {
-                // The recogniser may have mistaken one letter for its look-alike (an e for an ë,
-                // a w for a W). A variant is taken only when it alone matches the ink, every
-                // other variant clearly worse, and no look-alike of its own explains it as well.
-                // A password is left alone: its I and l are told apart by nothing on the page.
-                CBestMatch match;
-                for (const std::string& variant : OneLetterVariants(p.printed))
-                    match.Offer(m.CheckInk(binary.Get(), t, a, variant, offset, p.x0, p.y0, p.x1, p.y1, inkNear), variant);
-                std::string variantRival;
-                if (match.ClearlyAhead(inkTolerance) && reading.inkMismatch > 2 * match.best + inkTolerance) {
-                    const int score = m.CheckInk(binary.Get(), t, a, match.value, offset, p.x0, p.y0, p.x1, p.y1,
-                                                 inkNear, &variantRival);
-                    const std::string value = Windows1252ToUtf8(match.value);
-                    if (variantRival.empty() &&
-                        (field.member != &RegistrationRecord::username || PlausibleMail(value))) {
-                        reading.inkMismatch = score;
-                        reading.value = value;
-                        rival.clear();
-                    }
-                }
+            const int bx0 = std::max(0, p.x0), by0 = std::max(0, p.y0);
+            BOX* box = boxCreate(bx0, by0, std::max(1, p.x1 - bx0), std::max(1, p.y1 - by0));
+            CPix ink(pixClipRectangle(binary.Get(), box, nullptr));
+            boxDestroy(&box);
+            if (!ink) continue;
+            auto set = glyphs.find(a.ppem);
+            if (set == glyphs.end())
+                set = glyphs.emplace(a.ppem, std::make_unique<CGlyphSet>(m.fonts, a.ppem, true, t.sx, t.sy)).first;
+            CInkMatch match(*set->second, ink.Get(), false);
+            match.Place(p.printed, t.X(a.x) + offset - bx0, t.Y(a.y + a.metrics.ascent) - by0, 5, 2);
+            // "nein" for an earlier product is only checked: anything else there is a title.
+            const bool noProduct = field.kind == FieldKind::PurchasedBefore && reading.value.empty();
+            // On a fax the letters' edges are too coarse to overrule the recogniser letter by
+            // letter where its reading matches the ink (the drawing made an "l" into a "!" where
+            // the fax broke a stroke): there only a reading the ink rejects is improved, and by
+            // blots, not edges.
+            const bool fax = yres < 250;
+            const int readingMismatch = m.CheckInk(binary.Get(), t, a, p.printed, offset, p.x0, p.y0, p.x1, p.y1, inkNear);
+            const bool rejected = fax && readingMismatch > inkTolerance;
+            std::string best = p.printed;
+            if (!noProduct && (!fax || rejected)) {
+                CInkMatch improve(*set->second, ink.Get(), fax);
+                improve.Place(p.printed, t.X(a.x) + offset - bx0, t.Y(a.y + a.metrics.ascent) - by0, 5, 2);
+                best = improve.Improve(p.printed, fax ? inkTolerance : inkMargin / 2, 3);
+                // A drawing that the ink still rejects says nothing better than the reading did
+                // (the page may be placed wrong): the reading stands, for a person to look at.
+                if (best != p.printed &&
+                    m.CheckInk(binary.Get(), t, a, best, offset, p.x0, p.y0, p.x1, p.y1, inkNear) > inkTolerance)
+                    best = p.printed;
+            }
+            bool doubtful = false;
+            if (field.kind == FieldKind::Text && field.member != &RegistrationRecord::password_1)
+                best = SettleOneStroke(best, field.member == &RegistrationRecord::username, doubtful);
+            const bool date = field.kind == FieldKind::Date, mail = field.member == &RegistrationRecord::username;
+            const CInkMatch::Rival rival = match.Closest(best, [&](const std::string& edit) {
+                return date ? ValidDate(edit) : mail ? PlausibleMail(edit) : true;
+            });
+            reading.rivalMargin = rival.margin;
+            reading.inkMismatch = best == p.printed ? readingMismatch
+                                                    : m.CheckInk(binary.Get(), t, a, best, offset, p.x0, p.y0, p.x1, p.y1, inkNear);
+            if (best != p.printed) {
+                reading.value = Windows1252ToUtf8(best);
+                // On a fax a reading the drawing mended stays for a person to confirm.
+                bool ignored = false;
+                reading.problem = fax && SettleOneStroke(p.printed, mail, ignored) != best
+                                      ? "read as \"" + reading.seen + "\", mended by its drawing"
+                                      : std::string();
+                if (field.kind == FieldKind::Date && !ValidDate(reading.value))
+                    reading.problem = "\"" + reading.value + "\" is no date";
+                else if (field.member == &RegistrationRecord::username && !PlausibleMail(reading.value))
+                    reading.problem = "\"" + reading.value + "\" is no e-mail address";
             }
             if (reading.inkMismatch > inkTolerance)
-                reading.problem = "\"" + reading.seen + "\" does not match the ink on the page";
-            else if (!rival.empty() && (field.kind == FieldKind::Text || field.kind == FieldKind::Date))
-                reading.problem = "\"" + reading.seen + "\" could as well be \"" + Windows1252ToUtf8(rival) + "\"";
+                reading.problem = "\"" + reading.value + "\" does not match the ink on the page";
+            else if (!rival.text.empty() && rival.margin < (best == p.printed && !p.unsure ? 1 : inkMargin))
+                reading.problem = "\"" + reading.value + "\" could as well be \"" + Windows1252ToUtf8(rival.text) + "\"";
+            else if (doubtful)
+                reading.problem = "\"" + reading.value + "\" has an I or l that only its context tells";
+            else if (p.unsure && reading.problem.rfind("unsure", 0) == 0)
+                reading.problem.clear();
+            if (reading.problem.empty() && field.member == &RegistrationRecord::password_1 &&
+                reading.value.find_first_of("Il|") != std::string::npos) {
+                // In Arial bold a capital I and a small l are the same stroke, and nothing around a
+                // password tells which one was typed.
+                reading.problem = "\"" + reading.value + "\" holds I or l, which look alike on paper";
+            }
+            if (p.overflow) reading.problem = "runs over the printed text beside it";
         }
         if (!reading.problem.empty()) {
             reading.confidence = std::min(reading.confidence, kTextConfidence - 1);

@@ -20,6 +20,7 @@ struct FieldReading {
     int confidence = 0;   // 0 to 100
     std::string problem;  // empty when the value is certain
     int inkMismatch = -1; // pixels where reading and ink disagree; -1 when not compared
+    int rivalMargin = -1; // how much worse the closest text one character away matches; -1 when not compared
 };
 
 struct SheetReading {

@@ -17,6 +17,7 @@ add_library(velksheet STATIC
     ${CMAKE_CURRENT_LIST_DIR}/SheetLayout.cpp
     ${CMAKE_CURRENT_LIST_DIR}/PageImage.cpp
     ${CMAKE_CURRENT_LIST_DIR}/SheetReader.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/InkMatch.cpp
     ${sheet_embedded})
 target_link_libraries(velksheet PUBLIC velkcore PkgConfig::SHEETLIBS gomp)
 # The page importer belongs to velkdesk's import.

@@ -3,6 +3,7 @@
 // turned and upside down; a page of another kind and broken files refused with a reason; and
 // the pages through `velkdesk import` beside the mails.
 #include <gtest/gtest.h>
+#include <leptonica/allheaders.h>
 
 #include <unistd.h>
 
@@ -13,6 +14,7 @@
 
 #include "desk/Export.h"
 #include "desk/Import.h"
+#include "desk/sheet/InkMatch.h"
 #include "desk/sheet/SheetIntake.h"
 #include "desk/sheet/PageImage.h"
 #include "desk/sheet/ResourceText.h"
@@ -109,6 +111,74 @@ TEST_F(SheetTest, AListAnswerIsTheValueWhoseDrawingMatchesTheInk) {
         EXPECT_TRUE(field.value == truth[i] || !field.problem.empty()) << sheet::kSheetFields[i].name;
     }
     EXPECT_EQ(reading.record.pctyp, "Pentium III");
+}
+
+// Answers drawn the way the sheet draws them stand in for the ink: the drawing mends a reading
+// the recogniser got wrong, and a reading is only trusted when no text one character away
+// explains the ink about as well.
+class InkMatchTest : public ::testing::Test {
+protected:
+    static constexpr int kPpem = 42, kX = 20, kBaseline = 50;
+    sheet::CFontMeasure fonts_;
+    sheet::CGlyphSet glyphs_{fonts_, kPpem, true, 1.0, 1.0};
+
+    sheet::CPix Ink(const std::string& text) {
+        int baseline = 0, left = 0, right = 0;
+        sheet::CPix drawn(fonts_.Render(kPpem, true, text, 1.0, 1.0, baseline));
+        fonts_.InkExtent(kPpem, true, text, left, right);
+        sheet::CPix box(pixCreate(pixGetWidth(drawn.Get()) + 2 * kX, 80, 1));
+        pixRasterop(box.Get(), kX + left, kBaseline - baseline, pixGetWidth(drawn.Get()), pixGetHeight(drawn.Get()),
+                    PIX_SRC, drawn.Get(), 0, 0);
+        return box;
+    }
+    std::string Mended(const std::string& printed, const std::string& seen) {
+        sheet::CPix ink = Ink(printed);
+        sheet::CInkMatch match(glyphs_, ink.Get(), false);
+        match.Place(seen, kX, kBaseline, 5, 2);
+        return match.Improve(seen, 4, 3);
+    }
+    sheet::CInkMatch::Rival Closest(const std::string& printed, const std::string& reading) {
+        sheet::CPix ink = Ink(printed);
+        sheet::CInkMatch match(glyphs_, ink.Get(), false);
+        match.Place(reading, kX, kBaseline, 5, 2);
+        return match.Closest(reading);
+    }
+};
+
+TEST_F(InkMatchTest, TheDrawingMendsWhatTheInkContradicts) {
+    EXPECT_EQ(Mended("Zo\xEB", "Zo&"), "Zo\xEB");
+    EXPECT_EQ(Mended("Steuerhelfer 2002", "Steuerheifer 2002"), "Steuerhelfer 2002");
+    EXPECT_EQ(Mended("VM-4000-70008", "VM-4000-70008B"), "VM-4000-70008");  // nothing drawn there
+    EXPECT_EQ(Mended("Friedrich-Wilhelm", "Friedrich-Wilheln"), "Friedrich-Wilhelm");
+    EXPECT_EQ(Mended("K\xF6ln", "K\xF6ln"), "K\xF6ln");
+}
+
+TEST_F(InkMatchTest, AReadingIsTrustedOnlyWhenTheInkPrefersItToEveryNeighbour) {
+    EXPECT_GT(Closest("1010", "1010").margin, 8);
+    const auto wrong = Closest("1010", "1019");
+    EXPECT_LT(wrong.margin, 0);
+    EXPECT_EQ(wrong.text, "1010");
+    // I and l are one stroke: their swap is never the rival, whatever the ink.
+    EXPECT_EQ(Closest("Ilse", "Ilse").text.find("llse"), std::string::npos);
+}
+
+TEST(SettleOneStrokeTest, TheLettersAroundAnIOrLTellWhichItIs) {
+    struct Case {
+        const char* read;
+        bool mail;
+        const char* settled;
+        bool doubtful;
+    } cases[] = {
+        {"llse", false, "Ilse", false},           {"K\xF6In", false, "K\xF6ln", false},
+        {"VELK AtIas", false, "VELK Atlas", false}, {"Pentium lll", false, "Pentium III", false},
+        {"BIume", false, "Blume", false},         {"lea.mueller@maiI.de", true, "lea.mueller@mail.de", false},
+        {"Iaura", false, "Iaura", true},          {"laura", false, "laura", true},
+    };
+    for (const Case& c : cases) {
+        bool doubtful = !c.doubtful;
+        EXPECT_EQ(sheet::SettleOneStroke(c.read, c.mail, doubtful), c.settled) << c.read;
+        EXPECT_EQ(doubtful, c.doubtful) << c.read;
+    }
 }
 
 TEST(ResourceTextTest, ReadsTheScriptsEscapesListsAndNamesAndRefusesWhatItCannotPlace) {

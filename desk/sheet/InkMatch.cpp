@@ -1,0 +1,300 @@
+#include "desk/sheet/InkMatch.h"
+
+#include <leptonica/allheaders.h>
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+
+namespace sheet {
+
+namespace {
+
+constexpr int kBorder = 24;
+
+bool OneStroke(unsigned char a, unsigned char b) {
+    return (a == 'I' && b == 'l') || (a == 'l' && b == 'I');
+}
+
+// What a typed answer is made of (code page): the letters, digits and marks a form field
+// takes. The rarer accents and the underscore are rivals of a reading, but the drawing does
+// not put them in on its own: on a coarse page one accent matches the ink about as well as
+// another, and what is left of a painted-out run looks like an underscore.
+constexpr const char kCommon[] =
+    "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789"
+    "\xE4\xF6\xFC\xC4\xD6\xDC\xDF\xE9\xE8\xEB\xE1\xE0\xE7 -.,'&/@+():;!?\"#*";
+constexpr const char kRare[] = "\xEA\xE2\xF1\xF3\xF2\xF4\xFA\xF9\xFB\xED\xEC\xEE\xEF_";
+
+int Count(Pix* pix) {
+    l_int32 n = 0;
+    pixCountPixels(pix, &n, nullptr);
+    return n;
+}
+
+}  // namespace
+
+CGlyphSet::CGlyphSet(CFontMeasure& fonts, int ppem, bool bold, double sx, double sy)
+    : fonts_(fonts), ppem_(ppem), bold_(bold), sx_(sx), sy_(sy) {}
+
+const CGlyphSet::Glyph& CGlyphSet::Get(unsigned char c) {
+    Glyph& g = glyphs_[c];
+    if (!g.loaded) {
+        g.pix = CPix(fonts_.RenderGlyph(ppem_, bold_, c, sx_, sy_, g.left, g.top, g.advance));
+        g.loaded = true;
+    }
+    return g;
+}
+
+std::vector<int> CGlyphSet::Pens(const std::string& text) {
+    std::vector<int> pens;
+    long pen = 0;
+    for (unsigned char c : text) {
+        pens.push_back(static_cast<int>((pen + 32) >> 6));
+        pen += Get(c).advance;
+    }
+    pens.push_back(static_cast<int>((pen + 32) >> 6));
+    return pens;
+}
+
+CInkMatch::CInkMatch(CGlyphSet& glyphs, Pix* ink, bool coarse) : glyphs_(glyphs), coarse_(coarse) {
+    // The box gets a white border: a text drawn past its edges is charged for what it puts
+    // there, instead of losing it for free.
+    const int w = pixGetWidth(ink) + 2 * kBorder, h = pixGetHeight(ink) + 2 * kBorder;
+    ink_ = CPix(pixCreate(w, h, 1));
+    if (ink_) pixRasterop(ink_.Get(), kBorder, kBorder, pixGetWidth(ink), pixGetHeight(ink), PIX_SRC, ink, 0, 0);
+    if (ink_) inkNear_ = CPix(pixDilateBrick(nullptr, ink_.Get(), 3, 3));
+}
+
+CPix CInkMatch::Draw(const std::string& text, int x0, int x1) {
+    CPix drawn(pixCreate(std::max(1, x1 - x0), pixGetHeight(ink_.Get()), 1));
+    if (!drawn) return drawn;
+    const std::vector<int> pens = glyphs_.Pens(text);
+    for (std::size_t k = 0; k < text.size(); ++k) {
+        const CGlyphSet::Glyph& g = glyphs_.Get(static_cast<unsigned char>(text[k]));
+        const int gx = kBorder + x_ + pens[k] + g.left - x0;
+        if (!g.pix || gx >= x1 - x0 || gx + pixGetWidth(g.pix.Get()) <= 0) continue;
+        pixRasterop(drawn.Get(), gx, kBorder + baseline_ + g.top, pixGetWidth(g.pix.Get()), pixGetHeight(g.pix.Get()),
+                    PIX_SRC | PIX_DST, g.pix.Get(), 0, 0);
+    }
+    return drawn;
+}
+
+CPix CInkMatch::Columns(Pix* pix, int x0, int x1) {
+    BOX* box = boxCreate(x0, 0, std::max(1, x1 - x0), pixGetHeight(pix));
+    CPix part(pixClipRectangle(pix, box, nullptr));
+    boxDestroy(&box);
+    return part;
+}
+
+std::pair<int, int> CInkMatch::Span(const std::string& a, const std::string& b) {
+    std::size_t k = 0;
+    while (k < a.size() && k < b.size() && a[k] == b[k]) ++k;
+    std::size_t ea = a.size(), eb = b.size();
+    while (ea > k && eb > k && a[ea - 1] == b[eb - 1]) --ea, --eb;
+    const std::vector<int> pa = glyphs_.Pens(a), pb = glyphs_.Pens(b);
+    // A glyph's ink reaches a little past its advance either way.
+    const int reach = glyphs_.Ppem() / 2 + 2;
+    const int w = pixGetWidth(ink_.Get());
+    const int x0 = kBorder + x_ + std::min(pa[k], pb[k]) - reach;
+    // Behind the edit the texts agree; when they also stand at the same place there, their
+    // drawings agree too.
+    const int x1 = pa[ea] == pb[eb] ? kBorder + x_ + pa[ea] + reach : w;
+    return {std::clamp(x0, 0, w - 1), std::clamp(x1, 1, w)};
+}
+
+int CInkMatch::Mismatch(const std::string& text, int x0, int x1) {
+    CPix drawn(Draw(text, x0, x1));
+    CPix ink(Columns(ink_.Get(), x0, x1));
+    if (!drawn || !ink) return 1 << 20;
+    if (!coarse_) {
+        pixXor(drawn.Get(), drawn.Get(), ink.Get());
+        return Count(drawn.Get());
+    }
+    CPix inkNear(Columns(inkNear_.Get(), x0, x1));
+    CPix drawnNear(pixDilateBrick(nullptr, drawn.Get(), 3, 3));
+    if (!inkNear || !drawnNear) return 1 << 20;
+    int total = 0;
+    for (auto [a, b] : {std::pair{ink.Get(), drawnNear.Get()}, std::pair{drawn.Get(), inkNear.Get()}}) {
+        CPix diff(pixSubtract(nullptr, a, b));
+        CPix blots(diff ? pixSelectBySize(diff.Get(), 3, 3, 8, L_SELECT_IF_BOTH, L_SELECT_IF_GTE, nullptr) : nullptr);
+        total += blots ? Count(blots.Get()) : 0;
+    }
+    return total;
+}
+
+int CInkMatch::Mismatch(const std::string& text) { return ink_ ? Mismatch(text, 0, pixGetWidth(ink_.Get())) : 1 << 20; }
+
+void CInkMatch::Place(const std::string& text, int x, int baseline, int rangeX, int rangeY) {
+    int best = 1 << 30, bestX = x, bestY = baseline;
+    for (int dy = -rangeY; dy <= rangeY; ++dy) {
+        for (int dx = -rangeX; dx <= rangeX; ++dx) {
+            x_ = x + dx, baseline_ = baseline + dy;
+            const int score = Mismatch(text);
+            // Ties go to the placement nearest the expected one.
+            if (score < best || (score == best && std::abs(dx) + std::abs(dy) <
+                                                       std::abs(bestX - x) + std::abs(bestY - baseline))) {
+                best = score, bestX = x_, bestY = baseline_;
+            }
+        }
+    }
+    x_ = bestX, baseline_ = bestY;
+}
+
+std::vector<std::string> CInkMatch::Edits(const std::string& text, bool everywhere) {
+    // Where the drawing of `text` disagrees with the ink: disagreeing pixels per column.
+    std::vector<char> wide(text.size() + 1, 0);
+    if (everywhere) {
+        const int w = pixGetWidth(ink_.Get()), h = pixGetHeight(ink_.Get());
+        CPix diff(Draw(text, 0, w));
+        if (diff) pixXor(diff.Get(), diff.Get(), ink_.Get());
+        // Edges disagree by a pixel everywhere: only what is left after an opening counts.
+        CPix disagree(diff ? pixOpenBrick(nullptr, diff.Get(), 2, 2) : nullptr);
+        std::vector<int> column(w, 0);
+        if (disagree) {
+            const l_uint32* data = pixGetData(disagree.Get());
+            const int wpl = pixGetWpl(disagree.Get());
+            for (int y = 0; y < h; ++y)
+                for (int x = 0; x < w; ++x)
+                    if (GET_DATA_BIT(data + y * wpl, x)) ++column[x];
+        }
+        const std::vector<int> pens = glyphs_.Pens(text);
+        // Per character cell (and the space behind the text), the disagreement in it; the
+        // three worst cells, and their neighbours, get every edit.
+        std::vector<std::pair<int, std::size_t>> cells;
+        for (std::size_t k = 0; k <= text.size(); ++k) {
+            const int from = kBorder + x_ + pens[k] - 2;
+            const int to = k < text.size() ? kBorder + x_ + pens[k + 1] + 2 : w;
+            int sum = 0;
+            for (int x = std::max(0, from); x < std::min(w, to); ++x) sum += column[x];
+            if (sum > 8) cells.push_back({sum, k});
+        }
+        std::sort(cells.rbegin(), cells.rend());
+        if (cells.size() > 3) cells.resize(3);
+        for (auto [sum, k] : cells) {
+            wide[k] = 1;
+            if (k > 0) wide[k - 1] = 1;
+            if (k < text.size()) wide[k + 1] = 1;
+        }
+    }
+    // Where the ink agrees, only edits that leave the rest of the text where it is can come
+    // close: a character changed for one as wide, and anything at the end. A character put in
+    // or left out anywhere else moves every letter behind it.
+    const std::string alphabet = everywhere ? std::string(kCommon) : std::string(kCommon) + kRare;
+    std::vector<std::string> edits;
+    for (std::size_t k = 0; k <= text.size(); ++k) {
+        const bool end = k + 1 >= text.size();
+        for (const char* a = alphabet.c_str(); *a; ++a) {
+            const unsigned char c = static_cast<unsigned char>(*a);
+            if (wide[k] || k == text.size()) edits.push_back(text.substr(0, k) + *a + text.substr(k));
+            if (k == text.size() || static_cast<unsigned char>(text[k]) == c) continue;
+            const long own = glyphs_.Get(static_cast<unsigned char>(text[k])).advance;
+            if ((wide[k] || end || std::labs(glyphs_.Get(c).advance - own) < 48) &&
+                !(!everywhere && OneStroke(static_cast<unsigned char>(text[k]), c))) {
+                std::string changed = text;
+                changed[k] = *a;
+                edits.push_back(changed);
+            }
+        }
+        if (k < text.size() && (wide[k] || end)) edits.push_back(text.substr(0, k) + text.substr(k + 1));
+    }
+    // Blanks only between words: a leading, trailing or doubled blank is never printed.
+    edits.erase(std::remove_if(edits.begin(), edits.end(),
+                               [](const std::string& e) {
+                                   return e.empty() || e.front() == ' ' || e.back() == ' ' ||
+                                          e.find("  ") != std::string::npos;
+                               }),
+                edits.end());
+    return edits;
+}
+
+std::string CInkMatch::Improve(const std::string& text, int gain, int rounds) {
+    std::string current = text;
+    for (int round = 0; round < rounds; ++round) {
+        // Each edit is measured only where its drawing can differ from the current one.
+        std::string best;
+        int bestGain = gain;
+        std::map<std::pair<int, int>, int> own;  // the current text's mismatch, by span
+        for (const std::string& edit : Edits(current, true)) {
+            const auto span = Span(current, edit);
+            auto known = own.find(span);
+            if (known == own.end()) known = own.emplace(span, Mismatch(current, span.first, span.second)).first;
+            const int g = known->second - Mismatch(edit, span.first, span.second);
+            if (g > bestGain) bestGain = g, best = edit;
+        }
+        if (best.empty()) break;
+        current = best;
+    }
+    return current;
+}
+
+CInkMatch::Rival CInkMatch::Closest(const std::string& text, const std::function<bool(const std::string&)>& possible) {
+    // Two drawings are told apart by the pixels only one of them covers. A pixel at an edge
+    // says little (the page blurs edges by a pixel): a drawing's pixel with no ink near is
+    // evidence against it, ink inside a drawing (not at its edge) evidence for it.
+    Rival rival;
+    if (!inkNear_) return rival;
+    // Evidence for `drawing` against `other` in the pixels only `drawing` covers.
+    auto evidence = [](Pix* drawing, Pix* other, Pix* ink, Pix* inkNear) {
+        CPix only(pixSubtract(nullptr, drawing, other));
+        CPix inside(pixErodeBrick(nullptr, drawing, 3, 3));
+        if (!only || !inside) return 0;
+        CPix part(pixSubtract(nullptr, only.Get(), inkNear));
+        const int against = Count(part.Get());
+        pixAnd(part.Get(), only.Get(), inside.Get());
+        pixAnd(part.Get(), part.Get(), ink);
+        return Count(part.Get()) - against;
+    };
+    int best = 1 << 30;
+    for (const std::string& edit : Edits(text, false)) {
+        if (possible && !possible(edit)) continue;
+        const auto [x0, x1] = Span(text, edit);
+        CPix own(Draw(text, x0, x1)), other(Draw(edit, x0, x1));
+        CPix ink(Columns(ink_.Get(), x0, x1)), inkNear(Columns(inkNear_.Get(), x0, x1));
+        if (!own || !other || !ink || !inkNear) continue;
+        const int margin = evidence(own.Get(), other.Get(), ink.Get(), inkNear.Get()) -
+                           evidence(other.Get(), own.Get(), ink.Get(), inkNear.Get());
+        if (margin < best) best = margin, rival.text = edit;
+    }
+    rival.margin = best;
+    return rival;
+}
+
+namespace {
+
+bool IsLower(unsigned char c) { return (c >= 'a' && c <= 'z') || c >= 0xDF; }
+bool IsUpper(unsigned char c) { return (c >= 'A' && c <= 'Z') || (c >= 0xC0 && c < 0xDF && c != 0xD7); }
+bool IsVowel(unsigned char c) { return std::string("aeiouy\xE4\xF6\xFC").find(static_cast<char>(c)) != std::string::npos; }
+
+}  // namespace
+
+std::string SettleOneStroke(std::string text, bool mail, bool& doubtful) {
+    doubtful = false;
+    auto stroke = [&](std::size_t k) { return k < text.size() && (text[k] == 'I' || text[k] == 'l'); };
+    for (std::size_t k = 0; k < text.size(); ++k) {
+        if (!stroke(k)) continue;
+        // A run of strokes is settled by the letters on either side of it.
+        std::size_t end = k;
+        while (stroke(end)) ++end;
+        const unsigned char prev = k ? static_cast<unsigned char>(text[k - 1]) : ' ';
+        const unsigned char after = end < text.size() ? static_cast<unsigned char>(text[end]) : ' ';
+        char first = 'l', rest = 'l';
+        if (IsLower(prev)) {
+        } else if (IsUpper(prev)) {
+            first = rest = IsLower(after) ? 'l' : 'I';
+        } else if (!IsLower(after)) {
+            first = rest = 'I';
+        } else if (mail) {
+        } else if (end - k > 1 || !IsVowel(after)) {
+            first = 'I';
+        } else {
+            first = text[k];
+            doubtful = true;
+        }
+        text[k] = first;
+        for (std::size_t i = k + 1; i < end; ++i) text[i] = rest;
+        k = end - 1;
+    }
+    return text;
+}
+
+}  // namespace sheet

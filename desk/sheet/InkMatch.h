@@ -1,0 +1,93 @@
+// Texts drawn in the answer font, compared pixel by pixel with the ink of one answer's box.
+// The recogniser proposes; the drawing decides: a reading is improved one character at a time
+// while that explains the ink clearly better, and it is only trusted when no text one
+// character away explains the ink about as well.
+#pragma once
+
+#include <array>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "desk/sheet/PageImage.h"
+#include "desk/sheet/SheetLayout.h"
+
+namespace sheet {
+
+// The glyphs of one font size on one page (its scale), drawn once each.
+class CGlyphSet {
+public:
+    CGlyphSet(CFontMeasure& fonts, int ppem, bool bold, double sx, double sy);
+
+    struct Glyph {
+        CPix pix;       // null for a blank
+        int left = 0;   // against the pen
+        int top = 0;    // against the baseline, y downward
+        long advance = 0;  // 1/64 pixel
+        bool loaded = false;
+    };
+    const Glyph& Get(unsigned char c);
+    int Ppem() const { return ppem_; }
+    // Pen positions in whole pixels in front of every character of `text` and behind the last.
+    std::vector<int> Pens(const std::string& text);
+
+private:
+    CFontMeasure& fonts_;
+    int ppem_;
+    bool bold_;
+    double sx_, sy_;
+    std::array<Glyph, 256> glyphs_;
+};
+
+class CInkMatch {
+public:
+    // `ink`: the answer's box cut from the binarised page; coordinates are the box's.
+    // `coarse`: the page blurs every edge (a fax), so disagreement thinner than three pixels
+    // counts for nothing.
+    CInkMatch(CGlyphSet& glyphs, Pix* ink, bool coarse);
+
+    // Moves the pen origin to where `text` fits the ink best, within the ranges around (x, baseline).
+    void Place(const std::string& text, int x, int baseline, int rangeX, int rangeY);
+    // Pixels where `text`, drawn from the pen origin, and the ink disagree. Two texts differ
+    // in this count only where their drawings differ. On a coarse page: ink the drawing does
+    // not explain and drawn pixels with no ink near, where they fill three by three pixels.
+    int Mismatch(const std::string& text);
+
+    struct Rival {
+        std::string text;  // empty when no text one character away comes close
+        int margin = 0;    // how many pixels worse than the text it was measured against
+    };
+    // Climbs from `text` over one-character edits while one explains the ink better by more
+    // than `gain` pixels; `rounds` steps at most. Edits are tried where the drawing disagrees.
+    std::string Improve(const std::string& text, int gain, int rounds);
+    // The edit of `text` (one character changed, left out or put in) whose drawing comes
+    // closest to the ink, and by how much it trails. A capital I and a small l are one stroke
+    // in the answer font: swapping them is no edit here (the caller decides by the context).
+    // Only edits `possible` allows are rivals (a date stays a date).
+    Rival Closest(const std::string& text, const std::function<bool(const std::string&)>& possible = {});
+
+private:
+    std::vector<std::string> Edits(const std::string& text, bool everywhere);
+    // `text` drawn into the columns x0 to x1 of the bordered box.
+    CPix Draw(const std::string& text, int x0, int x1);
+    static CPix Columns(Pix* pix, int x0, int x1);
+    // The columns where the drawings of two texts can differ.
+    std::pair<int, int> Span(const std::string& a, const std::string& b);
+    int Mismatch(const std::string& text, int x0, int x1);
+
+    CGlyphSet& glyphs_;
+    CPix ink_, inkNear_;
+    bool coarse_;
+    int x_ = 0, baseline_ = 0;
+};
+
+// A capital I and a small l (code page) are one stroke on the sheet; which one was typed
+// follows from the letters around it: l after a small letter, or before a small one after a
+// capital ("K\xF6ln", "Blume"); I alone, among capitals, and before a consonant at the start of
+// a word ("VELK", "III", "Ilse"). Before a vowel at the start of a word both make words, so the
+// reading's own choice stands and `doubtful` says so, unless it is an e-mail address (`mail`),
+// which is written in small letters.
+std::string SettleOneStroke(std::string text, bool mail, bool& doubtful);
+
+}  // namespace sheet
