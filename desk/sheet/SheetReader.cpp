@@ -106,7 +106,8 @@ std::string Tidy(const char* text) {
 // mark; the ink check sees whether a real one was dropped.
 std::string WithoutStrayMarks(const std::string& text) {
     auto isMarks = [](const std::string& word) {
-        return !word.empty() && word.find_first_not_of(".,:;'\"`\\/|-_~^*") == std::string::npos;
+        // (UTF-8: the degree sign's two bytes count as a mark too.)
+        return !word.empty() && word.find_first_not_of(".,:;'\"`\\/|-_~^*\xC2\xB0") == std::string::npos;
     };
     std::vector<std::string> words;
     std::size_t start = 0;
@@ -761,7 +762,9 @@ SheetReading CSheetReader::Read(const PageImage& page) {
             reading.problem = "\"" + seen + "\" holds I or l, which look alike on paper";
         }
         if (p.overflow && reading.problem.empty()) reading.problem = "runs over the printed text beside it";
-        reading.value = value;
+        // A list answer is one of its values or none: what the recogniser made of marks that
+        // are none of them is named on the review list, not stored.
+        reading.value = p.outsideSet ? std::string() : value;
         if (!Utf8ToWindows1252(printed, p.printed)) {
             if (reading.problem.empty()) reading.problem = "characters the form cannot hold in \"" + seen + "\"";
             p.printed.clear();
