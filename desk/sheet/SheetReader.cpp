@@ -744,11 +744,14 @@ SheetReading CSheetReader::Read(const PageImage& page) {
             printed = value;
             if (field.kind == FieldKind::PurchasedBefore && value == no) value.clear();
         } else if (field.kind == FieldKind::Date) {
-            // The date is printed as dd.mm.yyyy: a comma or colon where a period stands is the
-            // period with fax noise; the ink check still has to agree.
-            if (value.size() == 10)
-                for (int k : {2, 5})
-                    if (value[k] == ',' || value[k] == ':' || value[k] == ';') value[k] = '.';
+            // The date is printed as dd.mm.yyyy: eight digits and two periods. Marks the
+            // recogniser saw around them ("1.6,10.1999") are fax noise on the periods; the ink
+            // check still has to agree.
+            std::string digits;
+            for (char c : value)
+                if (std::isdigit(static_cast<unsigned char>(c))) digits += c;
+            if (digits.size() == 8 && value.find_first_not_of("0123456789.,:; ") == std::string::npos)
+                value = digits.substr(0, 2) + "." + digits.substr(2, 2) + "." + digits.substr(4);
             printed = value;
             if (!ValidDate(value)) reading.problem = "\"" + seen + "\" is no date";
         } else if (field.member == &RegistrationRecord::username && !PlausibleMail(value)) {
