@@ -873,7 +873,7 @@ SheetReading CSheetReader::Read(const PageImage& page) {
             if (!noProduct && (!fax || rejected)) {
                 CInkMatch improve(*set->second, ink.Get(), fax);
                 improve.Place(p.printed, t.X(a.x) + offset - bx0, t.Y(a.y + a.metrics.ascent) - by0, 5, 2);
-                best = improve.Improve(p.printed, fax ? inkTolerance : inkMargin / 2, 3);
+                best = improve.Improve(p.printed, fax ? inkTolerance : inkMargin / 2, fax ? 2 : 3);
                 // A drawing that the ink still rejects says nothing better than the reading did
                 // (the page may be placed wrong): the reading stands, for a person to look at.
                 if (best != p.printed &&
