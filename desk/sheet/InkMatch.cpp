@@ -3,7 +3,6 @@
 #include <leptonica/allheaders.h>
 
 #include <algorithm>
-#include <cstring>
 #include <map>
 
 namespace sheet {

@@ -33,8 +33,9 @@ constexpr int kMinLine = 100;            // shortest horizontal line taken for a
 constexpr int kMinRegistration = 60;     // percent of runs that must be found on a reply sheet
 constexpr int kTextConfidence = 80;      // below this, a free-text word needs a person
 
-// The best-scoring candidate (lowest ink mismatch) and the runner-up's score: a candidate is
-// taken only when it matches within `tolerance` and every other one is clearly worse.
+// The best-scoring candidate (lowest score: ink mismatch, or distance to a reading) and the
+// runner-up's score: a candidate is taken only when it scores within `tolerance` and every
+// other one clearly worse.
 struct CBestMatch {
     int best = 1 << 30;
     int second = 1 << 30;
@@ -144,6 +145,14 @@ std::u32string Confusable(std::u32string text) {
         if (c == U'0') c = U'O';
     }
     return text;
+}
+
+// In Arial bold a capital I and a small l are the same stroke, and nothing around a password
+// tells which one was typed: the review problem of a password that holds one, or "".
+std::string OneStrokeInPassword(const std::string& password) {
+    return password.find_first_of("Il|") == std::string::npos
+               ? std::string()
+               : "\"" + password + "\" holds I or l, which look alike on paper";
 }
 
 bool ValidDate(const std::string& text) {
@@ -719,23 +728,14 @@ SheetReading CSheetReader::Read(const PageImage& page) {
         std::string printed = value;
         if (!set.empty()) {
             const std::u32string seenChars = Confusable(DecodeUtf8(seen));
-            int bestDistance = 1 << 30, second = 1 << 30;
-            std::string best;
-            for (const std::string& candidate : set) {
-                const int d = Distance(seenChars, Confusable(DecodeUtf8(candidate)));
-                if (d < bestDistance) {
-                    second = bestDistance;
-                    bestDistance = d;
-                    best = candidate;
-                } else if (d < second) {
-                    second = d;
-                }
-            }
-            const int allowed = std::max(1, static_cast<int>(DecodeUtf8(best).size()) / 4);
-            if (bestDistance <= allowed && second > bestDistance) {
+            CBestMatch nearest;
+            for (const std::string& candidate : set)
+                nearest.Offer(Distance(seenChars, Confusable(DecodeUtf8(candidate))), candidate);
+            const int allowed = std::max(1, static_cast<int>(DecodeUtf8(nearest.value).size()) / 4);
+            if (nearest.best <= allowed && nearest.second > nearest.best) {
                 // The ink check below decides whether the near miss really is this value.
-                value = best;
-                reading.confidence = std::max(0, std::min(confidence, 100 - 10 * bestDistance));
+                value = nearest.value;
+                reading.confidence = std::max(0, std::min(confidence, 100 - 10 * nearest.best));
             } else if (field.kind != FieldKind::PurchasedBefore) {
                 reading.problem = "\"" + seen + "\" is none of its values";
                 p.outsideSet = true;
@@ -759,10 +759,8 @@ SheetReading CSheetReader::Read(const PageImage& page) {
         } else if (confidence < kTextConfidence) {
             reading.problem = "unsure reading \"" + seen + "\"";
             p.unsure = true;
-        } else if (field.member == &RegistrationRecord::password_1 && seen.find_first_of("Il|") != std::string::npos) {
-            // In Arial bold a capital I and a small l are the same stroke, and nothing around a
-            // password tells which one was typed.
-            reading.problem = "\"" + seen + "\" holds I or l, which look alike on paper";
+        } else if (field.member == &RegistrationRecord::password_1) {
+            reading.problem = OneStrokeInPassword(seen);
         }
         if (p.overflow && reading.problem.empty()) reading.problem = "runs over the printed text beside it";
         // A list answer is one of its values or none: what the recogniser made of marks that
@@ -858,8 +856,9 @@ SheetReading CSheetReader::Read(const PageImage& page) {
             auto set = glyphs.find(a.ppem);
             if (set == glyphs.end())
                 set = glyphs.emplace(a.ppem, std::make_unique<CGlyphSet>(m.fonts, a.ppem, true, t.sx, t.sy)).first;
+            const int penX = t.X(a.x) + offset - bx0, baseline = t.Y(a.y + a.metrics.ascent) - by0;
             CInkMatch match(*set->second, ink.Get(), false);
-            match.Place(p.printed, t.X(a.x) + offset - bx0, t.Y(a.y + a.metrics.ascent) - by0, 5, 2);
+            match.Place(p.printed, penX, baseline, 5, 2);
             // "nein" for an earlier product is only checked: anything else there is a title.
             const bool noProduct = field.kind == FieldKind::PurchasedBefore && reading.value.empty();
             // On a fax the letters' edges are too coarse to overrule the recogniser letter by
@@ -871,19 +870,23 @@ SheetReading CSheetReader::Read(const PageImage& page) {
             const bool rejected = fax && readingMismatch > inkTolerance;
             std::string best = p.printed;
             if (!noProduct && (!fax || rejected)) {
-                CInkMatch improve(*set->second, ink.Get(), fax);
-                improve.Place(p.printed, t.X(a.x) + offset - bx0, t.Y(a.y + a.metrics.ascent) - by0, 5, 2);
-                best = improve.Improve(p.printed, fax ? inkTolerance : inkMargin / 2, fax ? 2 : 3);
+                if (fax) {
+                    CInkMatch coarse(*set->second, ink.Get(), true);
+                    coarse.Place(p.printed, penX, baseline, 5, 2);
+                    best = coarse.Improve(p.printed, inkTolerance, 2);
+                } else {
+                    best = match.Improve(p.printed, inkMargin / 2, 3);
+                }
                 // A drawing that the ink still rejects says nothing better than the reading did
                 // (the page may be placed wrong): the reading stands, for a person to look at.
                 if (best != p.printed &&
                     m.CheckInk(binary.Get(), t, a, best, offset, p.x0, p.y0, p.x1, p.y1, inkNear) > inkTolerance)
                     best = p.printed;
             }
+            const bool date = field.kind == FieldKind::Date, mail = field.member == &RegistrationRecord::username;
             bool doubtful = false;
             if (field.kind == FieldKind::Text && field.member != &RegistrationRecord::password_1)
-                best = SettleOneStroke(best, field.member == &RegistrationRecord::username, doubtful);
-            const bool date = field.kind == FieldKind::Date, mail = field.member == &RegistrationRecord::username;
+                best = SettleOneStroke(best, mail, doubtful);
             const CInkMatch::Rival rival = match.Closest(best, [&](const std::string& edit) {
                 return date ? ValidDate(edit) : mail ? PlausibleMail(edit) : true;
             });
@@ -897,9 +900,9 @@ SheetReading CSheetReader::Read(const PageImage& page) {
                 reading.problem = fax && SettleOneStroke(p.printed, mail, ignored) != best
                                       ? "read as \"" + reading.seen + "\", mended by its drawing"
                                       : std::string();
-                if (field.kind == FieldKind::Date && !ValidDate(reading.value))
+                if (date && !ValidDate(reading.value))
                     reading.problem = "\"" + reading.value + "\" is no date";
-                else if (field.member == &RegistrationRecord::username && !PlausibleMail(reading.value))
+                else if (mail && !PlausibleMail(reading.value))
                     reading.problem = "\"" + reading.value + "\" is no e-mail address";
             }
             if (reading.inkMismatch > inkTolerance)
@@ -910,12 +913,8 @@ SheetReading CSheetReader::Read(const PageImage& page) {
                 reading.problem = "\"" + reading.value + "\" has an I or l that only its context tells";
             else if (p.unsure && reading.problem.rfind("unsure", 0) == 0)
                 reading.problem.clear();
-            if (reading.problem.empty() && field.member == &RegistrationRecord::password_1 &&
-                reading.value.find_first_of("Il|") != std::string::npos) {
-                // In Arial bold a capital I and a small l are the same stroke, and nothing around a
-                // password tells which one was typed.
-                reading.problem = "\"" + reading.value + "\" holds I or l, which look alike on paper";
-            }
+            if (reading.problem.empty() && field.member == &RegistrationRecord::password_1)
+                reading.problem = OneStrokeInPassword(reading.value);
             if (p.overflow) reading.problem = "runs over the printed text beside it";
         }
         if (!reading.problem.empty()) {
