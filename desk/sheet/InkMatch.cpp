@@ -73,13 +73,18 @@ std::vector<int> CGlyphSet::Pens(const std::string& text) {
     return pens;
 }
 
-CInkMatch::CInkMatch(CGlyphSet& glyphs, Pix* ink, bool coarse) : glyphs_(glyphs), coarse_(coarse) {
+CInkMatch::CInkMatch(CGlyphSet& glyphs, Pix* ink, bool coarse, Pix* around) : glyphs_(glyphs), coarse_(coarse) {
     // The box gets a white border: a text drawn past its edges is charged for what it puts
     // there, instead of losing it for free.
     const int w = pixGetWidth(ink) + 2 * kBorder, h = pixGetHeight(ink) + 2 * kBorder;
     ink_ = CPix(pixCreate(w, h, 1));
     if (ink_) pixRasterop(ink_.Get(), kBorder, kBorder, pixGetWidth(ink), pixGetHeight(ink), PIX_SRC, ink, 0, 0);
     if (ink_) inkNear_ = CPix(pixDilateBrick(nullptr, ink_.Get(), 3, 3));
+    if (ink_ && around) {
+        around_ = CPix(pixCreate(w, h, 1));
+        if (around_)
+            pixRasterop(around_.Get(), kBorder, kBorder, pixGetWidth(around), pixGetHeight(around), PIX_SRC, around, 0, 0);
+    }
 }
 
 CPix CInkMatch::Draw(const std::string& text, int x0, int x1) {
@@ -93,6 +98,8 @@ CPix CInkMatch::Draw(const std::string& text, int x0, int x1) {
         pixRasterop(drawn.Get(), gx, kBorder + baseline_ + g.top, pixGetWidth(g.pix.Get()), pixGetHeight(g.pix.Get()),
                     PIX_SRC | PIX_DST, g.pix.Get(), 0, 0);
     }
+    if (around_)
+        pixRasterop(drawn.Get(), 0, 0, x1 - x0, pixGetHeight(drawn.Get()), PIX_SRC | PIX_DST, around_.Get(), x0, 0);
     return drawn;
 }
 

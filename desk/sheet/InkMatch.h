@@ -44,8 +44,9 @@ class CInkMatch {
 public:
     // `ink`: the answer's box cut from the binarised page; coordinates are the box's.
     // `coarse`: the page blurs every edge (a fax), so disagreement thinner than three pixels
-    // counts for nothing.
-    CInkMatch(CGlyphSet& glyphs, Pix* ink, bool coarse);
+    // counts for nothing. `around`: what else the page prints in the box (a label the answer
+    // runs over), the box's size; every drawing is compared with the ink together with it.
+    CInkMatch(CGlyphSet& glyphs, Pix* ink, bool coarse, Pix* around = nullptr);
 
     // Moves the pen origin to where `text` fits the ink best, within the ranges around (x, baseline).
     void Place(const std::string& text, int x, int baseline, int rangeX, int rangeY);
@@ -77,7 +78,7 @@ private:
     int Mismatch(const std::string& text, int x0, int x1);
 
     CGlyphSet& glyphs_;
-    CPix ink_, inkNear_;
+    CPix ink_, inkNear_, around_;
     bool coarse_;
     int x_ = 0, baseline_ = 0;
 };

@@ -298,8 +298,10 @@ struct CSheetReader::Impl {
     // How far `printed`, drawn the way the sheet draws it, and the ink in the box fail to
     // account for each other: pixels of the larger disagreeing blobs, at the best of a few
     // nearby placements (0 when they agree).
+    // `around`: what else the page prints there (a label the answer runs over), drawn where it
+    // was found; the ink must show it too.
     int CheckInk(PIX* binary, const Transform& t, const AnswerSpot& a, const std::string& printed, int offset,
-                 int x0, int y0, int x1, int y1, int near);
+                 int x0, int y0, int x1, int y1, int near, PIX* around = nullptr);
 
     // Text in a box of the page set with SetImage, and the lowest word confidence.
     std::string Recognise(int x0, int y0, int x1, int y1, int& confidence) {
@@ -321,7 +323,7 @@ struct CSheetReader::Impl {
 };
 
 int CSheetReader::Impl::CheckInk(PIX* binary, const Transform& t, const AnswerSpot& a, const std::string& printed,
-                                 int offset, int x0, int y0, int x1, int y1, int near) {
+                                 int offset, int x0, int y0, int x1, int y1, int near, PIX* around) {
     int inkLeft = 0, inkRight = 0;
     if (!fonts.InkExtent(a.ppem, true, printed, inkLeft, inkRight)) return 0;
     int baseline = 0;
@@ -332,6 +334,7 @@ int CSheetReader::Impl::CheckInk(PIX* binary, const Transform& t, const AnswerSp
     if (x1 <= x0 || y1 <= y0) return 1 << 20;
     BOX* box = boxCreate(x0, y0, x1 - x0, y1 - y0);
     CPix ink(pixClipRectangle(binary, box, nullptr));
+    CPix printedAround(around ? pixClipRectangle(around, box, nullptr) : nullptr);
     boxDestroy(&box);
     if (!ink) return 1 << 20;
     // Where the layout says the text stands, shifted by the page's answer offset; the best
@@ -354,6 +357,7 @@ int CSheetReader::Impl::CheckInk(PIX* binary, const Transform& t, const AnswerSp
             CPix placed(pixCreate(cw, ch, 1));
             pixRasterop(placed.Get(), rx + dx, ry + dy, pixGetWidth(rendered.Get()), pixGetHeight(rendered.Get()),
                         PIX_SRC, rendered.Get(), 0, 0);
+            if (printedAround) pixOr(placed.Get(), placed.Get(), printedAround.Get());
             CPix placedNear(pixDilateBrick(nullptr, placed.Get(), near, near));
             // Ink the text does not explain, and text the ink does not show; specks aside.
             CPix extra(pixSubtract(nullptr, ink.Get(), placedNear.Get()));
@@ -410,26 +414,36 @@ int RunEndOnPage(const AnswerSpot& a, const Transform& t, const std::vector<Segm
     return runEnd;
 }
 
+// The label printed behind an answer's run on the same line (code page), with its line and the
+// index of its first character there; empty when the run is the last of its line.
+std::string LabelBehind(const SheetLayout& layout, const AnswerSpot& a, const DrawnText*& line, std::size_t& start) {
+    line = nullptr;
+    for (const DrawnText& text : layout.texts)
+        if (text.stringId == a.lineId) line = &text;
+    if (!line) return std::string();
+    std::size_t k = 0;
+    while (k < line->text.size() && line->pen[k] < a.runEnd) ++k;
+    while (k < line->text.size() && line->text[k] == ' ') ++k;
+    std::size_t end = k;
+    while (end < line->text.size() && line->text[end] != '_') ++end;
+    while (end > k && line->text[end - 1] == ' ') --end;
+    start = k;
+    return line->text.substr(k, end - k);
+}
+
 // An answer that reaches the end of its run may run on over the label printed behind it, as
 // the layout draws long answers. Such a label is found on the page by drawing it in the form
-// font and taken out, so that the answer can be read alone (it still goes to review).
-void EraseOverrunLabels(CFontMeasure& fonts, const SheetLayout& layout, PIX* binary, const Transform& t,
+// font and taken out, so that the recogniser sees the answer alone; where it was found is
+// drawn into `labels`, so that a drawing of the answer can be compared with the ink the two
+// leave together.
+void EraseOverrunLabels(CFontMeasure& fonts, const SheetLayout& layout, PIX* binary, PIX* labels, const Transform& t,
                         const std::vector<Segment>& segments) {
     for (const AnswerSpot& a : layout.answers) {
         if (a.clipRight >= 0) continue;
         const DrawnText* line = nullptr;
-        for (const DrawnText& text : layout.texts)
-            if (text.stringId == a.lineId) line = &text;
-        if (!line) continue;
-        // The label: the characters after the run, up to the next run.
         std::size_t k = 0;
-        while (k < line->text.size() && line->pen[k] < a.runEnd) ++k;
-        while (k < line->text.size() && line->text[k] == ' ') ++k;
-        std::size_t end = k;
-        while (end < line->text.size() && line->text[end] != '_') ++end;
-        while (end > k && line->text[end - 1] == ' ') --end;
-        if (end <= k) continue;
-        const std::string label = line->text.substr(k, end - k);
+        const std::string label = LabelBehind(layout, a, line, k);
+        if (label.empty()) continue;
 
         int left = 0, right = 0;
         const int runEnd = RunEndOnPage(a, t, segments);
@@ -463,6 +477,7 @@ void EraseOverrunLabels(CFontMeasure& fonts, const SheetLayout& layout, PIX* bin
         if (best * 10 < labelPixels * 7) continue;  // not this label: leave the page alone
         CPix placed(pixCreate(bw, bh, 1));
         pixRasterop(placed.Get(), bestX, bestY, dw, dh, PIX_SRC, drawn.Get(), 0, 0);
+        pixRasterop(labels, bx, by, bw, bh, PIX_SRC | PIX_DST, placed.Get(), 0, 0);
         CPix wide(pixDilateBrick(nullptr, placed.Get(), 3, 3));
         pixRasterop(binary, bx, by, bw, bh, PIX_SUBTRACT, wide.Get(), 0, 0);
     }
@@ -580,7 +595,15 @@ SheetReading CSheetReader::Read(const PageImage& page) {
         }
         binary = std::move(big);
     }
-    EraseOverrunLabels(m.fonts, m.layout, binary.Get(), t, segments);
+    // The page as it was before the labels went: what an answer that runs over one is checked
+    // against, together with the label's drawing.
+    CPix original(pixCopy(nullptr, binary.Get()));
+    CPix labels(pixCreate(pixGetWidth(binary.Get()), pixGetHeight(binary.Get()), 1));
+    if (!original || !labels) {
+        result.notSheetReason = "out of memory";
+        return result;
+    }
+    EraseOverrunLabels(m.fonts, m.layout, binary.Get(), labels.Get(), t, segments);
     m.ocr.SetImage(binary.Get());
 
     // The page's own fixed texts tell a reply sheet from a page that only has lines.
@@ -638,20 +661,26 @@ SheetReading CSheetReader::Read(const PageImage& page) {
         if (ink > 0 && a.clipRight < 0 && p.right >= p.x1 - 8 && a.limit > a.runEnd) {
             // Ink reaches the run's end: the answer goes on past it, up to the first gap of
             // two blanks (the printed label behind a run stands that far off). When that gap
-            // only comes after the label, the answer runs over printed text.
+            // only comes after the label, the answer runs over printed text. With no label
+            // behind the run, only a wider gap ends it: a fax may drop a period between two
+            // words, which leaves a gap that wide.
+            const DrawnText* line = nullptr;
+            std::size_t labelIndex = 0;
+            const bool labelBehind = !LabelBehind(m.layout, a, line, labelIndex).empty();
             const int limit = t.X(a.limit) - pad;
             const int gap = t.X(a.x + 2 * m.fonts.Advance(a.ppem, true, ' ')) - ax;
+            const int endingGap = labelBehind ? gap * 3 / 4 : gap * 2;
             int end = limit, blank = 0;
             for (int x = p.x1 - 8; x < limit; ++x) {
                 int l = 0, r = 0;
                 blank = Ink(binary.Get(), x, p.y0, x + 1, p.y1, l, r) ? 0 : blank + 1;
-                if (blank >= gap * 3 / 4) {
+                if (blank >= endingGap) {
                     end = x - blank + 3;
                     break;
                 }
             }
             const int labelStart = t.X(a.runEnd) + gap;
-            p.overflow = end > labelStart;
+            p.overflow = labelBehind && end > labelStart;
             p.x1 = end;
             ink = Ink(binary.Get(), p.x0, p.y0, p.x1, p.y1, p.left, p.right);
         }
@@ -848,16 +877,21 @@ SheetReading CSheetReader::Read(const PageImage& page) {
             // clearly better, and then trusted only when it matches and no text one character
             // away comes close.
             const int offset = static_cast<int>(std::lround(offsetA + offsetB * p.y0));
+            // An answer that runs over a label is compared with the ink of both, the label drawn
+            // where it was found.
+            PIX* page = p.overflow ? original.Get() : binary.Get();
+            PIX* around = p.overflow ? labels.Get() : nullptr;
             const int bx0 = std::max(0, p.x0), by0 = std::max(0, p.y0);
             BOX* box = boxCreate(bx0, by0, std::max(1, p.x1 - bx0), std::max(1, p.y1 - by0));
-            CPix ink(pixClipRectangle(binary.Get(), box, nullptr));
+            CPix ink(pixClipRectangle(page, box, nullptr));
+            CPix printedAround(around ? pixClipRectangle(around, box, nullptr) : nullptr);
             boxDestroy(&box);
             if (!ink) continue;
             auto set = glyphs.find(a.ppem);
             if (set == glyphs.end())
                 set = glyphs.emplace(a.ppem, std::make_unique<CGlyphSet>(m.fonts, a.ppem, true, t.sx, t.sy)).first;
             const int penX = t.X(a.x) + offset - bx0, baseline = t.Y(a.y + a.metrics.ascent) - by0;
-            CInkMatch match(*set->second, ink.Get(), false);
+            CInkMatch match(*set->second, ink.Get(), false, printedAround.Get());
             match.Place(p.printed, penX, baseline, 5, 2);
             // "nein" for an earlier product is only checked: anything else there is a title.
             const bool noProduct = field.kind == FieldKind::PurchasedBefore && reading.value.empty();
@@ -866,12 +900,12 @@ SheetReading CSheetReader::Read(const PageImage& page) {
             // the fax broke a stroke): there only a reading the ink rejects is improved, and by
             // blots, not edges.
             const bool fax = yres < 250;
-            const int readingMismatch = m.CheckInk(binary.Get(), t, a, p.printed, offset, p.x0, p.y0, p.x1, p.y1, inkNear);
+            const int readingMismatch = m.CheckInk(page, t, a, p.printed, offset, p.x0, p.y0, p.x1, p.y1, inkNear, around);
             const bool rejected = fax && readingMismatch > inkTolerance;
             std::string best = p.printed;
             if (!noProduct && (!fax || rejected)) {
                 if (fax) {
-                    CInkMatch coarse(*set->second, ink.Get(), true);
+                    CInkMatch coarse(*set->second, ink.Get(), true, printedAround.Get());
                     coarse.Place(p.printed, penX, baseline, 5, 2);
                     best = coarse.Improve(p.printed, inkTolerance, 2);
                 } else {
@@ -880,7 +914,7 @@ SheetReading CSheetReader::Read(const PageImage& page) {
                 // A drawing that the ink still rejects says nothing better than the reading did
                 // (the page may be placed wrong): the reading stands, for a person to look at.
                 if (best != p.printed &&
-                    m.CheckInk(binary.Get(), t, a, best, offset, p.x0, p.y0, p.x1, p.y1, inkNear) > inkTolerance)
+                    m.CheckInk(page, t, a, best, offset, p.x0, p.y0, p.x1, p.y1, inkNear, around) > inkTolerance)
                     best = p.printed;
             }
             const bool date = field.kind == FieldKind::Date, mail = field.member == &RegistrationRecord::username;
@@ -892,7 +926,7 @@ SheetReading CSheetReader::Read(const PageImage& page) {
             });
             reading.rivalMargin = rival.margin;
             reading.inkMismatch = best == p.printed ? readingMismatch
-                                                    : m.CheckInk(binary.Get(), t, a, best, offset, p.x0, p.y0, p.x1, p.y1, inkNear);
+                                                    : m.CheckInk(page, t, a, best, offset, p.x0, p.y0, p.x1, p.y1, inkNear, around);
             if (best != p.printed) {
                 reading.value = Windows1252ToUtf8(best);
                 // On a fax a reading the drawing mended stays for a person to confirm.
