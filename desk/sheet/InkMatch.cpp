@@ -87,13 +87,13 @@ CInkMatch::CInkMatch(CGlyphSet& glyphs, Pix* ink, bool coarse, Pix* around) : gl
     }
 }
 
-CPix CInkMatch::Draw(const std::string& text, int x0, int x1) {
+CPix CInkMatch::Draw(const std::string& text, int x0, int x1, std::size_t split, int dx) {
     CPix drawn(pixCreate(std::max(1, x1 - x0), pixGetHeight(ink_.Get()), 1));
     if (!drawn) return drawn;
     const std::vector<int> pens = glyphs_.Pens(text);
     for (std::size_t k = 0; k < text.size(); ++k) {
         const CGlyphSet::Glyph& g = glyphs_.Get(static_cast<unsigned char>(text[k]));
-        const int gx = kBorder + x_ + pens[k] + g.left - x0;
+        const int gx = kBorder + x_ + pens[k] + g.left - x0 + (k < split ? dx : 0);
         if (!g.pix || gx >= x1 - x0 || gx + pixGetWidth(g.pix.Get()) <= 0) continue;
         pixRasterop(drawn.Get(), gx, kBorder + baseline_ + g.top, pixGetWidth(g.pix.Get()), pixGetHeight(g.pix.Get()),
                     PIX_SRC | PIX_DST, g.pix.Get(), 0, 0);
@@ -126,8 +126,8 @@ std::pair<int, int> CInkMatch::Span(const std::string& a, const std::string& b) 
     return {std::clamp(x0, 0, w - 1), std::clamp(x1, 1, w)};
 }
 
-int CInkMatch::Mismatch(const std::string& text, int x0, int x1) {
-    CPix drawn(Draw(text, x0, x1));
+int CInkMatch::Mismatch(const std::string& text, int x0, int x1, std::size_t split, int dx) {
+    CPix drawn(Draw(text, x0, x1, split, dx));
     CPix ink(Columns(ink_.Get(), x0, x1));
     if (!drawn || !ink) return 1 << 20;
     if (!coarse_) {
@@ -230,22 +230,60 @@ std::vector<std::string> CInkMatch::Edits(const std::string& text, bool everywhe
     return edits;
 }
 
+int CInkMatch::SuffixShift(const std::string& a, const std::string& b, std::size_t& suffix) {
+    std::size_t k = 0;
+    while (k < a.size() && k < b.size() && a[k] == b[k]) ++k;
+    std::size_t ea = a.size(), eb = b.size();
+    while (ea > k && eb > k && a[ea - 1] == b[eb - 1]) --ea, --eb;
+    suffix = ea;
+    if (ea == a.size() && eb == b.size()) return 0;  // an edit at the end moves nothing
+    return glyphs_.Pens(b)[eb] - glyphs_.Pens(a)[ea];
+}
+
 std::string CInkMatch::Improve(const std::string& text, int gain, int rounds) {
     std::string current = text;
     for (int round = 0; round < rounds; ++round) {
         // Each edit is measured only where its drawing can differ from the current one.
         std::string best;
-        int bestGain = gain;
+        int bestGain = gain, bestX = x_;
         std::map<std::pair<int, int>, int> own;  // the current text's mismatch, by span
+        // The current text's mismatch in front of a suffix, as placed or with its front moved.
+        std::map<std::pair<std::size_t, int>, int> inFront;
         for (const std::string& edit : Edits(current, true)) {
             const auto span = Span(current, edit);
             auto known = own.find(span);
             if (known == own.end()) known = own.emplace(span, Mismatch(current, span.first, span.second)).first;
             const int g = known->second - Mismatch(edit, span.first, span.second);
-            if (g > bestGain) bestGain = g, best = edit;
+            if (g > bestGain) bestGain = g, best = edit, bestX = x_;
+            // A character put in, left out or changed for a wider one moves the letters behind
+            // it; when the text was placed to fit those, the letters in front move instead
+            // (a recogniser's extra mark at the start of a word). The edit only earns what it
+            // explains beyond the move itself: a text printed a pixel or two wider than it is
+            // drawn likes any move of its front part. A mark put in front of the text is not
+            // tried that way: it would stand for any speck left of the answer. Not on a coarse
+            // page: there long texts drift too far.
+            std::size_t suffix = 0;
+            const int shift = coarse_ || edit.size() > current.size() ? 0 : SuffixShift(current, edit, suffix);
+            if (shift == 0) continue;
+            // Measured in front of the letters behind the edit only: they stand where they
+            // stood, but rounded to other pixels.
+            const int front = std::clamp(kBorder + x_ + glyphs_.Pens(current)[suffix], 1, pixGetWidth(ink_.Get()));
+            auto before = inFront.find({suffix, shift});
+            if (before == inFront.end())
+                before = inFront
+                             .emplace(std::pair{suffix, shift}, std::min(Mismatch(current, 0, front),
+                                                                         Mismatch(current, 0, front, suffix, -shift)))
+                             .first;
+            const int x = x_;
+            x_ -= shift;
+            const int moved = before->second - Mismatch(edit, 0, front);
+            x_ = x;
+            if (moved > bestGain) bestGain = moved, best = edit, bestX = x - shift;
         }
         if (best.empty()) break;
         current = best;
+        // The text placed for the old reading may sit a little off for the new one.
+        Place(current, bestX, baseline_, 2, 1);
     }
     return current;
 }

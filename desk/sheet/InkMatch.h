@@ -71,11 +71,14 @@ public:
 private:
     std::vector<std::string> Edits(const std::string& text, bool everywhere);
     // `text` drawn into the columns x0 to x1 of the bordered box.
-    CPix Draw(const std::string& text, int x0, int x1);
+    // The first `split` characters may be moved by `dx` against the rest.
+    CPix Draw(const std::string& text, int x0, int x1, std::size_t split = 0, int dx = 0);
     static CPix Columns(Pix* pix, int x0, int x1);
     // The columns where the drawings of two texts can differ.
     std::pair<int, int> Span(const std::string& a, const std::string& b);
-    int Mismatch(const std::string& text, int x0, int x1);
+    // How far the letters behind the edit that makes `b` of `a` move, and where in `a` they begin.
+    int SuffixShift(const std::string& a, const std::string& b, std::size_t& suffix);
+    int Mismatch(const std::string& text, int x0, int x1, std::size_t split = 0, int dx = 0);
 
     CGlyphSet& glyphs_;
     CPix ink_, inkNear_, around_;

@@ -914,8 +914,10 @@ SheetReading CSheetReader::Read(const PageImage& page) {
                 // A drawing that the ink still rejects says nothing better than the reading did
                 // (the page may be placed wrong): the reading stands, for a person to look at.
                 if (best != p.printed &&
-                    m.CheckInk(page, t, a, best, offset, p.x0, p.y0, p.x1, p.y1, inkNear, around) > inkTolerance)
+                    m.CheckInk(page, t, a, best, offset, p.x0, p.y0, p.x1, p.y1, inkNear, around) > inkTolerance) {
                     best = p.printed;
+                    match.Place(best, penX, baseline, 5, 2);
+                }
             }
             const bool date = field.kind == FieldKind::Date, mail = field.member == &RegistrationRecord::username;
             bool doubtful = false;

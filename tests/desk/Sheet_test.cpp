@@ -151,6 +151,8 @@ TEST_F(InkMatchTest, TheDrawingMendsWhatTheInkContradicts) {
     EXPECT_EQ(Mended("VM-4000-70008", "VM-4000-70008B"), "VM-4000-70008");  // nothing drawn there
     EXPECT_EQ(Mended("Friedrich-Wilhelm", "Friedrich-Wilheln"), "Friedrich-Wilhelm");
     EXPECT_EQ(Mended("K\xF6ln", "K\xF6ln"), "K\xF6ln");
+    // A first letter read too wide: the drawing sits on the letters behind it.
+    EXPECT_EQ(Mended("0w9XZjscs", "Ow9XZjscs"), "0w9XZjscs");
 }
 
 // A long answer printed over the label behind its run: the label's drawing is part of what
