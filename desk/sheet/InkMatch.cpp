@@ -219,6 +219,10 @@ std::vector<std::string> CInkMatch::Edits(const std::string& text, bool everywhe
             }
         }
         if (k < text.size() && (wide[k] || end)) edits.push_back(text.substr(0, k) + text.substr(k + 1));
+        // Two narrow letters where one wide one was printed ("rn" for "m") are mended in one
+        // step: neither half of it explains the ink better on its own.
+        if (everywhere && wide[k] && k + 1 < text.size())
+            for (const char* a = alphabet.c_str(); *a; ++a) edits.push_back(text.substr(0, k) + *a + text.substr(k + 2));
     }
     // Blanks only between words: a leading, trailing or doubled blank is never printed.
     edits.erase(std::remove_if(edits.begin(), edits.end(),

@@ -923,9 +923,17 @@ SheetReading CSheetReader::Read(const PageImage& page) {
             bool doubtful = false;
             if (field.kind == FieldKind::Text && field.member != &RegistrationRecord::password_1)
                 best = SettleOneStroke(best, mail, doubtful);
-            const CInkMatch::Rival rival = match.Closest(best, [&](const std::string& edit) {
+            const auto possible = [&](const std::string& edit) {
                 return date ? ValidDate(edit) : mail ? PlausibleMail(edit) : true;
-            });
+            };
+            CInkMatch::Rival rival = match.Closest(best, possible);
+            if (best != p.printed && rival.text == p.printed && rival.margin < 0) {
+                // The pixels only one of the two drawings covers side with the reading against
+                // its mend: the mend followed edges, and the reading stands.
+                best = p.printed;
+                match.Place(best, penX, baseline, 5, 2);
+                rival = match.Closest(best, possible);
+            }
             reading.rivalMargin = rival.margin;
             reading.inkMismatch = best == p.printed ? readingMismatch
                                                     : m.CheckInk(page, t, a, best, offset, p.x0, p.y0, p.x1, p.y1, inkNear, around);

@@ -150,6 +150,7 @@ TEST_F(InkMatchTest, TheDrawingMendsWhatTheInkContradicts) {
     EXPECT_EQ(Mended("Steuerhelfer 2002", "Steuerheifer 2002"), "Steuerhelfer 2002");
     EXPECT_EQ(Mended("VM-4000-70008", "VM-4000-70008B"), "VM-4000-70008");  // nothing drawn there
     EXPECT_EQ(Mended("Friedrich-Wilhelm", "Friedrich-Wilheln"), "Friedrich-Wilhelm");
+    EXPECT_EQ(Mended("Wilhelm", "Wilhelrr"), "Wilhelm");
     EXPECT_EQ(Mended("K\xF6ln", "K\xF6ln"), "K\xF6ln");
     // A first letter read too wide: the drawing sits on the letters behind it.
     EXPECT_EQ(Mended("0w9XZjscs", "Ow9XZjscs"), "0w9XZjscs");
