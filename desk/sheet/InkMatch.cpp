@@ -292,13 +292,10 @@ std::string CInkMatch::Improve(const std::string& text, int gain, int rounds) {
     return current;
 }
 
-CInkMatch::Rival CInkMatch::Closest(const std::string& text, const std::function<bool(const std::string&)>& possible) {
+int CInkMatch::Margin(const std::string& text, const std::string& other) {
     // Two drawings are told apart by the pixels only one of them covers. A pixel at an edge
     // says little (the page blurs edges by a pixel): a drawing's pixel with no ink near is
     // evidence against it, ink inside a drawing (not at its edge) evidence for it.
-    Rival rival;
-    if (!inkNear_) return rival;
-    // Evidence for `drawing` against `other` in the pixels only `drawing` covers.
     auto evidence = [](Pix* drawing, Pix* other, Pix* ink, Pix* inkNear) {
         CPix only(pixSubtract(nullptr, drawing, other));
         CPix inside(pixErodeBrick(nullptr, drawing, 3, 3));
@@ -309,15 +306,22 @@ CInkMatch::Rival CInkMatch::Closest(const std::string& text, const std::function
         pixAnd(part.Get(), part.Get(), ink);
         return Count(part.Get()) - against;
     };
+    if (!inkNear_) return 0;
+    const auto [x0, x1] = Span(text, other);
+    CPix own(Draw(text, x0, x1)), drawn(Draw(other, x0, x1));
+    CPix ink(Columns(ink_.Get(), x0, x1)), inkNear(Columns(inkNear_.Get(), x0, x1));
+    if (!own || !drawn || !ink || !inkNear) return 0;
+    return evidence(own.Get(), drawn.Get(), ink.Get(), inkNear.Get()) -
+           evidence(drawn.Get(), own.Get(), ink.Get(), inkNear.Get());
+}
+
+CInkMatch::Rival CInkMatch::Closest(const std::string& text, const std::function<bool(const std::string&)>& possible) {
+    Rival rival;
+    if (!inkNear_) return rival;
     int best = 1 << 30;
     for (const std::string& edit : Edits(text, false)) {
         if (possible && !possible(edit)) continue;
-        const auto [x0, x1] = Span(text, edit);
-        CPix own(Draw(text, x0, x1)), other(Draw(edit, x0, x1));
-        CPix ink(Columns(ink_.Get(), x0, x1)), inkNear(Columns(inkNear_.Get(), x0, x1));
-        if (!own || !other || !ink || !inkNear) continue;
-        const int margin = evidence(own.Get(), other.Get(), ink.Get(), inkNear.Get()) -
-                           evidence(other.Get(), own.Get(), ink.Get(), inkNear.Get());
+        const int margin = Margin(text, edit);
         if (margin < best) best = margin, rival.text = edit;
     }
     rival.margin = best;

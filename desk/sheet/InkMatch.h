@@ -67,6 +67,9 @@ public:
     // in the answer font: swapping them is no edit here (the caller decides by the context).
     // Only edits `possible` allows are rivals (a date stays a date).
     Rival Closest(const std::string& text, const std::function<bool(const std::string&)>& possible = {});
+    // How much better the ink's pixels that only one of the two drawings covers explain `text`
+    // than `other`: below zero when they side with `other`.
+    int Margin(const std::string& text, const std::string& other);
 
 private:
     std::vector<std::string> Edits(const std::string& text, bool everywhere);

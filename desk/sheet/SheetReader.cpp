@@ -920,20 +920,23 @@ SheetReading CSheetReader::Read(const PageImage& page) {
                 }
             }
             const bool date = field.kind == FieldKind::Date, mail = field.member == &RegistrationRecord::username;
-            bool doubtful = false;
-            if (field.kind == FieldKind::Text && field.member != &RegistrationRecord::password_1)
+            bool doubtful = false, readingDoubtful = false;
+            std::string reading1 = p.printed;  // the reading, its I and l settled as the mend's
+            if (field.kind == FieldKind::Text && field.member != &RegistrationRecord::password_1) {
                 best = SettleOneStroke(best, mail, doubtful);
+                reading1 = SettleOneStroke(p.printed, mail, readingDoubtful);
+            }
             const auto possible = [&](const std::string& edit) {
                 return date ? ValidDate(edit) : mail ? PlausibleMail(edit) : true;
             };
-            CInkMatch::Rival rival = match.Closest(best, possible);
-            if (best != p.printed && rival.text == p.printed && rival.margin < 0) {
+            if (best != reading1 && match.Margin(best, reading1) < 0) {
                 // The pixels only one of the two drawings covers side with the reading against
                 // its mend: the mend followed edges, and the reading stands.
-                best = p.printed;
+                best = reading1;
+                doubtful = readingDoubtful;
                 match.Place(best, penX, baseline, 5, 2);
-                rival = match.Closest(best, possible);
             }
+            const CInkMatch::Rival rival = match.Closest(best, possible);
             reading.rivalMargin = rival.margin;
             reading.inkMismatch = best == p.printed ? readingMismatch
                                                     : m.CheckInk(page, t, a, best, offset, p.x0, p.y0, p.x1, p.y1, inkNear, around);
