@@ -264,10 +264,9 @@ std::string CInkMatch::Improve(const std::string& text, int gain, int rounds) {
             // (a recogniser's extra mark at the start of a word). The edit only earns what it
             // explains beyond the move itself: a text printed a pixel or two wider than it is
             // drawn likes any move of its front part. A mark put in front of the text is not
-            // tried that way: it would stand for any speck left of the answer. Not on a coarse
-            // page: there long texts drift too far.
+            // tried that way: it would stand for any speck left of the answer.
             std::size_t suffix = 0;
-            const int shift = coarse_ || edit.size() > current.size() ? 0 : SuffixShift(current, edit, suffix);
+            const int shift = edit.size() > current.size() ? 0 : SuffixShift(current, edit, suffix);
             if (shift == 0) continue;
             // Measured in front of the letters behind the edit only: they stand where they
             // stood, but rounded to other pixels.
@@ -292,27 +291,45 @@ std::string CInkMatch::Improve(const std::string& text, int gain, int rounds) {
     return current;
 }
 
+namespace {
+
+// Evidence for `drawing` against `other` in the pixels only `drawing` covers. Two drawings are
+// told apart by the pixels only one of them covers. A pixel at an edge says little (the page
+// blurs edges by a pixel): a drawing's pixel with no ink near is evidence against it, ink
+// inside a drawing (not at its edge) evidence for it.
+int Evidence(Pix* drawing, Pix* other, Pix* ink, Pix* inkNear) {
+    CPix only(pixSubtract(nullptr, drawing, other));
+    CPix inside(pixErodeBrick(nullptr, drawing, 3, 3));
+    if (!only || !inside) return 0;
+    CPix part(pixSubtract(nullptr, only.Get(), inkNear));
+    const int against = Count(part.Get());
+    pixAnd(part.Get(), only.Get(), inside.Get());
+    pixAnd(part.Get(), part.Get(), ink);
+    return Count(part.Get()) - against;
+}
+
+}  // namespace
+
+int CInkMatch::Margin(const std::string& text, const std::string& other, int x, int baseline) {
+    if (!inkNear_) return 0;
+    const int w = pixGetWidth(ink_.Get());
+    Place(other, x, baseline, 5, 2);
+    CPix drawn(Draw(other, 0, w));
+    Place(text, x, baseline, 5, 2);
+    CPix own(Draw(text, 0, w));
+    if (!own || !drawn) return 0;
+    return Evidence(own.Get(), drawn.Get(), ink_.Get(), inkNear_.Get()) -
+           Evidence(drawn.Get(), own.Get(), ink_.Get(), inkNear_.Get());
+}
+
 int CInkMatch::Margin(const std::string& text, const std::string& other) {
-    // Two drawings are told apart by the pixels only one of them covers. A pixel at an edge
-    // says little (the page blurs edges by a pixel): a drawing's pixel with no ink near is
-    // evidence against it, ink inside a drawing (not at its edge) evidence for it.
-    auto evidence = [](Pix* drawing, Pix* other, Pix* ink, Pix* inkNear) {
-        CPix only(pixSubtract(nullptr, drawing, other));
-        CPix inside(pixErodeBrick(nullptr, drawing, 3, 3));
-        if (!only || !inside) return 0;
-        CPix part(pixSubtract(nullptr, only.Get(), inkNear));
-        const int against = Count(part.Get());
-        pixAnd(part.Get(), only.Get(), inside.Get());
-        pixAnd(part.Get(), part.Get(), ink);
-        return Count(part.Get()) - against;
-    };
     if (!inkNear_) return 0;
     const auto [x0, x1] = Span(text, other);
     CPix own(Draw(text, x0, x1)), drawn(Draw(other, x0, x1));
     CPix ink(Columns(ink_.Get(), x0, x1)), inkNear(Columns(inkNear_.Get(), x0, x1));
     if (!own || !drawn || !ink || !inkNear) return 0;
-    return evidence(own.Get(), drawn.Get(), ink.Get(), inkNear.Get()) -
-           evidence(drawn.Get(), own.Get(), ink.Get(), inkNear.Get());
+    return Evidence(own.Get(), drawn.Get(), ink.Get(), inkNear.Get()) -
+           Evidence(drawn.Get(), own.Get(), ink.Get(), inkNear.Get());
 }
 
 CInkMatch::Rival CInkMatch::Closest(const std::string& text, const std::function<bool(const std::string&)>& possible) {

@@ -70,6 +70,9 @@ public:
     // How much better the ink's pixels that only one of the two drawings covers explain `text`
     // than `other`: below zero when they side with `other`.
     int Margin(const std::string& text, const std::string& other);
+    // The same with each text drawn where it fits best near (x, baseline), which leaves
+    // `text` placed: for texts of different widths.
+    int Margin(const std::string& text, const std::string& other, int x, int baseline);
 
 private:
     std::vector<std::string> Edits(const std::string& text, bool everywhere);

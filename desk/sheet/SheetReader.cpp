@@ -929,9 +929,10 @@ SheetReading CSheetReader::Read(const PageImage& page) {
             const auto possible = [&](const std::string& edit) {
                 return date ? ValidDate(edit) : mail ? PlausibleMail(edit) : true;
             };
-            if (best != reading1 && match.Margin(best, reading1) < 0) {
-                // The pixels only one of the two drawings covers side with the reading against
-                // its mend: the mend followed edges, and the reading stands.
+            if (best != reading1 && ((possible(reading1) && !possible(best)) ||
+                                     match.Margin(best, reading1, penX, baseline) < 0)) {
+                // A mend that breaks the field's form, or that the pixels only one of the two
+                // drawings covers reject (it followed edges): the reading stands.
                 best = reading1;
                 doubtful = readingDoubtful;
                 match.Place(best, penX, baseline, 5, 2);
