@@ -913,8 +913,12 @@ SheetReading CSheetReader::Read(const PageImage& page) {
                 }
                 // A drawing that the ink still rejects says nothing better than the reading did
                 // (the page may be placed wrong): the reading stands, for a person to look at.
-                if (best != p.printed &&
-                    m.CheckInk(page, t, a, best, offset, p.x0, p.y0, p.x1, p.y1, inkNear, around) > inkTolerance) {
+                // An answer over a label goes to a person anyway; there a mend that explains
+                // the ink clearly better is kept (the label's drawing never fits its ink quite).
+                const int mended = best == p.printed ? readingMismatch
+                                                     : m.CheckInk(page, t, a, best, offset, p.x0, p.y0, p.x1, p.y1,
+                                                                  inkNear, around);
+                if (mended > inkTolerance && !(p.overflow && mended + inkTolerance < readingMismatch)) {
                     best = p.printed;
                     match.Place(best, penX, baseline, 5, 2);
                 }
