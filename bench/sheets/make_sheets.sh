@@ -26,23 +26,27 @@ bash "$repo/scripts/printer-setup.sh" 2>/dev/null || true
 [ "$(ls "$out/pdf" | wc -l)" -ge "$count" ] ||
     wine "$VELK_BUILD/win/bin/sheet_print.exe" "$(winepath -w "$out/records.tsv")" "$(winepath -w "$out/pdf")"
 
-# A deterministic random stream for the degradations, one value per call.
+# A deterministic random stream for the degradations, one value per call. The value goes into
+# a variable, not to standard output: in a command substitution the stream would not advance,
+# and every page would be degraded alike.
 rand_state=$seed
-rnd() {  # rnd MIN MAX -> a decimal between them
+rnd() {  # rnd VAR MIN MAX -> VAR = a decimal between them
     rand_state=$(( (rand_state * 1103515245 + 12345) % 2147483648 ))
-    awk -v r="$rand_state" -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", a + (b - a) * r / 2147483648 }'
+    printf -v "$1" '%s' "$(awk -v r="$rand_state" -v a="$2" -v b="$3" 'BEGIN { printf "%.3f", a + (b - a) * r / 2147483648 }')"
 }
 
 degrade() {  # degrade PNG OUT.tif XDPI YDPI
     local png=$1 tif=$2 xdpi=$3 ydpi=$4
-    local angle sx sy dx dy noise flip=() header=() squash=()
-    angle=$(rnd -2 2)
-    sx=$(rnd 98.5 101.5)
-    sy=$(rnd 98.5 101.5)
-    dx=$(rnd -30 30 | cut -d. -f1)
-    dy=$(rnd -30 30 | cut -d. -f1)
-    noise=$(rnd 0.03 0.15)
-    [ "$(rnd 0 1)" \< "0.100" ] && flip=(-rotate 180)
+    local angle sx sy dx dy noise turn flip=() header=() squash=()
+    rnd angle -2 2
+    rnd sx 98.5 101.5
+    rnd sy 98.5 101.5
+    rnd dx -30 30
+    rnd dy -30 30
+    dx=${dx%%.*} dy=${dy%%.*}
+    rnd noise 0.03 0.15
+    rnd turn 0 1
+    [ "$turn" \< "0.100" ] && flip=(-rotate 180)
     if [ "$xdpi" != 300 ]; then
         header=(-font DejaVu-Sans-Mono -pointsize 20
                 -draw "text 40,30 '07-DEZ-2026 14:32   FAX +49 40 1234567   VELK-KUNDE   S. 01/01'")
