@@ -244,7 +244,8 @@ int CInkMatch::SuffixShift(const std::string& a, const std::string& b, std::size
     return glyphs_.Pens(b)[eb] - glyphs_.Pens(a)[ea];
 }
 
-std::string CInkMatch::Improve(const std::string& text, int gain, int rounds) {
+std::string CInkMatch::Improve(const std::string& text, int gain, int rounds,
+                               const std::function<bool(const std::string&)>& possible) {
     std::string current = text;
     for (int round = 0; round < rounds; ++round) {
         // Each edit is measured only where its drawing can differ from the current one.
@@ -254,6 +255,7 @@ std::string CInkMatch::Improve(const std::string& text, int gain, int rounds) {
         // The current text's mismatch in front of a suffix, as placed or with its front moved.
         std::map<std::pair<std::size_t, int>, int> inFront;
         for (const std::string& edit : Edits(current, true)) {
+            if (possible && !possible(edit)) continue;
             const auto span = Span(current, edit);
             auto known = own.find(span);
             if (known == own.end()) known = own.emplace(span, Mismatch(current, span.first, span.second)).first;

@@ -61,7 +61,9 @@ public:
     };
     // Climbs from `text` over one-character edits while one explains the ink better by more
     // than `gain` pixels; `rounds` steps at most. Edits are tried where the drawing disagrees.
-    std::string Improve(const std::string& text, int gain, int rounds);
+    // Only edits `possible` allows are tried.
+    std::string Improve(const std::string& text, int gain, int rounds,
+                        const std::function<bool(const std::string&)>& possible = {});
     // The edit of `text` (one character changed, left out or put in) whose drawing comes
     // closest to the ink, and by how much it trails. A capital I and a small l are one stroke
     // in the answer font: swapping them is no edit here (the caller decides by the context).

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <stdexcept>
 
@@ -404,6 +405,15 @@ int Ink(PIX* binary, int x0, int y0, int x1, int y1, int& left, int& right) {
 }  // namespace
 
 namespace {
+
+// A name: letters (code page) and the given marks only.
+bool NameLike(const std::string& text, const char* marks) {
+    for (unsigned char c : text) {
+        const bool letter = std::isalpha(c) || (c >= 0xC0 && c != 0xD7 && c != 0xF7);
+        if (!letter && !std::strchr(marks, c)) return false;
+    }
+    return true;
+}
 
 // Where the run under an answer ends on the page: the line found there, or the layout's end.
 int RunEndOnPage(const AnswerSpot& a, const Transform& t, const std::vector<Segment>& segments) {
@@ -902,14 +912,25 @@ SheetReading CSheetReader::Read(const PageImage& page) {
             const bool fax = yres < 250;
             const int readingMismatch = m.CheckInk(page, t, a, p.printed, offset, p.x0, p.y0, p.x1, p.y1, inkNear, around);
             const bool rejected = fax && readingMismatch > inkTolerance;
+            const bool date = field.kind == FieldKind::Date, mail = field.member == &RegistrationRecord::username;
+            // What the field can hold: a mend or a rival outside it is no reading (the drawing
+            // made "Till" into "Til!" where the scan had run the two l together).
+            const char* marks = field.member == &RegistrationRecord::vorname || field.member == &RegistrationRecord::nachname
+                                    ? " -'."
+                                : field.member == &RegistrationRecord::city ? " -'.()/"
+                                                                            : nullptr;
+            const auto possible = [&](const std::string& edit) {
+                if (marks && !NameLike(edit, marks)) return false;
+                return date ? ValidDate(edit) : mail ? PlausibleMail(edit) : true;
+            };
             std::string best = p.printed;
             if (!noProduct && (!fax || rejected)) {
                 if (fax) {
                     CInkMatch coarse(*set->second, ink.Get(), true, printedAround.Get());
                     coarse.Place(p.printed, penX, baseline, 5, 2);
-                    best = coarse.Improve(p.printed, inkTolerance, 2);
+                    best = coarse.Improve(p.printed, inkTolerance, 2, possible);
                 } else {
-                    best = match.Improve(p.printed, inkMargin / 2, 3);
+                    best = match.Improve(p.printed, inkMargin / 2, 3, possible);
                 }
                 // A drawing that the ink still rejects says nothing better than the reading did
                 // (the page may be placed wrong): the reading stands, for a person to look at.
@@ -923,16 +944,12 @@ SheetReading CSheetReader::Read(const PageImage& page) {
                     match.Place(best, penX, baseline, 5, 2);
                 }
             }
-            const bool date = field.kind == FieldKind::Date, mail = field.member == &RegistrationRecord::username;
             bool doubtful = false, readingDoubtful = false;
             std::string reading1 = p.printed;  // the reading, its I and l settled as the mend's
             if (field.kind == FieldKind::Text && field.member != &RegistrationRecord::password_1) {
                 best = SettleOneStroke(best, mail, doubtful);
                 reading1 = SettleOneStroke(p.printed, mail, readingDoubtful);
             }
-            const auto possible = [&](const std::string& edit) {
-                return date ? ValidDate(edit) : mail ? PlausibleMail(edit) : true;
-            };
             if (best != reading1 && ((possible(reading1) && !possible(best)) ||
                                      match.Margin(best, reading1, penX, baseline) < 0)) {
                 // A mend that breaks the field's form, or that the pixels only one of the two
