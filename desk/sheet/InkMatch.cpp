@@ -163,7 +163,7 @@ void CInkMatch::Place(const std::string& text, int x, int baseline, int rangeX, 
     x_ = bestX, baseline_ = bestY;
 }
 
-std::vector<std::string> CInkMatch::Edits(const std::string& text, bool everywhere) {
+std::vector<std::string> CInkMatch::Edits(const std::string& text, bool everywhere, bool anyWidth) {
     // Where the drawing of `text` disagrees with the ink: disagreeing pixels per column.
     std::vector<char> wide(text.size() + 1, 0);
     if (everywhere) {
@@ -211,7 +211,7 @@ std::vector<std::string> CInkMatch::Edits(const std::string& text, bool everywhe
             if (wide[k] || k == text.size()) edits.push_back(text.substr(0, k) + *a + text.substr(k));
             if (k == text.size() || static_cast<unsigned char>(text[k]) == c) continue;
             const long own = glyphs_.Get(static_cast<unsigned char>(text[k])).advance;
-            if ((wide[k] || end || std::labs(glyphs_.Get(c).advance - own) < 48) &&
+            if ((wide[k] || end || anyWidth || std::labs(glyphs_.Get(c).advance - own) < 48) &&
                 !(!everywhere && OneStroke(static_cast<unsigned char>(text[k]), c))) {
                 std::string changed = text;
                 changed[k] = *a;
@@ -334,13 +334,30 @@ int CInkMatch::Margin(const std::string& text, const std::string& other) {
            Evidence(drawn.Get(), own.Get(), ink.Get(), inkNear.Get());
 }
 
-CInkMatch::Rival CInkMatch::Closest(const std::string& text, const std::function<bool(const std::string&)>& possible) {
+CInkMatch::Rival CInkMatch::Closest(const std::string& text, const std::function<bool(const std::string&)>& possible,
+                                    bool anyWidth) {
     Rival rival;
     if (!inkNear_) return rival;
     int best = 1 << 30;
-    for (const std::string& edit : Edits(text, false)) {
+    const int w = pixGetWidth(ink_.Get());
+    CPix own;
+    for (const std::string& edit : Edits(text, false, anyWidth)) {
         if (possible && !possible(edit)) continue;
-        const int margin = Margin(text, edit);
+        std::size_t suffix = 0;
+        const int shift = anyWidth && edit.size() == text.size() ? SuffixShift(text, edit, suffix) : 0;
+        int margin = 0;
+        if (shift == 0) {
+            margin = Margin(text, edit);
+        } else {
+            // The letters behind a wider or narrower letter stay where the ink has them.
+            if (!own) own = Draw(text, 0, w);
+            x_ -= shift;
+            CPix other(Draw(edit, 0, w));
+            x_ += shift;
+            if (!own || !other) continue;
+            margin = Evidence(own.Get(), other.Get(), ink_.Get(), inkNear_.Get()) -
+                     Evidence(other.Get(), own.Get(), ink_.Get(), inkNear_.Get());
+        }
         if (margin < best) best = margin, rival.text = edit;
     }
     rival.margin = best;

@@ -68,7 +68,10 @@ public:
     // closest to the ink, and by how much it trails. A capital I and a small l are one stroke
     // in the answer font: swapping them is no edit here (the caller decides by the context).
     // Only edits `possible` allows are rivals (a date stays a date).
-    Rival Closest(const std::string& text, const std::function<bool(const std::string&)>& possible = {});
+    // `anyWidth`: every letter changed for any other is a rival, drawn with the letters behind it
+    // where they stand (for a text without context: a password).
+    Rival Closest(const std::string& text, const std::function<bool(const std::string&)>& possible = {},
+                  bool anyWidth = false);
     // How much better the ink's pixels that only one of the two drawings covers explain `text`
     // than `other`: below zero when they side with `other`.
     int Margin(const std::string& text, const std::string& other);
@@ -77,7 +80,8 @@ public:
     int Margin(const std::string& text, const std::string& other, int x, int baseline);
 
 private:
-    std::vector<std::string> Edits(const std::string& text, bool everywhere);
+    // `anyWidth`: every letter changed for any other, not only for one as wide.
+    std::vector<std::string> Edits(const std::string& text, bool everywhere, bool anyWidth = false);
     // `text` drawn into the columns x0 to x1 of the bordered box.
     // The first `split` characters may be moved by `dx` against the rest.
     CPix Draw(const std::string& text, int x0, int x1, std::size_t split = 0, int dx = 0);

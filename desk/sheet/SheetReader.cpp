@@ -958,7 +958,16 @@ SheetReading CSheetReader::Read(const PageImage& page) {
                 doubtful = readingDoubtful;
                 match.Place(best, penX, baseline, 5, 2);
             }
-            const CInkMatch::Rival rival = match.Closest(best, possible);
+            CInkMatch::Rival rival =
+                match.Closest(best, possible, field.member == &RegistrationRecord::password_1);
+            bool nearNo = false;
+            if (field.kind == FieldKind::PurchasedBefore && !noProduct &&
+                Distance(DecodeUtf8(Windows1252ToUtf8(best)), DecodeUtf8(no)) <= 2) {
+                // The usual answer there is "nein", and a coarse fax can make it "nem" (the i's
+                // dot lost) so that the ink prefers the wrong text: a title that near it is
+                // taken for "nein" (no earlier product), for a person to confirm.
+                nearNo = true;
+            }
             reading.rivalMargin = rival.margin;
             reading.inkMismatch = best == p.printed ? readingMismatch
                                                     : m.CheckInk(page, t, a, best, offset, p.x0, p.y0, p.x1, p.y1, inkNear, around);
@@ -984,7 +993,15 @@ SheetReading CSheetReader::Read(const PageImage& page) {
                 reading.problem.clear();
             if (reading.problem.empty() && field.member == &RegistrationRecord::password_1)
                 reading.problem = OneStrokeInPassword(reading.value);
+            // Nothing but the ink tells a password's letters, and a fax blurs some of them into
+            // others (a 6 into a sharp s): a person confirms every password read from a fax.
+            if (reading.problem.empty() && field.member == &RegistrationRecord::password_1 && fax)
+                reading.problem = "password read from a fax";
             if (p.overflow) reading.problem = "runs over the printed text beside it";
+            if (nearNo) {
+                reading.value.clear();
+                reading.problem = "\"" + reading.seen + "\" taken for \"" + no + "\"";
+            }
         }
         if (!reading.problem.empty()) {
             reading.confidence = std::min(reading.confidence, kTextConfidence - 1);
