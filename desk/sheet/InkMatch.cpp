@@ -254,6 +254,7 @@ std::string CInkMatch::Improve(const std::string& text, int gain, int rounds,
         std::map<std::pair<int, int>, int> own;  // the current text's mismatch, by span
         // The current text's mismatch in front of a suffix, as placed or with its front moved.
         std::map<std::pair<std::size_t, int>, int> inFront;
+        const std::vector<int> pens = glyphs_.Pens(current);
         for (const std::string& edit : Edits(current, true)) {
             if (possible && !possible(edit)) continue;
             const auto span = Span(current, edit);
@@ -272,7 +273,7 @@ std::string CInkMatch::Improve(const std::string& text, int gain, int rounds,
             if (shift == 0) continue;
             // Measured in front of the letters behind the edit only: they stand where they
             // stood, but rounded to other pixels.
-            const int front = std::clamp(kBorder + x_ + glyphs_.Pens(current)[suffix], 1, pixGetWidth(ink_.Get()));
+            const int front = std::clamp(kBorder + x_ + pens[suffix], 1, pixGetWidth(ink_.Get()));
             auto before = inFront.find({suffix, shift});
             if (before == inFront.end())
                 before = inFront
@@ -310,6 +311,12 @@ int Evidence(Pix* drawing, Pix* other, Pix* ink, Pix* inkNear) {
     return Count(part.Get()) - against;
 }
 
+// How much better the ink's pixels that only one of the two drawings covers explain `own` than
+// `other`.
+int Preference(Pix* own, Pix* other, Pix* ink, Pix* inkNear) {
+    return Evidence(own, other, ink, inkNear) - Evidence(other, own, ink, inkNear);
+}
+
 }  // namespace
 
 int CInkMatch::Margin(const std::string& text, const std::string& other, int x, int baseline) {
@@ -320,8 +327,7 @@ int CInkMatch::Margin(const std::string& text, const std::string& other, int x, 
     Place(text, x, baseline, 5, 2);
     CPix own(Draw(text, 0, w));
     if (!own || !drawn) return 0;
-    return Evidence(own.Get(), drawn.Get(), ink_.Get(), inkNear_.Get()) -
-           Evidence(drawn.Get(), own.Get(), ink_.Get(), inkNear_.Get());
+    return Preference(own.Get(), drawn.Get(), ink_.Get(), inkNear_.Get());
 }
 
 int CInkMatch::Margin(const std::string& text, const std::string& other) {
@@ -330,8 +336,7 @@ int CInkMatch::Margin(const std::string& text, const std::string& other) {
     CPix own(Draw(text, x0, x1)), drawn(Draw(other, x0, x1));
     CPix ink(Columns(ink_.Get(), x0, x1)), inkNear(Columns(inkNear_.Get(), x0, x1));
     if (!own || !drawn || !ink || !inkNear) return 0;
-    return Evidence(own.Get(), drawn.Get(), ink.Get(), inkNear.Get()) -
-           Evidence(drawn.Get(), own.Get(), ink.Get(), inkNear.Get());
+    return Preference(own.Get(), drawn.Get(), ink.Get(), inkNear.Get());
 }
 
 CInkMatch::Rival CInkMatch::Closest(const std::string& text, const std::function<bool(const std::string&)>& possible,
@@ -355,8 +360,7 @@ CInkMatch::Rival CInkMatch::Closest(const std::string& text, const std::function
             CPix other(Draw(edit, 0, w));
             x_ += shift;
             if (!own || !other) continue;
-            margin = Evidence(own.Get(), other.Get(), ink_.Get(), inkNear_.Get()) -
-                     Evidence(other.Get(), own.Get(), ink_.Get(), inkNear_.Get());
+            margin = Preference(own.Get(), other.Get(), ink_.Get(), inkNear_.Get());
         }
         if (margin < best) best = margin, rival.text = edit;
     }
