@@ -3,6 +3,9 @@
 #include <leptonica/allheaders.h>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <map>
 
 namespace sheet {
@@ -24,11 +27,7 @@ constexpr const char kCommon[] =
     "\xE4\xF6\xFC\xC4\xD6\xDC\xDF\xE9\xE8\xEB\xE1\xE0\xE7 -.,'&/@+():;!?\"#*";
 constexpr const char kRare[] = "\xEA\xE2\xF1\xF3\xF2\xF4\xFA\xF9\xFB\xED\xEC\xEE\xEF_";
 
-int Count(Pix* pix) {
-    l_int32 n = 0;
-    pixCountPixels(pix, &n, nullptr);
-    return n;
-}
+int Count(Pix* pix) { return CountPixels(pix); }
 
 // Pixels of the blots of `pix` that reach three pixels each way; a thinner speck or sliver is
 // what a coarse page does to any edge. (Counted in the blots' boxes: far quicker than cutting
@@ -39,13 +38,21 @@ int Blots(Pix* pix) {
     int total = 0;
     for (int i = 0; i < boxaGetCount(boxes); ++i) {
         BOX* box = boxaGetBox(boxes, i, L_CLONE);
-        l_int32 x, y, w, h, n = 0;
+        l_int32 x, y, w, h;
         boxGetGeometry(box, &x, &y, &w, &h);
-        if (w >= 3 && h >= 3 && pixCountPixelsInRect(pix, box, &n, nullptr) == 0) total += n;
+        if (w >= 3 && h >= 3) total += CountPixels(pix, box);
         boxDestroy(&box);
     }
     boxaDestroy(&boxes);
     return total;
+}
+
+// Set bits of a word, inline (without a popcount instruction, the library call costs more).
+int Bits(std::uint64_t v) {
+    v -= (v >> 1) & 0x5555555555555555u;
+    v = (v & 0x3333333333333333u) + ((v >> 2) & 0x3333333333333333u);
+    v = (v + (v >> 4)) & 0x0F0F0F0F0F0F0F0Fu;
+    return static_cast<int>((v * 0x0101010101010101u) >> 56);
 }
 
 }  // namespace
@@ -292,6 +299,171 @@ std::string CInkMatch::Improve(const std::string& text, int gain, int rounds,
         Place(current, bestX, baseline_, 2, 1);
     }
     return current;
+}
+
+int CInkMatch::InkTop(int x0, int x1, int top, int bottom, int least) {
+    const int w = pixGetWidth(ink_.Get()), h = pixGetHeight(ink_.Get());
+    x0 = std::max(0, x0), x1 = std::min(w, x1), top = std::max(0, top), bottom = std::min(h, bottom);
+    const l_uint32* data = pixGetData(ink_.Get());
+    const int wpl = pixGetWpl(ink_.Get());
+    for (int y = top; y < bottom; ++y) {
+        int n = 0;
+        for (int x = x0; x < x1; ++x) n += GET_DATA_BIT(data + y * wpl, x) ? 1 : 0;
+        if (n >= least) return y;
+    }
+    return -1;
+}
+
+std::string CInkMatch::SettleByHeight(const std::string& text) {
+    if (!ink_ || text.find_first_of("Il") == std::string::npos) return text;
+    const std::vector<int> pens = glyphs_.Pens(text);
+    // Where the ink's top of each letter stands against its drawing's top; the letters'
+    // inner columns only, so that a neighbour's overhang does not count.
+    auto offTop = [&](std::size_t k, unsigned char c, int& off) {
+        const CGlyphSet::Glyph& g = glyphs_.Get(c);
+        if (!g.pix) return false;
+        const int gw = pixGetWidth(g.pix.Get()), x0 = kBorder + x_ + pens[k] + g.left;
+        const int drawnTop = kBorder + baseline_ + g.top;
+        const int y = InkTop(x0 + 1, x0 + gw - 1, drawnTop - glyphs_.Ppem() / 6, kBorder + baseline_,
+                             std::max(2, (gw - 2) / 2));
+        if (y < 0) return false;
+        off = y - drawnTop;
+        return true;
+    };
+    // The page's own offset of the letters' tops: a capital or tall small letter with a flat
+    // top (dots, accents and round tops blur differently).
+    std::vector<int> offsets;
+    for (std::size_t k = 0; k < text.size(); ++k) {
+        const char c = text[k];
+        int off = 0;
+        if (std::strchr("BDEFHKLMNPRTUVWXZbdhk0123456789", c) && c && offTop(k, static_cast<unsigned char>(c), off))
+            offsets.push_back(off);
+    }
+    double common = 0;
+    if (!offsets.empty()) {
+        std::sort(offsets.begin(), offsets.end());
+        const std::size_t n = offsets.size();
+        common = n % 2 ? offsets[n / 2] : (offsets[n / 2 - 1] + offsets[n / 2]) / 2.0;
+    }
+    std::string settled = text;
+    const int capital = glyphs_.Get('I').top, small = glyphs_.Get('l').top;
+    for (std::size_t k = 0; k < text.size(); ++k) {
+        if (text[k] != 'I' && text[k] != 'l') continue;
+        int off = 0;
+        if (!offTop(k, static_cast<unsigned char>(text[k]), off)) continue;
+        // The stroke's top against the baseline, as the letters around it put it.
+        const double top = glyphs_.Get(static_cast<unsigned char>(text[k])).top + off - common;
+        const double toCapital = std::fabs(top - capital), toSmall = std::fabs(top - small);
+        if (toCapital < toSmall) settled[k] = 'I';
+        if (toSmall < toCapital) settled[k] = 'l';
+    }
+    return settled;
+}
+
+std::string CInkMatch::Spell(bool blanks) {
+    if (!ink_ || !inkNear_) return {};
+    std::string alphabet(kCommon);
+    if (!blanks) alphabet.erase(std::remove(alphabet.begin(), alphabet.end(), ' '), alphabet.end());
+    const int w = pixGetWidth(ink_.Get()), h = pixGetHeight(ink_.Get());
+    // The rows of a line of text, as bits of one word per column.
+    const int ppem = glyphs_.Ppem(), below = ppem / 4 + 2, top = kBorder + baseline_ + below - 64;
+    if (ppem + ppem / 8 + below > 64 || top < 0 || top + 64 > h) return {};
+    // A coarse page blurs every edge by a pixel more.
+    const int spread = coarse_ ? 2 : 1;
+    auto columns = [&](Pix* pix) {
+        std::vector<std::uint64_t> cols(w, 0);
+        const l_uint32* data = pixGetData(pix);
+        const int wpl = pixGetWpl(pix);
+        for (int r = 0; r < 64; ++r)
+            for (int x = 0; x < w; ++x)
+                if (GET_DATA_BIT(data + (top + r) * wpl, x)) cols[x] |= std::uint64_t(1) << r;
+        return cols;
+    };
+    auto widen = [&](std::vector<std::uint64_t> cols) {
+        for (int n = 0; n < spread; ++n) {
+            std::vector<std::uint64_t> wide(cols.size() + 2, 0);
+            for (std::size_t x = 0; x < cols.size(); ++x) {
+                const std::uint64_t c = cols[x] | cols[x] << 1 | cols[x] >> 1;
+                wide[x] |= c, wide[x + 1] |= c, wide[x + 2] |= c;
+            }
+            cols = std::move(wide);  // one column more on either side
+        }
+        return cols;
+    };
+    const std::vector<std::uint64_t> ink = columns(ink_.Get());
+    std::vector<std::uint64_t> inkNear = widen(ink);  // shifted right by `spread` columns
+    struct Letter {
+        unsigned char c;
+        int left, advance;  // whole pixels; the advance's fraction decides how it rounds
+        long fine;
+        std::vector<std::uint64_t> cols, near;
+    };
+    std::vector<Letter> letters;
+    for (unsigned char c : alphabet) {
+        const CGlyphSet::Glyph& g = glyphs_.Get(c);
+        Letter l{c, g.left, static_cast<int>(g.advance >> 6), g.advance, {}, {}};
+        if (!g.pix) {  // a blank
+            letters.push_back(std::move(l));
+            continue;
+        }
+        const int gw = pixGetWidth(g.pix.Get()), gh = pixGetHeight(g.pix.Get());
+        const int row0 = kBorder + baseline_ + g.top - top;
+        if (row0 < 0 || row0 + gh > 64) continue;
+        l.cols.assign(gw, 0);
+        const l_uint32* data = pixGetData(g.pix.Get());
+        const int wpl = pixGetWpl(g.pix.Get());
+        for (int y = 0; y < gh; ++y)
+            for (int x = 0; x < gw; ++x)
+                if (GET_DATA_BIT(data + y * wpl, x)) l.cols[x] |= std::uint64_t(1) << (row0 + y);
+        l.near = widen(l.cols);
+        letters.push_back(std::move(l));
+    }
+    // What a letter at pen p leaves unexplained in the columns it advances over: its pixels
+    // with no ink near and the ink with none of its pixels near.
+    auto cost = [&](const Letter& l, int p, int advance) {
+        int total = 0;
+        for (int x = p; x < p + advance && x < w; ++x) {
+            const int j = x - p - l.left;
+            const std::uint64_t drawn = j >= 0 && j < static_cast<int>(l.cols.size()) ? l.cols[j] : 0;
+            const int jn = j + spread;
+            const std::uint64_t near = jn >= 0 && jn < static_cast<int>(l.near.size()) ? l.near[jn] : 0;
+            total += Bits(drawn & ~inkNear[x + spread]) + Bits(ink[x] & ~near);
+        }
+        return total;
+    };
+    auto blank = [&](int from, int to) {
+        int total = 0;
+        for (int x = std::max(0, from); x < std::min(w, to); ++x) total += Bits(ink[x]);
+        return total;
+    };
+    // Best cost of explaining the ink up to each pen position, and the step that got there.
+    constexpr int kNone = 1 << 30;
+    std::vector<int> best(w + 1, kNone), from(w + 1, -1), letter(w + 1, -1);
+    const int start = kBorder + x_, end = w - kBorder;
+    for (int p = std::max(0, start - 8); p <= std::min(w, start + 8); ++p) best[p] = blank(start - 16, p);
+    for (int p = 0; p < end; ++p) {
+        if (best[p] == kNone) continue;
+        for (std::size_t k = 0; k < letters.size(); ++k) {
+            const Letter& l = letters[k];
+            // Pens are kept in whole pixels: a letter advances by its width rounded either way.
+            for (int advance : {l.advance, l.advance + 1}) {
+                if (advance == l.advance + 1 && (l.fine & 63) == 0) continue;
+                const int q = p + advance;
+                if (q > w) continue;
+                const int c = best[p] + cost(l, p, advance);
+                if (c < best[q]) best[q] = c, from[q] = p, letter[q] = static_cast<int>(k);
+            }
+        }
+    }
+    int last = -1, lowest = kNone;
+    for (int p = 0; p <= w; ++p) {
+        if (best[p] == kNone || from[p] < 0) continue;
+        const int total = best[p] + blank(p, end);
+        if (total < lowest) lowest = total, last = p;
+    }
+    std::string text;
+    for (int p = last; p >= 0 && from[p] >= 0; p = from[p]) text.insert(text.begin(), static_cast<char>(letters[letter[p]].c));
+    return text;
 }
 
 namespace {

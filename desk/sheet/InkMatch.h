@@ -79,7 +79,23 @@ public:
     // `text` placed: for texts of different widths.
     int Margin(const std::string& text, const std::string& other, int x, int baseline);
 
+    // Every I and l of `text`, as placed, made the one whose height the stroke on the page has
+    // (the small l stands a little taller than the capital), measured against the tops of the
+    // other letters; a stroke the ink cannot tell stays as it is.
+    std::string SettleByHeight(const std::string& text);
+
+    // The text in the answer font that best explains the ink from about the pen origin to the
+    // box's end, letter by letter over the characters of `alphabet`, each letter judged in the
+    // columns it advances over, from the characters a typed answer is made of: for a text
+    // without words (a password), where the recogniser guesses wrong at letters no word tells
+    // it, or for a word the recogniser cut short. `blanks`: words may stand apart. Empty when
+    // the box is no place for it.
+    std::string Spell(bool blanks);
+
 private:
+    // The first row from `top` down to `bottom` with ink in at least `least` of the columns
+    // x0 to x1 (bordered box); -1 when there is none.
+    int InkTop(int x0, int x1, int top, int bottom, int least);
     // `anyWidth`: every letter changed for any other, not only for one as wide.
     std::vector<std::string> Edits(const std::string& text, bool everywhere, bool anyWidth = false);
     // `text` drawn into the columns x0 to x1 of the bordered box.

@@ -17,6 +17,13 @@
 
 namespace sheet {
 
+int CountPixels(Pix* pix, Box* box) {
+    static l_int32* const table = makePixelSumTab8();
+    l_int32 n = 0;
+    if (box ? pixCountPixelsInRect(pix, box, &n, table) : pixCountPixels(pix, &n, table)) return 0;
+    return n;
+}
+
 namespace {
 
 // PDF pages are rendered at this resolution.

@@ -6,6 +6,7 @@
 #include <vector>
 
 struct Pix;
+struct Box;
 
 namespace sheet {
 
@@ -26,6 +27,11 @@ public:
 private:
     Pix* pix_ = nullptr;
 };
+
+// Black pixels of a one-bit image, or of a box of it (null: all). Leptonica would build its
+// table of bit counts anew on every call; the reader counts pixels tens of thousands of times
+// a page.
+int CountPixels(Pix* pix, struct Box* box = nullptr);
 
 // One page as it arrived, with its resolution (0 when the file does not say).
 struct PageImage {

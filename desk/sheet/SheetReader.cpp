@@ -127,6 +127,33 @@ std::string WithoutStrayMarks(const std::string& text) {
     return out;
 }
 
+// The words of a reading, split at its blanks.
+std::vector<std::u32string> Words(const std::u32string& text) {
+    std::vector<std::u32string> words(1);
+    for (char32_t c : text) {
+        if (c == U' ')
+            words.emplace_back();
+        else
+            words.back() += c;
+    }
+    return words;
+}
+
+// How far `candidate` is from the reading or from any run of its words: specks of fax noise
+// beside an answer are read as words of their own ("ja oo").
+int DistanceToWords(const std::u32string& seen, const std::u32string& candidate) {
+    const std::vector<std::u32string> words = Words(seen);
+    int best = Distance(seen, candidate);
+    for (std::size_t first = 0; first < words.size(); ++first) {
+        std::u32string run;
+        for (std::size_t last = first; last < words.size(); ++last) {
+            run += (last > first ? U" " : U"") + words[last];
+            best = std::min(best, Distance(run, candidate));
+        }
+    }
+    return best;
+}
+
 // Something@something.tld, with nothing but the characters an address is made of.
 bool PlausibleMail(const std::string& text) {
     const auto at = text.find('@');
@@ -365,9 +392,7 @@ int CSheetReader::Impl::CheckInk(PIX* binary, const Transform& t, const AnswerSp
             CPix missing(pixSubtract(nullptr, placed.Get(), inkNear.Get()));
             CPix extraBig(pixSelectBySize(extra.Get(), 3, 3, 8, L_SELECT_IF_BOTH, L_SELECT_IF_GTE, nullptr));
             CPix missingBig(pixSelectBySize(missing.Get(), 3, 3, 8, L_SELECT_IF_BOTH, L_SELECT_IF_GTE, nullptr));
-            l_int32 e = 0, m = 0;
-            pixCountPixels(extraBig.Get(), &e, nullptr);
-            pixCountPixels(missingBig.Get(), &m, nullptr);
+            const int e = CountPixels(extraBig.Get()), m = CountPixels(missingBig.Get());
             if (std::max(e, m) < best) {
                 best = static_cast<int>(std::max(e, m));
             }
@@ -402,6 +427,20 @@ int Ink(PIX* binary, int x0, int y0, int x1, int y1, int& left, int& right) {
     return count;
 }
 
+// Pixels of the marks at least `minHeight` tall in the box, outside the columns from..to.
+int LetterInk(PIX* binary, int x0, int y0, int x1, int y1, int from, int to, int minHeight) {
+    const int w = pixGetWidth(binary), h = pixGetHeight(binary);
+    x0 = std::max(0, x0), y0 = std::max(0, y0), x1 = std::min(w, x1), y1 = std::min(h, y1);
+    if (x1 <= x0 || y1 <= y0) return 0;
+    BOX* box = boxCreate(x0, y0, x1 - x0, y1 - y0);
+    CPix part(pixClipRectangle(binary, box, nullptr));
+    boxDestroy(&box);
+    if (!part) return 0;
+    if (to > from) pixRasterop(part.Get(), from - x0, 0, to - from, y1 - y0, PIX_CLR, nullptr, 0, 0);
+    CPix tall(pixSelectBySize(part.Get(), 0, minHeight, 8, L_SELECT_HEIGHT, L_SELECT_IF_GTE, nullptr));
+    return tall ? CountPixels(tall.Get()) : 0;
+}
+
 }  // namespace
 
 namespace {
@@ -413,6 +452,18 @@ bool NameLike(const std::string& text, const char* marks) {
         if (!letter && !std::strchr(marks, c)) return false;
     }
     return true;
+}
+
+// A mark that no typed word holds between two of its letters ("Tierlex!kon"): what a drawing
+// makes of a blurred i or l, never an answer.
+bool MarkInsideWord(const std::string& text) {
+    for (std::size_t k = 1; k + 1 < text.size(); ++k) {
+        if (!std::strchr("!?;:\"#*|", text[k])) continue;
+        auto letter = [](unsigned char c) { return std::isalpha(c) || (c >= 0xC0 && c != 0xD7 && c != 0xF7); };
+        if (letter(static_cast<unsigned char>(text[k - 1])) && letter(static_cast<unsigned char>(text[k + 1])))
+            return true;
+    }
+    return false;
 }
 
 // Where the run under an answer ends on the page: the line found there, or the layout's end.
@@ -786,10 +837,17 @@ SheetReading CSheetReader::Read(const PageImage& page) {
             // The date is printed as dd.mm.yyyy: eight digits and two periods. Marks the
             // recogniser saw around them ("1.6,10.1999") are fax noise on the periods; the ink
             // check still has to agree.
-            std::string digits;
-            for (char c : value)
+            // A word without a digit beside the date is noise read as letters ("28.06.1999 oe").
+            std::string kept, digits;
+            for (const std::u32string& word : Words(DecodeUtf8(value))) {
+                if (std::none_of(word.begin(), word.end(), [](char32_t c) { return c >= U'0' && c <= U'9'; }))
+                    continue;
+                if (!kept.empty()) kept += ' ';
+                for (char32_t c : word) AppendUtf8(kept, c);
+            }
+            for (char c : kept)
                 if (std::isdigit(static_cast<unsigned char>(c))) digits += c;
-            if (digits.size() == 8 && value.find_first_not_of("0123456789.,:; ") == std::string::npos)
+            if (digits.size() == 8 && kept.find_first_not_of("0123456789.,:; ") == std::string::npos)
                 value = digits.substr(0, 2) + "." + digits.substr(2, 2) + "." + digits.substr(4);
             printed = value;
             if (!ValidDate(value)) reading.problem = "\"" + seen + "\" is no date";
@@ -857,6 +915,7 @@ SheetReading CSheetReader::Read(const PageImage& page) {
             // Only values near the reading, or as wide as the ink, are drawn: the others cannot
             // match it, and drawing a whole country list on every page costs time.
             const int seenWidth = p.right - p.left;
+            const int blank = t.X(a.x + m.fonts.Advance(a.ppem, true, ' ')) - t.X(a.x);
             const std::u32string seenChars = Confusable(DecodeUtf8(reading.seen));
             for (const std::string& candidate : p.set) {
                 std::string codePage;
@@ -866,9 +925,16 @@ SheetReading CSheetReader::Read(const PageImage& page) {
                 const int width = static_cast<int>(std::lround((inkRight - inkLeft) * t.sx));
                 const std::u32string chars = Confusable(DecodeUtf8(candidate));
                 if (std::abs(width - seenWidth) > std::max(20, seenWidth / 5) &&
-                    Distance(seenChars, chars) > std::max(2, static_cast<int>(chars.size()) / 3))
+                    DistanceToWords(seenChars, chars) > std::max(2, static_cast<int>(chars.size()) / 3))
                     continue;
-                const int score = m.CheckInk(binary.Get(), t, a, codePage, offset, p.x0, p.y0, p.x1, p.y1, inkNear);
+                // The value is checked in its own columns and a blank around them; beyond, only
+                // marks as tall as a letter count against it: specks of fax noise there are no
+                // part of any value.
+                const int from = t.X(a.x + inkLeft) + offset - blank, to = from + width + 2 * blank;
+                const int score =
+                    m.CheckInk(binary.Get(), t, a, codePage, offset, std::max(p.x0, from), p.y0, std::min(p.x1, to),
+                               p.y1, inkNear) +
+                    LetterInk(binary.Get(), p.x0, p.y0, p.x1, p.y1, from, to, a.ppem * 2 / 5);
                 match.Offer(score, candidate);
             }
             reading.inkMismatch = match.best;
@@ -919,8 +985,10 @@ SheetReading CSheetReader::Read(const PageImage& page) {
                                     ? " -'."
                                 : field.member == &RegistrationRecord::city ? " -'.()/"
                                                                             : nullptr;
+            const bool password = field.member == &RegistrationRecord::password_1;
             const auto possible = [&](const std::string& edit) {
                 if (marks && !NameLike(edit, marks)) return false;
+                if (!password && MarkInsideWord(edit)) return false;
                 return date ? ValidDate(edit) : mail ? PlausibleMail(edit) : true;
             };
             std::string best = p.printed;
@@ -944,6 +1012,23 @@ SheetReading CSheetReader::Read(const PageImage& page) {
                     match.Place(best, penX, baseline, 5, 2);
                 }
             }
+            if (!noProduct && !password) {
+                // A reading the ink still rejects (the recogniser cut "Till" to "Ti") is spelt
+                // from the ink letter by letter; that is taken when it matches.
+                const int now = best == p.printed ? readingMismatch
+                                                  : m.CheckInk(page, t, a, best, offset, p.x0, p.y0, p.x1, p.y1,
+                                                               inkNear, around);
+                if (now > inkTolerance) {
+                    match.Place(best, penX, baseline, 5, 2);
+                    const std::string spelt = match.Spell(true);
+                    if (!spelt.empty() && spelt.back() != ' ' && spelt.find("  ") == std::string::npos &&
+                        possible(spelt) &&
+                        m.CheckInk(page, t, a, spelt, offset, p.x0, p.y0, p.x1, p.y1, inkNear, around) <= inkTolerance &&
+                        match.Margin(spelt, best, penX, baseline) > 0)
+                        best = spelt;
+                    match.Place(best, penX, baseline, 5, 2);
+                }
+            }
             bool doubtful = false, readingDoubtful = false;
             std::string reading1 = p.printed;  // the reading, its I and l settled as the mend's
             if (field.kind == FieldKind::Text && field.member != &RegistrationRecord::password_1) {
@@ -958,8 +1043,24 @@ SheetReading CSheetReader::Read(const PageImage& page) {
                 doubtful = readingDoubtful;
                 match.Place(best, penX, baseline, 5, 2);
             }
+            if (password) {
+                // No word tells the recogniser a password's letters, and it often puts in or
+                // drops one: the letters that explain the ink one by one are taken instead when
+                // they match it better.
+                match.Place(best, penX, baseline, 5, 2);
+                const std::string spelt = match.Spell(false);
+                if (!spelt.empty() && spelt != best &&
+                    m.CheckInk(page, t, a, spelt, offset, p.x0, p.y0, p.x1, p.y1, inkNear, around) <
+                        m.CheckInk(page, t, a, best, offset, p.x0, p.y0, p.x1, p.y1, inkNear, around) &&
+                    match.Margin(spelt, best, penX, baseline) > 0)
+                    best = spelt;
+                // Nothing around a password tells an I from an l; only the stroke's height does,
+                // by a pixel or two: the taller one is stored, and a person still confirms it.
+                match.Place(best, penX, baseline, 5, 2);
+                best = match.SettleByHeight(best);
+            }
             CInkMatch::Rival rival =
-                match.Closest(best, possible, field.member == &RegistrationRecord::password_1);
+                match.Closest(best, possible, password);
             bool nearNo = false;
             if (field.kind == FieldKind::PurchasedBefore && !noProduct &&
                 Distance(DecodeUtf8(Windows1252ToUtf8(best)), DecodeUtf8(no)) <= 2) {
@@ -991,11 +1092,11 @@ SheetReading CSheetReader::Read(const PageImage& page) {
                 reading.problem = "\"" + reading.value + "\" has an I or l that only its context tells";
             else if (p.unsure && reading.problem.rfind("unsure", 0) == 0)
                 reading.problem.clear();
-            if (reading.problem.empty() && field.member == &RegistrationRecord::password_1)
+            if (reading.problem.empty() && password)
                 reading.problem = OneStrokeInPassword(reading.value);
             // Nothing but the ink tells a password's letters, and a fax blurs some of them into
             // others (a 6 into a sharp s): a person confirms every password read from a fax.
-            if (reading.problem.empty() && field.member == &RegistrationRecord::password_1 && fax)
+            if (reading.problem.empty() && password && fax)
                 reading.problem = "password read from a fax";
             if (p.overflow) reading.problem = "runs over the printed text beside it";
             if (nearNo) {
