@@ -27,8 +27,6 @@ constexpr const char kCommon[] =
     "\xE4\xF6\xFC\xC4\xD6\xDC\xDF\xE9\xE8\xEB\xE1\xE0\xE7 -.,'&/@+():;!?\"#*";
 constexpr const char kRare[] = "\xEA\xE2\xF1\xF3\xF2\xF4\xFA\xF9\xFB\xED\xEC\xEE\xEF_";
 
-int Count(Pix* pix) { return CountPixels(pix); }
-
 // Pixels of the blots of `pix` that reach three pixels each way; a thinner speck or sliver is
 // what a coarse page does to any edge. (Counted in the blots' boxes: far quicker than cutting
 // every blot out, and blots that big seldom share a box.)
@@ -139,7 +137,7 @@ int CInkMatch::Mismatch(const std::string& text, int x0, int x1, std::size_t spl
     if (!drawn || !ink) return 1 << 20;
     if (!coarse_) {
         pixXor(drawn.Get(), drawn.Get(), ink.Get());
-        return Count(drawn.Get());
+        return CountPixels(drawn.Get());
     }
     CPix inkNear(Columns(inkNear_.Get(), x0, x1));
     CPix drawnNear(pixDilateBrick(nullptr, drawn.Get(), 3, 3));
@@ -477,10 +475,10 @@ int Evidence(Pix* drawing, Pix* other, Pix* ink, Pix* inkNear) {
     CPix inside(pixErodeBrick(nullptr, drawing, 3, 3));
     if (!only || !inside) return 0;
     CPix part(pixSubtract(nullptr, only.Get(), inkNear));
-    const int against = Count(part.Get());
+    const int against = CountPixels(part.Get());
     pixAnd(part.Get(), only.Get(), inside.Get());
     pixAnd(part.Get(), part.Get(), ink);
-    return Count(part.Get()) - against;
+    return CountPixels(part.Get()) - against;
 }
 
 // How much better the ink's pixels that only one of the two drawings covers explain `own` than

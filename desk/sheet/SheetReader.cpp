@@ -445,12 +445,13 @@ int LetterInk(PIX* binary, int x0, int y0, int x1, int y1, int from, int to, int
 
 namespace {
 
-// A name: letters (code page) and the given marks only.
+// A letter of the code page (the accented ones too, not the multiplication and division signs).
+bool IsLetter(unsigned char c) { return std::isalpha(c) || (c >= 0xC0 && c != 0xD7 && c != 0xF7); }
+
+// A name: letters and the given marks only.
 bool NameLike(const std::string& text, const char* marks) {
-    for (unsigned char c : text) {
-        const bool letter = std::isalpha(c) || (c >= 0xC0 && c != 0xD7 && c != 0xF7);
-        if (!letter && !std::strchr(marks, c)) return false;
-    }
+    for (unsigned char c : text)
+        if (!IsLetter(c) && !std::strchr(marks, c)) return false;
     return true;
 }
 
@@ -458,9 +459,8 @@ bool NameLike(const std::string& text, const char* marks) {
 // makes of a blurred i or l, never an answer.
 bool MarkInsideWord(const std::string& text) {
     for (std::size_t k = 1; k + 1 < text.size(); ++k) {
-        if (!std::strchr("!?;:\"#*|", text[k])) continue;
-        auto letter = [](unsigned char c) { return std::isalpha(c) || (c >= 0xC0 && c != 0xD7 && c != 0xF7); };
-        if (letter(static_cast<unsigned char>(text[k - 1])) && letter(static_cast<unsigned char>(text[k + 1])))
+        if (std::strchr("!?;:\"#*|", text[k]) && IsLetter(static_cast<unsigned char>(text[k - 1])) &&
+            IsLetter(static_cast<unsigned char>(text[k + 1])))
             return true;
     }
     return false;
@@ -976,7 +976,19 @@ SheetReading CSheetReader::Read(const PageImage& page) {
             // the fax broke a stroke): there only a reading the ink rejects is improved, and by
             // blots, not edges.
             const bool fax = yres < 250;
-            const int readingMismatch = m.CheckInk(page, t, a, p.printed, offset, p.x0, p.y0, p.x1, p.y1, inkNear, around);
+            // The ink check of a text in this box; the same text comes up several times on the
+            // way (reading, mend, spelling, the value kept), and a check costs dozens of placements.
+            std::map<std::string, int> checked;
+            const auto inkOf = [&](const std::string& text) {
+                auto known = checked.find(text);
+                if (known == checked.end())
+                    known = checked
+                                .emplace(text, m.CheckInk(page, t, a, text, offset, p.x0, p.y0, p.x1, p.y1, inkNear,
+                                                          around))
+                                .first;
+                return known->second;
+            };
+            const int readingMismatch = inkOf(p.printed);
             const bool rejected = fax && readingMismatch > inkTolerance;
             const bool date = field.kind == FieldKind::Date, mail = field.member == &RegistrationRecord::username;
             // What the field can hold: a mend or a rival outside it is no reading (the drawing
@@ -1004,9 +1016,7 @@ SheetReading CSheetReader::Read(const PageImage& page) {
                 // (the page may be placed wrong): the reading stands, for a person to look at.
                 // An answer over a label goes to a person anyway; there a mend that explains
                 // the ink clearly better is kept (the label's drawing never fits its ink quite).
-                const int mended = best == p.printed ? readingMismatch
-                                                     : m.CheckInk(page, t, a, best, offset, p.x0, p.y0, p.x1, p.y1,
-                                                                  inkNear, around);
+                const int mended = inkOf(best);
                 if (mended > inkTolerance && !(p.overflow && mended + inkTolerance < readingMismatch)) {
                     best = p.printed;
                     match.Place(best, penX, baseline, 5, 2);
@@ -1015,23 +1025,18 @@ SheetReading CSheetReader::Read(const PageImage& page) {
             if (!noProduct && !password) {
                 // A reading the ink still rejects (the recogniser cut "Till" to "Ti") is spelt
                 // from the ink letter by letter; that is taken when it matches.
-                const int now = best == p.printed ? readingMismatch
-                                                  : m.CheckInk(page, t, a, best, offset, p.x0, p.y0, p.x1, p.y1,
-                                                               inkNear, around);
-                if (now > inkTolerance) {
+                if (inkOf(best) > inkTolerance) {
                     match.Place(best, penX, baseline, 5, 2);
                     const std::string spelt = match.Spell(true);
                     if (!spelt.empty() && spelt.back() != ' ' && spelt.find("  ") == std::string::npos &&
-                        possible(spelt) &&
-                        m.CheckInk(page, t, a, spelt, offset, p.x0, p.y0, p.x1, p.y1, inkNear, around) <= inkTolerance &&
-                        match.Margin(spelt, best, penX, baseline) > 0)
+                        possible(spelt) && inkOf(spelt) <= inkTolerance && match.Margin(spelt, best, penX, baseline) > 0)
                         best = spelt;
                     match.Place(best, penX, baseline, 5, 2);
                 }
             }
             bool doubtful = false, readingDoubtful = false;
             std::string reading1 = p.printed;  // the reading, its I and l settled as the mend's
-            if (field.kind == FieldKind::Text && field.member != &RegistrationRecord::password_1) {
+            if (field.kind == FieldKind::Text && !password) {
                 best = SettleOneStroke(best, mail, doubtful);
                 reading1 = SettleOneStroke(p.printed, mail, readingDoubtful);
             }
@@ -1049,9 +1054,7 @@ SheetReading CSheetReader::Read(const PageImage& page) {
                 // they match it better.
                 match.Place(best, penX, baseline, 5, 2);
                 const std::string spelt = match.Spell(false);
-                if (!spelt.empty() && spelt != best &&
-                    m.CheckInk(page, t, a, spelt, offset, p.x0, p.y0, p.x1, p.y1, inkNear, around) <
-                        m.CheckInk(page, t, a, best, offset, p.x0, p.y0, p.x1, p.y1, inkNear, around) &&
+                if (!spelt.empty() && spelt != best && inkOf(spelt) < inkOf(best) &&
                     match.Margin(spelt, best, penX, baseline) > 0)
                     best = spelt;
                 // Nothing around a password tells an I from an l; only the stroke's height does,
@@ -1070,8 +1073,7 @@ SheetReading CSheetReader::Read(const PageImage& page) {
                 nearNo = true;
             }
             reading.rivalMargin = rival.margin;
-            reading.inkMismatch = best == p.printed ? readingMismatch
-                                                    : m.CheckInk(page, t, a, best, offset, p.x0, p.y0, p.x1, p.y1, inkNear, around);
+            reading.inkMismatch = inkOf(best);
             if (best != p.printed) {
                 reading.value = Windows1252ToUtf8(best);
                 // On a fax a reading the drawing mended stays for a person to confirm.
