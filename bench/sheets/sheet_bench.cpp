@@ -80,7 +80,11 @@ int main(int argc, char** argv) {
                 const std::string& truth = records[index][i];
                 const sheet::FieldReading& f = reading.fields[i];
                 const bool ok = reading.isSheet && f.value == truth;
-                const bool isFixed = sheet::kSheetFields[i].kind != sheet::FieldKind::Text;
+                // An earlier product is a free-text answer; only the "nein" printed for none is
+                // one of a set.
+                const sheet::FieldKind kind = sheet::kSheetFields[i].kind;
+                const bool isFixed =
+                    kind != sheet::FieldKind::Text && !(kind == sheet::FieldKind::PurchasedBefore && !truth.empty());
                 ++fields;
                 fieldsExact += ok;
                 fixed += isFixed;

@@ -358,6 +358,66 @@ std::string CInkMatch::SettleByHeight(const std::string& text) {
     return settled;
 }
 
+int CInkMatch::StrokeGap(const std::string& text, std::size_t k) {
+    if (!ink_ || k >= text.size()) return 0;
+    const CGlyphSet::Glyph& dotted = glyphs_.Get('i');
+    const CGlyphSet::Glyph& tall = glyphs_.Get('l');
+    if (!dotted.pix || !tall.pix) return 0;
+    // The i's stem: the columns it inks in its lowest row, and how high it reaches.
+    Pix* g = dotted.pix.Get();
+    const int gw = pixGetWidth(g), gh = pixGetHeight(g);
+    auto inked = [&](int x, int y) {
+        l_uint32 v = 0;
+        pixGetPixel(g, x, y, &v);
+        return v != 0;
+    };
+    int c0 = gw, c1 = -1;
+    for (int x = 0; x < gw; ++x)
+        if (inked(x, gh - 1)) c0 = std::min(c0, x), c1 = std::max(c1, x);
+    if (c1 < 0) return 0;
+    int stem = gh - 1;
+    while (stem > 0 && inked((c0 + c1) / 2, stem - 1)) --stem;
+    const int stroke = c1 - c0 + 1, stemRows = gh - stem;
+    const int w = pixGetWidth(ink_.Get()), h = pixGetHeight(ink_.Get());
+    const l_uint32* data = pixGetData(ink_.Get());
+    const int wpl = pixGetWpl(ink_.Get());
+    auto count = [&](int x0, int y) {
+        int n = 0;
+        for (int x = std::max(0, x0); x < std::min(w, x0 + stroke); ++x) n += GET_DATA_BIT(data + y * wpl, x) ? 1 : 0;
+        return n;
+    };
+    // The stroke on the page: where the stem's columns hold the most ink, a pixel or two from
+    // where the pens put it (pens round, and a neighbour's edge must not count as the stroke).
+    const int expected = kBorder + x_ + glyphs_.Pens(text)[k] + dotted.left + c0;
+    const int base = kBorder + baseline_;
+    int x0 = expected, most = -1;
+    for (int dx : {0, -1, 1, -2, 2}) {
+        int n = 0;
+        for (int y = std::max(0, base - stemRows + 2); y < std::min(h, base - 1); ++y) n += count(expected + dx, y);
+        if (n > most) most = n, x0 = expected + dx;
+    }
+    // From above the taller top down to just over the baseline (which may sit a pixel off).
+    const int y0 = std::max(0, base + std::min(dotted.top, tall.top) - 3), y1 = std::min(h, base - 2);
+    std::vector<int> row;
+    for (int y = y0; y < y1; ++y) row.push_back(count(x0, y));
+    const int half = (stroke + 1) / 2;
+    std::size_t first = 0;
+    while (first < row.size() && row[first] < half) ++first;
+    // A top far below the letters' tops is no stroke of this letter's height: the text is
+    // placed wrong there.
+    if (first > 6 || first + 2 >= row.size()) return 0;
+    // A blank row (a speck aside) under ink and over ink is the gap under the dot.
+    for (std::size_t r = first + 1; r + 1 < row.size(); ++r) {
+        if (row[r] > (stroke >= 4 ? 1 : 0)) continue;
+        std::size_t below = r + 1;
+        while (below < row.size() && row[below] < half) ++below;
+        if (below < row.size() && below - r <= static_cast<std::size_t>(glyphs_.Ppem() / 6 + 1)) return 1;
+    }
+    for (std::size_t r = first + 1; r < row.size(); ++r)
+        if (row[r] < std::max(2, stroke - 1)) return 0;
+    return -1;
+}
+
 std::string CInkMatch::Spell(bool blanks) {
     if (!ink_ || !inkNear_) return {};
     std::string alphabet(kCommon);

@@ -84,6 +84,13 @@ public:
     // other letters; a stroke the ink cannot tell stays as it is.
     std::string SettleByHeight(const std::string& text);
 
+    // How the stroke of the `k`-th character of `text`, as placed, looks over its height: 1
+    // when a row across it is blank with ink above and below (a small i's dot over its stem), -1
+    // when it is inked from its top to the baseline (an l or a capital I), 0 when the ink cannot
+    // tell. The drawings of i and l differ only in that gap, a pixel or two on a fax, which a
+    // comparison that forgives every edge by a pixel does not see.
+    int StrokeGap(const std::string& text, std::size_t k);
+
     // The text in the answer font that best explains the ink from about the pen origin to the
     // box's end, letter by letter over the characters of `alphabet`, each letter judged in the
     // columns it advances over, from the characters a typed answer is made of: for a text

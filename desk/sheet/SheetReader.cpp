@@ -1034,6 +1034,27 @@ SheetReading CSheetReader::Read(const PageImage& page) {
                     match.Place(best, penX, baseline, 5, 2);
                 }
             }
+            // A small i and an l differ on the page only in the gap under the i's dot, which a
+            // comparison that forgives every edge by a pixel cannot see and a recogniser guesses
+            // at from the word: where the ink shows the gap, or a stroke inked through, that
+            // settles the letter. (At a fax's standard resolution the gap is under a pixel and
+            // tells nothing.)
+            const auto settleDots = [&] {
+                if (noProduct || yres < 150 || inkOf(best) > inkTolerance) return;
+                match.Place(best, penX, baseline, 5, 2);
+                std::string settled = best;
+                for (std::size_t k = 0; k < best.size(); ++k) {
+                    // A speck beside the stem makes an i into an f or t for the drawing, but
+                    // neither has a gap across its stem.
+                    if (!best[k] || !std::strchr("ilIft", best[k])) continue;
+                    const int gap = match.StrokeGap(best, k);
+                    if (gap > 0) settled[k] = 'i';
+                    if (gap < 0 && best[k] == 'i') settled[k] = 'l';
+                }
+                if (settled != best && possible(settled)) best = settled;
+                match.Place(best, penX, baseline, 5, 2);
+            };
+            if (!password) settleDots();
             bool doubtful = false, readingDoubtful = false;
             std::string reading1 = p.printed;  // the reading, its I and l settled as the mend's
             if (field.kind == FieldKind::Text && !password) {
@@ -1057,6 +1078,7 @@ SheetReading CSheetReader::Read(const PageImage& page) {
                 if (!spelt.empty() && spelt != best && inkOf(spelt) < inkOf(best) &&
                     match.Margin(spelt, best, penX, baseline) > 0)
                     best = spelt;
+                settleDots();
                 // Nothing around a password tells an I from an l; only the stroke's height does,
                 // by a pixel or two: the taller one is stored, and a person still confirms it.
                 match.Place(best, penX, baseline, 5, 2);

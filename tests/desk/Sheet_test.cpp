@@ -209,6 +209,25 @@ TEST_F(InkMatchTest, TheInkIsSpeltLetterByLetterAndAStrokeToldByItsHeight) {
     }
 }
 
+// An i and an l differ only in the gap under the i's dot: the stroke on the page says which was
+// printed, whatever the reading says; a speck beside the stem does not close the gap.
+TEST_F(InkMatchTest, AStrokeWithAGapUnderItsDotIsAnI) {
+    sheet::CPix ink = Ink("Ilse Wien");
+    const std::string reading = "lise Wlen";
+    sheet::CInkMatch clean(glyphs_, ink.Get(), false);
+    clean.Place(reading, kX, kBaseline, 5, 2);
+    EXPECT_EQ(clean.StrokeGap(reading, 0), -1);
+    EXPECT_EQ(clean.StrokeGap(reading, 1), -1);
+    EXPECT_EQ(clean.StrokeGap(reading, 6), 1);
+    const std::vector<int> pens = glyphs_.Pens(reading);
+    const sheet::CGlyphSet::Glyph& i = glyphs_.Get('i');
+    const int gapRow = kBaseline + i.top + pixGetHeight(i.pix.Get()) * 3 / 10;
+    pixSetPixel(ink.Get(), kX + pens[6] + i.left + pixGetWidth(i.pix.Get()) / 2, gapRow, 1);
+    sheet::CInkMatch specked(glyphs_, ink.Get(), false);
+    specked.Place(reading, kX, kBaseline, 5, 2);
+    EXPECT_EQ(specked.StrokeGap(reading, 6), 1);
+}
+
 TEST(SettleOneStrokeTest, TheLettersAroundAnIOrLTellWhichItIs) {
     struct Case {
         const char* read;
