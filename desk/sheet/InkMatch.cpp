@@ -358,48 +358,64 @@ std::string CInkMatch::SettleByHeight(const std::string& text) {
     return settled;
 }
 
-int CInkMatch::StrokeGap(const std::string& text, std::size_t k) {
-    if (!ink_ || k >= text.size()) return 0;
+namespace {
+
+// The columns a glyph inks in its row `y`: false when none.
+bool InkedColumns(Pix* glyph, int y, int& c0, int& c1) {
+    c0 = pixGetWidth(glyph), c1 = -1;
+    for (int x = 0; x < pixGetWidth(glyph); ++x) {
+        l_uint32 v = 0;
+        pixGetPixel(glyph, x, y, &v);
+        if (v) c0 = std::min(c0, x), c1 = std::max(c1, x);
+    }
+    return c1 >= 0;
+}
+
+}  // namespace
+
+int CInkMatch::Stem(const std::string& text, std::size_t k, int& stroke) {
     const CGlyphSet::Glyph& dotted = glyphs_.Get('i');
-    const CGlyphSet::Glyph& tall = glyphs_.Get('l');
-    if (!dotted.pix || !tall.pix) return 0;
+    if (!ink_ || k >= text.size() || !dotted.pix) return -1;
     // The i's stem: the columns it inks in its lowest row, and how high it reaches.
     Pix* g = dotted.pix.Get();
-    const int gw = pixGetWidth(g), gh = pixGetHeight(g);
-    auto inked = [&](int x, int y) {
-        l_uint32 v = 0;
-        pixGetPixel(g, x, y, &v);
-        return v != 0;
-    };
-    int c0 = gw, c1 = -1;
-    for (int x = 0; x < gw; ++x)
-        if (inked(x, gh - 1)) c0 = std::min(c0, x), c1 = std::max(c1, x);
-    if (c1 < 0) return 0;
-    int stem = gh - 1;
-    while (stem > 0 && inked((c0 + c1) / 2, stem - 1)) --stem;
-    const int stroke = c1 - c0 + 1, stemRows = gh - stem;
-    const int w = pixGetWidth(ink_.Get()), h = pixGetHeight(ink_.Get());
-    const l_uint32* data = pixGetData(ink_.Get());
-    const int wpl = pixGetWpl(ink_.Get());
-    auto count = [&](int x0, int y) {
-        int n = 0;
-        for (int x = std::max(0, x0); x < std::min(w, x0 + stroke); ++x) n += GET_DATA_BIT(data + y * wpl, x) ? 1 : 0;
-        return n;
-    };
-    // The stroke on the page: where the stem's columns hold the most ink, a pixel or two from
-    // where the pens put it (pens round, and a neighbour's edge must not count as the stroke).
+    const int gh = pixGetHeight(g);
+    int c0 = 0, c1 = 0;
+    if (!InkedColumns(g, gh - 1, c0, c1)) return -1;
+    int stem = gh - 1, s0 = 0, s1 = 0;
+    while (stem > 0 && InkedColumns(g, stem - 1, s0, s1) && s0 <= (c0 + c1) / 2 && s1 >= (c0 + c1) / 2) --stem;
+    stroke = c1 - c0 + 1;
+    // Where the stem's columns hold the most ink, a pixel or two from where the pens put it
+    // (pens round, and a neighbour's edge must not count as the stroke).
     const int expected = kBorder + x_ + glyphs_.Pens(text)[k] + dotted.left + c0;
     const int base = kBorder + baseline_;
     int x0 = expected, most = -1;
     for (int dx : {0, -1, 1, -2, 2}) {
         int n = 0;
-        for (int y = std::max(0, base - stemRows + 2); y < std::min(h, base - 1); ++y) n += count(expected + dx, y);
+        for (int y = base - (gh - stem) + 2; y < base - 1; ++y) n += InkIn(expected + dx, expected + dx + stroke, y);
         if (n > most) most = n, x0 = expected + dx;
     }
+    return x0;
+}
+
+int CInkMatch::InkIn(int x0, int x1, int y) {
+    const int w = pixGetWidth(ink_.Get()), h = pixGetHeight(ink_.Get());
+    if (y < 0 || y >= h) return 0;
+    const l_uint32* line = pixGetData(ink_.Get()) + y * pixGetWpl(ink_.Get());
+    int n = 0;
+    for (int x = std::max(0, x0); x < std::min(w, x1); ++x) n += GET_DATA_BIT(line, x) ? 1 : 0;
+    return n;
+}
+
+int CInkMatch::StrokeGap(const std::string& text, std::size_t k) {
+    int stroke = 0;
+    const int x0 = Stem(text, k, stroke);
+    const CGlyphSet::Glyph& dotted = glyphs_.Get('i');
+    const CGlyphSet::Glyph& tall = glyphs_.Get('l');
+    if (x0 < 0 || !tall.pix) return 0;
     // From above the taller top down to just over the baseline (which may sit a pixel off).
-    const int y0 = std::max(0, base + std::min(dotted.top, tall.top) - 3), y1 = std::min(h, base - 2);
+    const int base = kBorder + baseline_;
     std::vector<int> row;
-    for (int y = y0; y < y1; ++y) row.push_back(count(x0, y));
+    for (int y = base + std::min(dotted.top, tall.top) - 3; y < base - 2; ++y) row.push_back(InkIn(x0, x0 + stroke, y));
     const int half = (stroke + 1) / 2;
     std::size_t first = 0;
     while (first < row.size() && row[first] < half) ++first;
@@ -416,6 +432,34 @@ int CInkMatch::StrokeGap(const std::string& text, std::size_t k) {
     for (std::size_t r = first + 1; r < row.size(); ++r)
         if (row[r] < std::max(2, stroke - 1)) return 0;
     return -1;
+}
+
+bool CInkMatch::BarBeside(const std::string& text, std::size_t k) {
+    const CGlyphSet::Glyph& t = glyphs_.Get('t');
+    int stroke = 0;
+    const int x0 = Stem(text, k, stroke);
+    if (x0 < 0 || !t.pix) return true;
+    // The t's stem, from a row under its bar, and the rows where its bar reaches left of it.
+    Pix* g = t.pix.Get();
+    const int gh = pixGetHeight(g);
+    int s0 = 0, s1 = 0, reach = 0, b0 = -1, b1 = -1;
+    if (!InkedColumns(g, gh * 2 / 3, s0, s1)) return true;
+    for (int y = 0; y < gh * 2 / 3; ++y) {
+        int c0 = 0, c1 = 0;
+        if (!InkedColumns(g, y, c0, c1) || c0 >= s0 - 1) continue;
+        reach = std::max(reach, s0 - c0);
+        if (b0 < 0) b0 = y;
+        b1 = y;
+    }
+    // The column next to the stem is the stem's blurred edge on a coarse page.
+    if (reach < 2 || b0 < 0) return true;
+    const int top = kBorder + baseline_ + t.top;
+    int inked = 0, all = 0;
+    for (int y = top + b0; y <= top + b1; ++y) {
+        inked += InkIn(x0 - reach, x0 - 1, y);
+        all += reach - 1;
+    }
+    return 4 * inked > all;
 }
 
 std::string CInkMatch::Spell(bool blanks) {

@@ -90,6 +90,10 @@ public:
     // tell. The drawings of i and l differ only in that gap, a pixel or two on a fax, which a
     // comparison that forgives every edge by a pixel does not see.
     int StrokeGap(const std::string& text, std::size_t k);
+    // Whether the ink beside the stroke of the `k`-th character, where a t or an f crosses its
+    // stem with a bar on the left, is inked (or cannot be told): a stroke blank there is no t or
+    // f, however a speck on its other side made it look like one.
+    bool BarBeside(const std::string& text, std::size_t k);
 
     // The text in the answer font that best explains the ink from about the pen origin to the
     // box's end, letter by letter over the characters of `alphabet`, each letter judged in the
@@ -103,6 +107,11 @@ private:
     // The first row from `top` down to `bottom` with ink in at least `least` of the columns
     // x0 to x1 (bordered box); -1 when there is none.
     int InkTop(int x0, int x1, int top, int bottom, int least);
+    // Ink pixels in the columns x0 to x1 of row y (bordered box).
+    int InkIn(int x0, int x1, int y);
+    // The first column of the stroke of the `k`-th character of `text`, as placed, an i's stem
+    // wide (`stroke`); -1 when there is none.
+    int Stem(const std::string& text, std::size_t k, int& stroke);
     // `anyWidth`: every letter changed for any other, not only for one as wide.
     std::vector<std::string> Edits(const std::string& text, bool everywhere, bool anyWidth = false);
     // `text` drawn into the columns x0 to x1 of the bordered box.

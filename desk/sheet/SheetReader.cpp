@@ -1050,6 +1050,8 @@ SheetReading CSheetReader::Read(const PageImage& page) {
                     const int gap = match.StrokeGap(best, k);
                     if (gap > 0) settled[k] = 'i';
                     if (gap < 0 && best[k] == 'i') settled[k] = 'l';
+                    // A speck beside an l makes it a t or an f: their bar also reaches left.
+                    if (gap < 0 && (best[k] == 't' || best[k] == 'f') && !match.BarBeside(best, k)) settled[k] = 'l';
                 }
                 if (settled != best && possible(settled)) best = settled;
                 match.Place(best, penX, baseline, 5, 2);

@@ -209,8 +209,9 @@ TEST_F(InkMatchTest, TheInkIsSpeltLetterByLetterAndAStrokeToldByItsHeight) {
     }
 }
 
-// An i and an l differ only in the gap under the i's dot: the stroke on the page says which was
-// printed, whatever the reading says; a speck beside the stem does not close the gap.
+// An i and an l differ only in the gap under the i's dot, an l and a t in the t's bar: the stroke
+// on the page says which was printed, whatever the reading says; a speck in the gap does not
+// close it.
 TEST_F(InkMatchTest, AStrokeWithAGapUnderItsDotIsAnI) {
     sheet::CPix ink = Ink("Ilse Wien");
     const std::string reading = "lise Wlen";
@@ -226,6 +227,13 @@ TEST_F(InkMatchTest, AStrokeWithAGapUnderItsDotIsAnI) {
     sheet::CInkMatch specked(glyphs_, ink.Get(), false);
     specked.Place(reading, kX, kBaseline, 5, 2);
     EXPECT_EQ(specked.StrokeGap(reading, 6), 1);
+
+    // A t's or an f's bar reaches left of its stem; an l's stroke is blank there.
+    sheet::CPix tall = Ink("Till tilt");
+    sheet::CInkMatch bars(glyphs_, tall.Get(), false);
+    bars.Place("Tilt tilt", kX, kBaseline, 5, 2);
+    EXPECT_FALSE(bars.BarBeside("Tilt tilt", 3));
+    EXPECT_TRUE(bars.BarBeside("Tilt tilt", 8));
 }
 
 TEST(SettleOneStrokeTest, TheLettersAroundAnIOrLTellWhichItIs) {
