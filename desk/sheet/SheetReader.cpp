@@ -1040,7 +1040,9 @@ SheetReading CSheetReader::Read(const PageImage& page) {
             // settles the letter. (At a fax's standard resolution the gap is under a pixel and
             // tells nothing.)
             const auto settleDots = [&] {
-                if (noProduct || yres < 150 || inkOf(best) > inkTolerance) return;
+                // A text the ink rejects in a few places (a speck, a letter) still stands on its
+                // strokes; one it rejects wholesale stands where the page has other letters.
+                if (noProduct || yres < 150 || inkOf(best) > 8 * inkTolerance) return;
                 match.Place(best, penX, baseline, 5, 2);
                 std::string settled = best;
                 for (std::size_t k = 0; k < best.size(); ++k) {
@@ -1056,7 +1058,6 @@ SheetReading CSheetReader::Read(const PageImage& page) {
                 if (settled != best && possible(settled)) best = settled;
                 match.Place(best, penX, baseline, 5, 2);
             };
-            if (!password) settleDots();
             bool doubtful = false, readingDoubtful = false;
             std::string reading1 = p.printed;  // the reading, its I and l settled as the mend's
             if (field.kind == FieldKind::Text && !password) {
@@ -1070,6 +1071,12 @@ SheetReading CSheetReader::Read(const PageImage& page) {
                 best = reading1;
                 doubtful = readingDoubtful;
                 match.Place(best, penX, baseline, 5, 2);
+            }
+            // The strokes are looked at after that: where a speck decides between two drawings
+            // ("baerbef" for "baerbel"), the gap and the bar still tell the letter.
+            if (!password) {
+                settleDots();
+                if (field.kind == FieldKind::Text) best = SettleOneStroke(best, mail, doubtful);
             }
             if (password) {
                 // No word tells the recogniser a password's letters, and it often puts in or
