@@ -27,24 +27,6 @@ constexpr const char kCommon[] =
     "\xE4\xF6\xFC\xC4\xD6\xDC\xDF\xE9\xE8\xEB\xE1\xE0\xE7 -.,'&/@+():;!?\"#*";
 constexpr const char kRare[] = "\xEA\xE2\xF1\xF3\xF2\xF4\xFA\xF9\xFB\xED\xEC\xEE\xEF_";
 
-// Pixels of the blots of `pix` that reach three pixels each way; a thinner speck or sliver is
-// what a coarse page does to any edge. (Counted in the blots' boxes: far quicker than cutting
-// every blot out, and blots that big seldom share a box.)
-int Blots(Pix* pix) {
-    BOXA* boxes = pixConnCompBB(pix, 8);
-    if (!boxes) return 0;
-    int total = 0;
-    for (int i = 0; i < boxaGetCount(boxes); ++i) {
-        BOX* box = boxaGetBox(boxes, i, L_CLONE);
-        l_int32 x, y, w, h;
-        boxGetGeometry(box, &x, &y, &w, &h);
-        if (w >= 3 && h >= 3) total += CountPixels(pix, box);
-        boxDestroy(&box);
-    }
-    boxaDestroy(&boxes);
-    return total;
-}
-
 // Set bits of a word, inline (without a popcount instruction, the library call costs more).
 int Bits(std::uint64_t v) {
     v -= (v >> 1) & 0x5555555555555555u;
@@ -145,7 +127,9 @@ int CInkMatch::Mismatch(const std::string& text, int x0, int x1, std::size_t spl
     int total = 0;
     for (auto [a, b] : {std::pair{ink.Get(), drawnNear.Get()}, std::pair{drawn.Get(), inkNear.Get()}}) {
         CPix diff(pixSubtract(nullptr, a, b));
-        total += diff ? Blots(diff.Get()) : 0;
+        // Blots that reach three pixels each way; a thinner speck or sliver is what a coarse
+        // page does to any edge.
+        total += diff ? BlotPixels(diff.Get(), 3) : 0;
     }
     return total;
 }

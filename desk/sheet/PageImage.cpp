@@ -14,6 +14,7 @@
 #include <iterator>
 #include <memory>
 #include <string_view>
+#include <vector>
 
 namespace sheet {
 
@@ -22,6 +23,76 @@ int CountPixels(Pix* pix, Box* box) {
     l_int32 n = 0;
     if (box ? pixCountPixelsInRect(pix, box, &n, table) : pixCountPixels(pix, &n, table)) return 0;
     return n;
+}
+
+int BlotPixels(Pix* pix, int least) {
+    if (!pix || pixGetDepth(pix) != 1) return 0;
+    const int w = pixGetWidth(pix), h = pixGetHeight(pix), wpl = pixGetWpl(pix);
+    const l_uint32* data = pixGetData(pix);
+    struct Run {
+        int x0, x1, blot;
+    };
+    struct Blot {
+        int x0, x1, y0, y1;
+    };
+    std::vector<int> parent;
+    std::vector<Blot> blots;
+    std::vector<Run> above, row;
+    auto root = [&](int b) {
+        while (parent[b] != b) b = parent[b] = parent[parent[b]];
+        return b;
+    };
+    for (int y = 0; y < h; ++y) {
+        row.clear();
+        const l_uint32* line = data + y * wpl;
+        for (int x = 0; x < w;) {
+            if ((x & 31) == 0 && line[x >> 5] == 0) {
+                x += 32;
+                continue;
+            }
+            if (!GET_DATA_BIT(line, x)) {
+                ++x;
+                continue;
+            }
+            int x1 = x;
+            while (x1 + 1 < w && GET_DATA_BIT(line, x1 + 1)) ++x1;
+            // A run joins every run of the row above that it touches, corners included.
+            int blot = -1;
+            for (const Run& r : above) {
+                if (r.x1 < x - 1) continue;
+                if (r.x0 > x1 + 1) break;
+                const int b = root(r.blot);
+                if (blot < 0) {
+                    blot = b;
+                } else if (b != blot) {
+                    parent[b] = blot;
+                    Blot& into = blots[blot];
+                    const Blot& from = blots[b];
+                    into = {std::min(into.x0, from.x0), std::max(into.x1, from.x1), std::min(into.y0, from.y0),
+                            std::max(into.y1, from.y1)};
+                }
+            }
+            if (blot < 0) {
+                blot = static_cast<int>(parent.size());
+                parent.push_back(blot);
+                blots.push_back({x, x1, y, y});
+            }
+            Blot& b = blots[blot];
+            b = {std::min(b.x0, x), std::max(b.x1, x1), b.y0, y};
+            row.push_back({x, x1, blot});
+            x = x1 + 1;
+        }
+        std::swap(above, row);
+    }
+    int total = 0;
+    for (std::size_t i = 0; i < blots.size(); ++i) {
+        const Blot& b = blots[i];
+        if (parent[i] != static_cast<int>(i) || b.x1 - b.x0 + 1 < least || b.y1 - b.y0 + 1 < least) continue;
+        Box* box = boxCreate(b.x0, b.y0, b.x1 - b.x0 + 1, b.y1 - b.y0 + 1);
+        total += CountPixels(pix, box);
+        boxDestroy(&box);
+    }
+    return total;
 }
 
 namespace {

@@ -33,6 +33,13 @@ private:
 // a page.
 int CountPixels(Pix* pix, struct Box* box = nullptr);
 
+// Black pixels in the boxes of the 8-connected blots of a one-bit image whose box reaches
+// `least` pixels each way: what is left of a difference between two drawings once the thin
+// specks and slivers every edge leaves are set aside. (Counted in the boxes: blots that big
+// seldom share one.) Labels runs of pixels row by row, which is many times quicker than
+// Leptonica's seed fill on the small, speckled images the reader measures by the thousand.
+int BlotPixels(Pix* pix, int least);
+
 // One page as it arrived, with its resolution (0 when the file does not say).
 struct PageImage {
     CPix pix;

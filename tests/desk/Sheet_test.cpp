@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -316,6 +317,31 @@ TEST(PageImageTest, BrokenFilesGiveAReasonInsteadOfPages) {
         EXPECT_FALSE(error.empty());
     }
     EXPECT_TRUE(sheet::IsPageFile("FAX.TIFF") && sheet::IsPageFile("a.pdf") && !sheet::IsPageFile("a.eml"));
+}
+
+// The blots of a speckled difference, counted as Leptonica's connected components count them:
+// sparse specks, touching corners, and dense noise where blots merge into each other's boxes.
+TEST(PageImageTest, BlotsAreThoseOfEightConnectedComponents) {
+    std::srand(7);
+    for (int density : {5, 20, 45}) {
+        for (int round = 0; round < 4; ++round) {
+            sheet::CPix pix(pixCreate(37 + 40 * round, 61, 1));
+            for (int y = 0; y < 61; ++y)
+                for (int x = 0; x < pixGetWidth(pix.Get()); ++x)
+                    if (std::rand() % 100 < density) pixSetPixel(pix.Get(), x, y, 1);
+            BOXA* boxes = pixConnCompBB(pix.Get(), 8);
+            int expected = 0;
+            for (int i = 0; i < boxaGetCount(boxes); ++i) {
+                BOX* box = boxaGetBox(boxes, i, L_CLONE);
+                l_int32 x, y, w, h;
+                boxGetGeometry(box, &x, &y, &w, &h);
+                if (w >= 3 && h >= 3) expected += sheet::CountPixels(pix.Get(), box);
+                boxDestroy(&box);
+            }
+            boxaDestroy(&boxes);
+            EXPECT_EQ(sheet::BlotPixels(pix.Get(), 3), expected) << density << "% " << round;
+        }
+    }
 }
 
 TEST(PageImageTest, AFaxIsToldFromAScan) {
