@@ -884,12 +884,21 @@ SheetReading CSheetReader::Read(const PageImage& page) {
     const int inkMargin = yres >= 250 ? 8 : yres >= 150 ? 10 : 12;
     std::map<int, std::unique_ptr<CGlyphSet>> glyphs;  // by font size
     // Where the answers stand against the layout: a shift that may grow down the page (what
-    // deskewing leaves of a sheared page), fitted twice, the second time without outliers.
+    // deskewing leaves of a sheared page), fitted twice to the answers near the one before. The
+    // first guess is the median shift: one answer whose left edge was found far off (a speck, a
+    // label's tail) pulled a fit to all of them so far that every answer on the page missed
+    // its ink.
     double offsetA = 0, offsetB = 0;
+    if (!offsets.empty()) {
+        std::vector<int> shifts;
+        for (auto [row, off] : offsets) shifts.push_back(off);
+        std::nth_element(shifts.begin(), shifts.begin() + shifts.size() / 2, shifts.end());
+        offsetA = shifts[shifts.size() / 2];
+    }
     for (int round = 0; round < 2; ++round) {
         double n = 0, sy = 0, syy = 0, so = 0, syo = 0;
         for (auto [row, off] : offsets) {
-            if (round && std::fabs(off - (offsetA + offsetB * row)) > 6) continue;
+            if (std::fabs(off - (offsetA + offsetB * row)) > (round ? 6 : 8)) continue;
             n += 1, sy += row, syy += double(row) * row, so += off, syo += double(row) * off;
         }
         const double d = n * syy - sy * sy;
