@@ -284,15 +284,8 @@ std::string CInkMatch::Improve(const std::string& text, int gain, int rounds,
 }
 
 int CInkMatch::InkTop(int x0, int x1, int top, int bottom, int least) {
-    const int w = pixGetWidth(ink_.Get()), h = pixGetHeight(ink_.Get());
-    x0 = std::max(0, x0), x1 = std::min(w, x1), top = std::max(0, top), bottom = std::min(h, bottom);
-    const l_uint32* data = pixGetData(ink_.Get());
-    const int wpl = pixGetWpl(ink_.Get());
-    for (int y = top; y < bottom; ++y) {
-        int n = 0;
-        for (int x = x0; x < x1; ++x) n += GET_DATA_BIT(data + y * wpl, x) ? 1 : 0;
-        if (n >= least) return y;
-    }
+    for (int y = std::max(0, top); y < std::min(pixGetHeight(ink_.Get()), bottom); ++y)
+        if (InkIn(x0, x1, y) >= least) return y;
     return -1;
 }
 

@@ -1064,8 +1064,10 @@ SheetReading CSheetReader::Read(const PageImage& page) {
                     // A speck beside an l makes it a t or an f: their bar also reaches left.
                     if (gap < 0 && (best[k] == 't' || best[k] == 'f') && !match.BarBeside(best, k)) settled[k] = 'l';
                 }
-                if (settled != best && possible(settled)) best = settled;
-                match.Place(best, penX, baseline, 5, 2);
+                if (settled != best && possible(settled)) {
+                    best = settled;
+                    match.Place(best, penX, baseline, 5, 2);
+                }
             };
             bool doubtful = false, readingDoubtful = false;
             std::string reading1 = p.printed;  // the reading, its I and l settled as the mend's
@@ -1086,8 +1088,7 @@ SheetReading CSheetReader::Read(const PageImage& page) {
             if (!password) {
                 settleDots();
                 if (field.kind == FieldKind::Text) best = SettleOneStroke(best, mail, doubtful);
-            }
-            if (password) {
+            } else {
                 // No word tells the recogniser a password's letters, and it often puts in or
                 // drops one: the letters that explain the ink one by one are taken instead when
                 // they match it better.
