@@ -37,7 +37,7 @@ rnd() {  # rnd VAR MIN MAX -> VAR = a decimal between them
 
 degrade() {  # degrade PNG OUT.tif XDPI YDPI
     local png=$1 tif=$2 xdpi=$3 ydpi=$4
-    local angle sx sy dx dy noise turn flip=() header=() squash=()
+    local angle sx sy dx dy noise nseed turn flip=() header=() squash=()
     rnd angle -2 2
     rnd sx 98.5 101.5
     rnd sy 98.5 101.5
@@ -45,6 +45,9 @@ degrade() {  # degrade PNG OUT.tif XDPI YDPI
     rnd dy -30 30
     dx=${dx%%.*} dy=${dy%%.*}
     rnd noise 0.03 0.15
+    # ImageMagick seeds its noise from the clock unless told: the same set must come out alike.
+    rnd nseed 1 1000000
+    nseed=${nseed%%.*}
     rnd turn 0 1
     [ "$turn" \< "0.100" ] && flip=(-rotate 180)
     if [ "$xdpi" != 300 ]; then
@@ -62,7 +65,7 @@ degrade() {  # degrade PNG OUT.tif XDPI YDPI
     convert "$png" -resize "$(awk -v x="$xdpi" -v s="$sx" 'BEGIN{print x/300*s}')%x$(awk -v y="$sq" -v s="$sy" 'BEGIN{print y/300*s}')%!" \
         -background white -rotate "$angle" +repage -gravity center -extent "${w}x${h}" +gravity \
         -roll "$(printf '%+d%+d' "$dx" "$dy")" "${header[@]}" "${squash[@]}" \
-        -attenuate "$noise" +noise Impulse -threshold 55% "${flip[@]}" \
+        -seed "$nseed" -attenuate "$noise" +noise Impulse -threshold 55% "${flip[@]}" \
         -units PixelsPerInch -density "${xdpi}x${ydpi}" -monochrome -compress Group4 "$tif"
 }
 
