@@ -605,10 +605,11 @@ CInkMatch::Rival CInkMatch::Closest(const std::string& text, const std::function
         if (shift == 0) {
             margin = Margin(text, edit);
         } else {
-            // The letters behind a wider or narrower letter stay where the ink has them.
+            // The letters behind a wider or narrower letter stay where the ink has them, and so
+            // do the letters in front of it.
             if (!own) own = Draw(text, 0, w);
             x_ -= shift;
-            CPix other(Draw(edit, 0, w));
+            CPix other(Draw(edit, 0, w, suffix, shift));
             x_ += shift;
             if (!own || !other) continue;
             margin = Preference(own.Get(), other.Get(), ink_.Get(), inkNear_.Get());

@@ -175,6 +175,24 @@ std::u32string Confusable(std::u32string text) {
     return text;
 }
 
+// The recogniser knows letters the form cannot hold; on this sheet each stands for one it can
+// that looks the same (a dotless i is an i whose dot the fax lost). The ink check then decides.
+std::string FoldToCodePage(const std::string& text) {
+    std::string out;
+    for (char32_t c : DecodeUtf8(text)) {
+        if (c == U'\u0131') c = U'i';
+        if (c == U'\u0130') c = U'I';
+        if (c == U'\u0142') c = U'l';
+        if (c == U'\u2010' || c == U'\u2011' || c == U'\u2212') c = U'-';
+        if (c == U'\uFB01' || c == U'\uFB02') {
+            out += c == U'\uFB01' ? "fi" : "fl";
+            continue;
+        }
+        AppendUtf8(out, c);
+    }
+    return out;
+}
+
 // In Arial bold a capital I and a small l are the same stroke, and nothing around a password
 // tells which one was typed: the review problem of a password that holds one, or "".
 std::string OneStrokeInPassword(const std::string& password) {
@@ -645,14 +663,31 @@ SheetReading CSheetReader::Read(const PageImage& page) {
     if (pieceBoxes) boxaDestroy(&pieceBoxes);
     CPix mask(onRows ? pixDilateBrick(nullptr, onRows.Get(), 25, 7) : nullptr);
     if (mask) pixSubtract(binary.Get(), binary.Get(), mask.Get());
-    // A speck stays only where it can be a letter's dot: just above or below other ink.
+    // A speck stays only where it can be a letter's dot: just above or below other ink. A
+    // fax at standard resolution leaves a hyphen one row thin, and so as small: a flat mark
+    // with letters beside it on its own rows stays too.
     CPix big(pixSelectBySize(binary.Get(), 4, 4, 8, L_SELECT_IF_BOTH, L_SELECT_IF_GTE, nullptr));
     if (big) {
         CPix small(pixSubtract(nullptr, binary.Get(), big.Get()));
         CPix near(pixDilateBrick(nullptr, big.Get(), 3, 17));
         if (small && near) {
-            pixAnd(small.Get(), small.Get(), near.Get());
-            pixOr(big.Get(), big.Get(), small.Get());
+            CPix dots(pixAnd(nullptr, small.Get(), near.Get()));
+            BOXA* marks = pixConnComp(small.Get(), nullptr, 8);
+            for (int i = 0; marks && i < boxaGetCount(marks); ++i) {
+                l_int32 x, y, bw, bh;
+                if (boxaGetBoxGeometry(marks, i, &x, &y, &bw, &bh) || bw < 6 || bw < 2 * bh) continue;
+                l_int32 left = 0, right = 0;
+                BOX* before = boxCreate(std::max(0, x - 12), y, std::min(x, 12), bh);
+                BOX* after = boxCreate(x + bw, y, 12, bh);
+                if (before) pixCountPixelsInRect(big.Get(), before, &left, nullptr);
+                if (after) pixCountPixelsInRect(big.Get(), after, &right, nullptr);
+                boxDestroy(&before);
+                boxDestroy(&after);
+                if (left > 0 && right > 0 && dots)
+                    pixRasterop(dots.Get(), x, y, bw, bh, PIX_SRC | PIX_DST, small.Get(), x, y);
+            }
+            if (marks) boxaDestroy(&marks);
+            if (dots) pixOr(big.Get(), big.Get(), dots.Get());
         }
         binary = std::move(big);
     }
@@ -808,7 +843,7 @@ SheetReading CSheetReader::Read(const PageImage& page) {
         }
         reading.confidence = confidence;
 
-        std::string value = seen;
+        std::string value = FoldToCodePage(seen);
         if (field.member == &RegistrationRecord::username) {
             // An address holds no comma and no blank: on a fax a comma is a period with a tail
             // of noise. The ink check still has to agree.
@@ -1033,12 +1068,15 @@ SheetReading CSheetReader::Read(const PageImage& page) {
             }
             if (!noProduct && !password) {
                 // A reading the ink still rejects (the recogniser cut "Till" to "Ti") is spelt
-                // from the ink letter by letter; that is taken when it matches.
+                // from the ink letter by letter; that is taken when it matches, or when it
+                // explains the ink several times better than a reading placed wrong by a letter
+                // too many (a speck read as an umlaut): then a person still looks at it.
                 if (inkOf(best) > inkTolerance) {
                     match.Place(best, penX, baseline, 5, 2);
                     const std::string spelt = match.Spell(true);
                     if (!spelt.empty() && spelt.back() != ' ' && spelt.find("  ") == std::string::npos &&
-                        possible(spelt) && inkOf(spelt) <= inkTolerance && match.Margin(spelt, best, penX, baseline) > 0)
+                        possible(spelt) && (inkOf(spelt) <= inkTolerance || 4 * inkOf(spelt) < inkOf(best)) &&
+                        match.Margin(spelt, best, penX, baseline) > 0)
                         best = spelt;
                     match.Place(best, penX, baseline, 5, 2);
                 }
