@@ -292,17 +292,47 @@ int CInkMatch::InkTop(int x0, int x1, int top, int bottom, int least) {
 std::string CInkMatch::SettleByHeight(const std::string& text) {
     if (!ink_ || text.find_first_of("Il") == std::string::npos) return text;
     const std::vector<int> pens = glyphs_.Pens(text);
-    // Where the ink's top of each letter stands against its drawing's top; the letters'
-    // inner columns only, so that a neighbour's overhang does not count.
+    // A letter's top is the first row inked half as wide as the drawing's top rows: an L or a b
+    // has only its stem up there, a T its whole bar. The same rule finds it in the drawing, so
+    // that a thin first row of the drawing counts alike on both sides.
+    struct Top {
+        bool found = false;
+        int row = 0;     // against the baseline, y downward
+        int least = 2;   // ink that makes a row count
+    };
+    auto drawnTop = [&](unsigned char c) {
+        Top top;
+        const CGlyphSet::Glyph& g = glyphs_.Get(c);
+        if (!g.pix) return top;
+        Pix* pix = g.pix.Get();
+        const int gw = pixGetWidth(pix), gh = pixGetHeight(pix);
+        auto inked = [&](int y) {
+            int n = 0;
+            for (int x = 1; x + 1 < gw; ++x) {
+                l_uint32 v = 0;
+                pixGetPixel(pix, x, y, &v);
+                n += v ? 1 : 0;
+            }
+            return n;
+        };
+        int widest = 0;
+        for (int y = 0; y < std::min(3, gh); ++y) widest = std::max(widest, inked(y));
+        top.least = std::max(2, widest / 2);
+        for (int y = 0; y < gh && !top.found; ++y)
+            if (inked(y) >= top.least) top.found = true, top.row = g.top + y;
+        return top;
+    };
+    // Where the ink's top of the `k`-th letter stands against the top of `c` drawn there; the
+    // letter's inner columns only, so that a neighbour's overhang does not count.
     auto offTop = [&](std::size_t k, unsigned char c, int& off) {
         const CGlyphSet::Glyph& g = glyphs_.Get(c);
-        if (!g.pix) return false;
+        const Top top = drawnTop(c);
+        if (!top.found) return false;
         const int gw = pixGetWidth(g.pix.Get()), x0 = kBorder + x_ + pens[k] + g.left;
-        const int drawnTop = kBorder + baseline_ + g.top;
-        const int y = InkTop(x0 + 1, x0 + gw - 1, drawnTop - glyphs_.Ppem() / 6, kBorder + baseline_,
-                             std::max(2, (gw - 2) / 2));
+        const int drawn = kBorder + baseline_ + top.row;
+        const int y = InkTop(x0 + 1, x0 + gw - 1, drawn - glyphs_.Ppem() / 6, kBorder + baseline_, top.least);
         if (y < 0) return false;
-        off = y - drawnTop;
+        off = y - drawn;
         return true;
     };
     // The page's own offset of the letters' tops: a capital or tall small letter with a flat
@@ -321,13 +351,13 @@ std::string CInkMatch::SettleByHeight(const std::string& text) {
         common = n % 2 ? offsets[n / 2] : (offsets[n / 2 - 1] + offsets[n / 2]) / 2.0;
     }
     std::string settled = text;
-    const int capital = glyphs_.Get('I').top, small = glyphs_.Get('l').top;
+    const int capital = drawnTop('I').row, small = drawnTop('l').row;
     for (std::size_t k = 0; k < text.size(); ++k) {
         if (text[k] != 'I' && text[k] != 'l') continue;
         int off = 0;
         if (!offTop(k, static_cast<unsigned char>(text[k]), off)) continue;
         // The stroke's top against the baseline, as the letters around it put it.
-        const double top = glyphs_.Get(static_cast<unsigned char>(text[k])).top + off - common;
+        const double top = drawnTop(static_cast<unsigned char>(text[k])).row + off - common;
         const double toCapital = std::fabs(top - capital), toSmall = std::fabs(top - small);
         if (toCapital < toSmall) settled[k] = 'I';
         if (toSmall < toCapital) settled[k] = 'l';

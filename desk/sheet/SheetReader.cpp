@@ -731,7 +731,10 @@ SheetReading CSheetReader::Read(const PageImage& page) {
         bool unsure = false;           // a text the recogniser was unsure of
     };
     std::vector<Pending> pending(kSheetFieldCount);
-    std::vector<std::pair<int, int>> offsets;  // (row, answer offset)
+    struct Shift {
+        int x, y, off;  // where the answer begins, and how far its ink stands from the layout's
+    };
+    std::vector<Shift> offsets;
     for (int i = 0; i < kSheetFieldCount; ++i) {
         const SheetField& field = kSheetFields[i];
         const AnswerSpot& a = m.layout.answers[i];
@@ -905,7 +908,7 @@ SheetReading CSheetReader::Read(const PageImage& page) {
         }
         int inkLeft = 0, inkRight = 0;
         if (!p.overflow && m.fonts.InkExtent(a.ppem, true, p.printed, inkLeft, inkRight))
-            offsets.push_back({p.y0, p.left - t.X(a.x + inkLeft)});
+            offsets.push_back({t.X(a.x), p.y0, p.left - t.X(a.x + inkLeft)});
     }
 
     // A coarser page blurs letters more: the tolerance grows as the lines per inch fall.
@@ -919,31 +922,52 @@ SheetReading CSheetReader::Read(const PageImage& page) {
     const int inkMargin = yres >= 250 ? 8 : yres >= 150 ? 10 : 12;
     std::map<int, std::unique_ptr<CGlyphSet>> glyphs;  // by font size
     // Where the answers stand against the layout: a shift that may grow down the page (what
-    // deskewing leaves of a sheared page), fitted twice to the answers near the one before. The
-    // first guess is the median shift: one answer whose left edge was found far off (a speck, a
-    // label's tail) pulled a fit to all of them so far that every answer on the page missed
-    // its ink.
-    double offsetA = 0, offsetB = 0;
+    // deskewing leaves of a sheared page) and across it (a page scaled a little more than its
+    // landmarks told: 10 pixels between the left and the right answers of a fine fax put the
+    // rightmost out of reach of the placement), fitted twice to the answers near the one before.
+    // The first guess is the median shift: one answer whose left edge was found far off (a
+    // speck, a label's tail) pulled a fit to all of them so far that every answer on the page
+    // missed its ink.
+    double offsetA = 0, offsetB = 0, offsetC = 0;
+    const auto shiftAt = [&](int x, int y) { return offsetA + offsetB * y + offsetC * x; };
     if (!offsets.empty()) {
         std::vector<int> shifts;
-        for (auto [row, off] : offsets) shifts.push_back(off);
+        for (const Shift& s : offsets) shifts.push_back(s.off);
         std::nth_element(shifts.begin(), shifts.begin() + shifts.size() / 2, shifts.end());
         offsetA = shifts[shifts.size() / 2];
     }
     for (int round = 0; round < 2; ++round) {
-        double n = 0, sy = 0, syy = 0, so = 0, syo = 0;
-        for (auto [row, off] : offsets) {
-            if (std::fabs(off - (offsetA + offsetB * row)) > (round ? 6 : 8)) continue;
-            n += 1, sy += row, syy += double(row) * row, so += off, syo += double(row) * off;
+        std::vector<Shift> kept;
+        for (const Shift& s : offsets)
+            if (std::fabs(s.off - shiftAt(s.x, s.y)) <= (round ? 6 : 8)) kept.push_back(s);
+        if (kept.empty()) break;
+        // Least squares about the answers' centre: off = a + b (y - my) + c (x - mx).
+        const double n = static_cast<double>(kept.size());
+        double mx = 0, my = 0, mo = 0;
+        for (const Shift& s : kept) mx += s.x / n, my += s.y / n, mo += s.off / n;
+        double sxx = 0, syy = 0, sxy = 0, sxo = 0, syo = 0;
+        for (const Shift& s : kept) {
+            const double dx = s.x - mx, dy = s.y - my, dof = s.off - mo;
+            sxx += dx * dx, syy += dy * dy, sxy += dx * dy, sxo += dx * dof, syo += dy * dof;
         }
-        const double d = n * syy - sy * sy;
-        if (n >= 4 && d > 0) {
-            offsetB = (n * syo - sy * so) / d;
-            offsetA = (so - offsetB * sy) / n;
-        } else if (n > 0) {
-            offsetB = 0;
-            offsetA = so / n;
+        double b = 0, c = 0;
+        const double d = sxx * syy - sxy * sxy;
+        if (kept.size() >= 6 && d > 1e-6 * sxx * syy) {
+            b = (syo * sxx - sxo * sxy) / d;
+            c = (sxo * syy - syo * sxy) / d;
+        } else if (kept.size() >= 4 && syy > 0) {
+            b = syo / syy;
         }
+        offsetB = b, offsetC = c;
+        offsetA = mo - b * my - c * mx;
+    }
+    // A shift that grows across the page is an error of the page's width scale: a long answer
+    // drawn at the landmarks' scale drifts off its ink by its end. The answers' own scale is
+    // taken for drawing and placing them (a few per cent at most: more is no scale error).
+    if (std::fabs(offsetC) < 0.03) {
+        t.sx *= 1 + offsetC;
+        t.tx *= 1 + offsetC;
+        offsetC = 0;
     }
     for (int i = 0; i < kSheetFieldCount; ++i) {
         const SheetField& field = kSheetFields[i];
@@ -954,7 +978,7 @@ SheetReading CSheetReader::Read(const PageImage& page) {
             // A value of a fixed set is the one whose drawing matches the ink: every value is
             // drawn in the answer font at the page's answer offset, and one is taken only when it
             // matches well and every other value clearly worse.
-            const int offset = static_cast<int>(std::lround(offsetA + offsetB * p.y0));
+            const int offset = static_cast<int>(std::lround(shiftAt(t.X(a.x), p.y0)));
             CBestMatch match;
             // Only values near the reading, or as wide as the ink, are drawn: the others cannot
             // match it, and drawing a whole country list on every page costs time.
@@ -996,7 +1020,7 @@ SheetReading CSheetReader::Read(const PageImage& page) {
             // ink: the reading is improved one character at a time while that explains the ink
             // clearly better, and then trusted only when it matches and no text one character
             // away comes close.
-            const int offset = static_cast<int>(std::lround(offsetA + offsetB * p.y0));
+            const int offset = static_cast<int>(std::lround(shiftAt(t.X(a.x), p.y0)));
             // An answer that runs over a label is compared with the ink of both, the label drawn
             // where it was found.
             PIX* page = p.overflow ? original.Get() : binary.Get();
@@ -1032,9 +1056,9 @@ SheetReading CSheetReader::Read(const PageImage& page) {
                                 .first;
                 return known->second;
             };
+            const bool date = field.kind == FieldKind::Date, mail = field.member == &RegistrationRecord::username;
             const int readingMismatch = inkOf(p.printed);
             const bool rejected = fax && readingMismatch > inkTolerance;
-            const bool date = field.kind == FieldKind::Date, mail = field.member == &RegistrationRecord::username;
             // What the field can hold: a mend or a rival outside it is no reading (the drawing
             // made "Till" into "Til!" where the scan had run the two l together).
             const char* marks = field.member == &RegistrationRecord::vorname || field.member == &RegistrationRecord::nachname
