@@ -484,6 +484,15 @@ bool MarkInsideWord(const std::string& text) {
     return false;
 }
 
+bool DigitInsideWord(const std::string& text) {
+    const auto small = [](unsigned char c) { return (c >= 'a' && c <= 'z') || c >= 0xDF; };
+    for (std::size_t k = 1; k + 1 < text.size(); ++k)
+        if (std::isdigit(static_cast<unsigned char>(text[k])) && small(static_cast<unsigned char>(text[k - 1])) &&
+            small(static_cast<unsigned char>(text[k + 1])))
+            return true;
+    return false;
+}
+
 // Where the run under an answer ends on the page: the line found there, or the layout's end.
 int RunEndOnPage(const AnswerSpot& a, const Transform& t, const std::vector<Segment>& segments) {
     const int ax = t.X(a.x), lineY = t.Y(a.y + a.metrics.height) + 4;
@@ -1066,14 +1075,20 @@ SheetReading CSheetReader::Read(const PageImage& page) {
                                 : field.member == &RegistrationRecord::city ? " -'.()/"
                                                                             : nullptr;
             const bool password = field.member == &RegistrationRecord::password_1;
+            // A street or town holds no digit between two small letters: that is a faxed sharp s
+            // or a b ("Schlo8allee").
+            const bool place = field.member == &RegistrationRecord::addr || field.member == &RegistrationRecord::city;
             const auto possible = [&](const std::string& edit) {
                 if (marks && !NameLike(edit, marks)) return false;
+                if (place && DigitInsideWord(edit)) return false;
                 if (!password && MarkInsideWord(edit)) return false;
                 return date ? ValidDate(edit) : mail ? PlausibleMail(edit) : true;
             };
             std::string best = p.printed;
-            if (!noProduct && (!fax || rejected)) {
-                if (fax) {
+            // A date holds only digits, which the drawing tells apart where the recogniser took
+            // a faxed 5 for an 8: it is mended as on a scan, and a mend stays on the review list.
+            if (!noProduct && (!fax || rejected || date)) {
+                if (fax && !date) {
                     CInkMatch coarse(*set->second, ink.Get(), true, printedAround.Get());
                     coarse.Place(p.printed, penX, baseline, 5, 2);
                     best = coarse.Improve(p.printed, inkTolerance, 2, possible);
@@ -1121,7 +1136,8 @@ SheetReading CSheetReader::Read(const PageImage& page) {
                     // neither has a gap across its stem.
                     if (!best[k] || !std::strchr("ilIft", best[k])) continue;
                     const int gap = match.StrokeGap(best, k);
-                    if (gap > 0) settled[k] = 'i';
+                    // A fax may break a t's stem below its bar; the bar still says t.
+                    if (gap > 0 && ((best[k] != 't' && best[k] != 'f') || !match.BarBeside(best, k))) settled[k] = 'i';
                     if (gap < 0 && best[k] == 'i') settled[k] = 'l';
                     // A speck beside an l makes it a t or an f: their bar also reaches left.
                     if (gap < 0 && (best[k] == 't' || best[k] == 'f') && !match.BarBeside(best, k)) settled[k] = 'l';
