@@ -133,13 +133,17 @@ TEST_F(SheetTest, OneAnswerFoundFarOffDoesNotMoveTheOthers) {
 
 // Pages that once lost an answer: a hyphen left one row thin at standard resolution (taken for
 // a speck and erased, so "VM-7461" was stored as "VM 7461" without a flag), a speck over "mail"
-// read as an umlaut, a dotless i from the recogniser that the form cannot hold, and a fax
-// scaled wider than its landmarks told, which put the rightmost answer out of reach.
-TEST_F(SheetTest, ThinHyphensSpecksForeignLettersAndAWidePageStillReadBack) {
+// read as an umlaut, a dotless i from the recogniser that the form cannot hold, a fax scaled
+// wider than its landmarks told, which put the rightmost answer out of reach, a date's 5 read
+// as an 8, a t whose stem the fax broke under its bar ("Foiostudio"), and "Schlo8allee".
+TEST_F(SheetTest, PagesThatOnceLostAnAnswerReadBack) {
     for (auto [page, record] : {std::pair{"sheet-standard-hyphen.tif", "sheet-hyphen.tsv"},
                                 std::pair{"sheet-fine-speck.tif", "sheet-speck.tsv"},
                                 std::pair{"sheet-fine-dotless.tif", "sheet-dotless.tsv"},
-                                std::pair{"sheet-fine-wide.tif", "sheet-wide.tsv"}}) {
+                                std::pair{"sheet-fine-wide.tif", "sheet-wide.tsv"},
+                                std::pair{"sheet-standard-date.tif", "sheet-date.tsv"},
+                                std::pair{"sheet-fine-bar.tif", "sheet-bar.tsv"},
+                                std::pair{"sheet-fine-street.tif", "sheet-street.tsv"}}) {
         SCOPED_TRACE(page);
         const std::vector<std::string> truth = Truth(record);
         const sheet::SheetReading reading = Read(page);
