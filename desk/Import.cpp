@@ -146,8 +146,18 @@ bool CImporter::ImportPath(const std::string& path) {
     }
     // Sorted, so a run's order (and the ids it gives) does not depend on the file system.
     std::sort(files.begin(), files.end());
-    for (const std::string& file : files)
-        if (!ImportFile(file)) return false;
+    // Page files that follow each other are read together, on both cores.
+    for (std::size_t i = 0; i < files.size();) {
+        std::size_t end = i;
+        while (end < files.size() && sheet::IsPageFile(files[end])) ++end;
+        if (end > i) {
+            ImportPageFiles(*this, std::vector<std::string>(files.begin() + i, files.begin() + end));
+            if (Stopped()) return false;
+            i = end;
+            continue;
+        }
+        if (!ImportFile(files[i++])) return false;
+    }
     return true;
 }
 

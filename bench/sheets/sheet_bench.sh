@@ -17,7 +17,7 @@ cmake -S "$repo" -B "$VELK_BUILD/win" -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-
     -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$VELK_BUILD/win" -j "$jobs" --target sheet_print >/dev/null
 cmake -S "$repo" -B "$VELK_BUILD/desk-release" -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$VELK_BUILD/desk-release" -j "$jobs" --target sheet_bench >/dev/null
+cmake --build "$VELK_BUILD/desk-release" -j "$jobs" --target sheet_bench velkdesk >/dev/null
 
 if [ "$(ls "$set_dir/standard" 2>/dev/null | wc -l)" -lt "$count" ]; then
     bash "$repo/bench/sheets/make_sheets.sh" "$count" "$seed" "$set_dir"
@@ -26,4 +26,17 @@ fi
     echo "$(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg)"
     echo
     "$VELK_BUILD/desk-release/bin/sheet_bench" "$set_dir"
+    # The same pages through `velkdesk import`, which reads two files at once on two cores:
+    # wall-clock seconds per page, the recogniser's start included.
+    echo
+    echo "| resolution | velkdesk import, s/page (wall clock, $(nproc) cores) |"
+    echo "|---|---|"
+    for res in 300 fine standard; do
+        db=$(mktemp -u /tmp/sheet-bench-XXXXXX.db)
+        start=$(date +%s.%N)
+        "$VELK_BUILD/desk-release/bin/velkdesk" --db "$db" import "$set_dir/$res" >/dev/null 2>&1 || true
+        end=$(date +%s.%N)
+        rm -f "$db"
+        awk -v r="$res" -v s="$start" -v e="$end" -v n="$count" 'BEGIN { printf "| %s | %.2f |\n", r, (e - s) / n }'
+    done
 } | tee "$VELK_BUILD/sheet-bench/results.md"

@@ -1,10 +1,15 @@
 // Pages into registrations. The reader starts Tesseract once, on the first page file of a run.
 #include "desk/sheet/SheetIntake.h"
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <ctime>
 #include <filesystem>
 #include <memory>
+#include <mutex>
+#include <thread>
 
 #include "desk/Import.h"
 
@@ -32,9 +37,59 @@ std::string FileTime(const std::string& path) {
     return text;
 }
 
-sheet::CSheetReader& Reader() {
-    static std::unique_ptr<sheet::CSheetReader> reader = std::make_unique<sheet::CSheetReader>();
-    return *reader;
+// One reader per thread that reads pages; each holds its own recogniser, made on first use and
+// kept for the rest of the run.
+sheet::CSheetReader& Reader(std::size_t index = 0) {
+    static std::vector<std::unique_ptr<sheet::CSheetReader>> readers;
+    static std::mutex mutex;
+    std::lock_guard<std::mutex> lock(mutex);
+    while (readers.size() <= index) readers.push_back(std::make_unique<sheet::CSheetReader>());
+    return *readers[index];
+}
+
+// What one page file gave, kept until the importer takes it in the files' order.
+struct FileOutcome {
+    std::string error;  // the file could not be read
+    struct Page {
+        std::string notSheet;  // why the page is no reply sheet, or ""
+        Registration registration;
+    };
+    std::vector<Page> pages;
+};
+
+FileOutcome ReadPageFile(sheet::CSheetReader& reader, const std::string& path, const std::atomic<bool>& stop) {
+    FileOutcome outcome;
+    std::vector<sheet::PageImage> pages;
+    if (!sheet::LoadPages(path, pages, outcome.error)) {
+        if (outcome.error.empty()) outcome.error = "unreadable";
+        return outcome;
+    }
+    const std::string receivedAt = FileTime(path);
+    for (std::size_t i = 0; i < pages.size() && !stop; ++i) {
+        const sheet::SheetReading reading = reader.Read(pages[i]);
+        FileOutcome::Page page;
+        if (reading.isSheet)
+            page.registration = RegistrationFromSheet(reading, pages[i], path, static_cast<int>(i) + 1, receivedAt);
+        else
+            page.notSheet = reading.notSheetReason;
+        outcome.pages.push_back(std::move(page));
+    }
+    return outcome;
+}
+
+void Take(CImporter& importer, const std::string& path, const FileOutcome& outcome) {
+    if (!outcome.error.empty()) {
+        importer.FileFailed(path, outcome.error);
+        return;
+    }
+    for (std::size_t i = 0; i < outcome.pages.size(); ++i) {
+        if (!outcome.pages[i].notSheet.empty()) {
+            importer.Note(path, "page " + std::to_string(i + 1) + ": " + outcome.pages[i].notSheet + ", skipped");
+            importer.Add({});
+            continue;
+        }
+        importer.Add({outcome.pages[i].registration});
+    }
 }
 
 }  // namespace
@@ -53,29 +108,58 @@ Registration RegistrationFromSheet(const sheet::SheetReading& reading, const she
 }
 
 void ImportPageFile(CImporter& importer, const std::string& path) {
-    std::vector<sheet::PageImage> pages;
-    std::string error;
-    if (!sheet::LoadPages(path, pages, error)) {
-        importer.FileFailed(path, error);
-        return;
-    }
-    sheet::CSheetReader* reader = nullptr;
+    ImportPageFiles(importer, {path});
+}
+
+void ImportPageFiles(CImporter& importer, const std::vector<std::string>& paths) {
+    // A page takes a second or two, nearly all of it in one thread: two readers read two files
+    // at once on a machine with two cores. The importer takes them in the files' order, so a
+    // run's ids do not depend on which reader finished first.
+    const std::size_t cores = std::max(1u, std::thread::hardware_concurrency());
+    const std::size_t workers = std::min({cores, std::size_t{2}, paths.size()});
+    std::vector<sheet::CSheetReader*> readers;
     try {
-        reader = &Reader();
+        for (std::size_t w = 0; w < workers; ++w) readers.push_back(&Reader(w));
     } catch (const std::exception& e) {
-        importer.FileFailed(path, e.what());
+        for (const std::string& path : paths) importer.FileFailed(path, e.what());
         return;
     }
-    const std::string receivedAt = FileTime(path);
-    for (std::size_t i = 0; i < pages.size() && !importer.Stopped(); ++i) {
-        const sheet::SheetReading reading = reader->Read(pages[i]);
-        if (!reading.isSheet) {
-            importer.Note(path, "page " + std::to_string(i + 1) + ": " + reading.notSheetReason + ", skipped");
-            importer.Add({});
-            continue;
+    std::vector<FileOutcome> outcomes(paths.size());
+    std::vector<char> done(paths.size(), 0);
+    std::mutex mutex;
+    std::condition_variable ready;
+    std::atomic<std::size_t> next{0};
+    std::atomic<bool> stop{false};
+    const auto work = [&](sheet::CSheetReader* reader) {
+        for (std::size_t i = next++; i < paths.size() && !stop; i = next++) {
+            FileOutcome outcome;
+            try {
+                outcome = ReadPageFile(*reader, paths[i], stop);
+            } catch (const std::exception& e) {
+                outcome.error = e.what();
+            }
+            {
+                std::lock_guard<std::mutex> lock(mutex);
+                outcomes[i] = std::move(outcome);
+                done[i] = 1;
+            }
+            ready.notify_all();
         }
-        importer.Add({RegistrationFromSheet(reading, pages[i], path, static_cast<int>(i) + 1, receivedAt)});
+    };
+    std::vector<std::thread> threads;
+    for (sheet::CSheetReader* reader : readers) threads.emplace_back(work, reader);
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        FileOutcome outcome;
+        {
+            std::unique_lock<std::mutex> lock(mutex);
+            ready.wait(lock, [&] { return done[i] != 0; });
+            outcome = std::move(outcomes[i]);
+        }
+        if (importer.Stopped()) break;
+        Take(importer, paths[i], outcome);
     }
+    stop = true;
+    for (std::thread& thread : threads) thread.join();
 }
 
 }  // namespace desk

@@ -20,5 +20,8 @@ Registration RegistrationFromSheet(const sheet::SheetReading& reading, const she
 // Reads every page of `path` into `importer`. A page that is no reply sheet is reported and
 // counted as rejected; a file that cannot be read is reported as failed.
 void ImportPageFile(CImporter& importer, const std::string& path);
+// The same for several page files, read two at a time on a machine with two cores and handed to
+// the importer in their order.
+void ImportPageFiles(CImporter& importer, const std::vector<std::string>& paths);
 
 }  // namespace desk

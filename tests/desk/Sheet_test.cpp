@@ -421,6 +421,10 @@ TEST_F(SheetTest, ImportStoresEachSheetOnceAndSkipsTheForeignPage) {
     EXPECT_EQ(counts.failedFiles, 1u);
     EXPECT_NE(messages.find("foreign-fine.tif: page 1: no reply sheet"), std::string::npos) << messages;
     EXPECT_NE(messages.find("broken.pdf"), std::string::npos) << messages;
+    // Two readers read the files at once, but the first file in order is the one stored.
+    const auto first = db.Find(1);
+    ASSERT_TRUE(first.has_value());
+    EXPECT_EQ(fs::path(first->sourceFile).filename(), "scanned.pdf");
 
     std::ostringstream csv;
     desk::ExportCsv(db, desk::ExportOptions{}, csv);
