@@ -138,7 +138,7 @@ TEST_F(SheetTest, OneAnswerFoundFarOffDoesNotMoveTheOthers) {
 // as an 8, a t whose stem the fax broke under its bar ("Foiostudio"), and "Schlo8allee".
 TEST_F(SheetTest, PagesThatOnceLostAnAnswerReadBack) {
     for (auto [page, record] : {std::pair{"sheet-standard-hyphen.tif", "sheet-hyphen.tsv"},
-                                std::pair{"sheet-fine-speck.tif", "sheet-speck.tsv"},
+                                std::pair{"sheet-fine-stray-dot.tif", "sheet-stray-dot.tsv"},
                                 std::pair{"sheet-fine-dotless.tif", "sheet-dotless.tsv"},
                                 std::pair{"sheet-fine-wide.tif", "sheet-wide.tsv"},
                                 std::pair{"sheet-standard-date.tif", "sheet-date.tsv"},
