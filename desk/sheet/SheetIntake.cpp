@@ -37,12 +37,10 @@ std::string FileTime(const std::string& path) {
     return text;
 }
 
-// One reader per thread that reads pages; each holds its own recogniser, made on first use and
-// kept for the rest of the run.
-sheet::CSheetReader& Reader(std::size_t index = 0) {
+// One reader per thread that reads pages; each holds its own recogniser, made on first use (by
+// the importing thread, before the readers start) and kept for the rest of the run.
+sheet::CSheetReader& Reader(std::size_t index) {
     static std::vector<std::unique_ptr<sheet::CSheetReader>> readers;
-    static std::mutex mutex;
-    std::lock_guard<std::mutex> lock(mutex);
     while (readers.size() <= index) readers.push_back(std::make_unique<sheet::CSheetReader>());
     return *readers[index];
 }
@@ -57,7 +55,7 @@ struct FileOutcome {
     std::vector<Page> pages;
 };
 
-FileOutcome ReadPageFile(sheet::CSheetReader& reader, const std::string& path, const std::atomic<bool>& stop) {
+FileOutcome ReadPageFile(sheet::CSheetReader& reader, const std::string& path, const CImporter& importer) {
     FileOutcome outcome;
     std::vector<sheet::PageImage> pages;
     if (!sheet::LoadPages(path, pages, outcome.error)) {
@@ -65,7 +63,7 @@ FileOutcome ReadPageFile(sheet::CSheetReader& reader, const std::string& path, c
         return outcome;
     }
     const std::string receivedAt = FileTime(path);
-    for (std::size_t i = 0; i < pages.size() && !stop; ++i) {
+    for (std::size_t i = 0; i < pages.size() && !importer.Stopped(); ++i) {
         const sheet::SheetReading reading = reader.Read(pages[i]);
         FileOutcome::Page page;
         if (reading.isSheet)
@@ -129,12 +127,12 @@ void ImportPageFiles(CImporter& importer, const std::vector<std::string>& paths)
     std::mutex mutex;
     std::condition_variable ready;
     std::atomic<std::size_t> next{0};
-    std::atomic<bool> stop{false};
     const auto work = [&](sheet::CSheetReader* reader) {
-        for (std::size_t i = next++; i < paths.size() && !stop; i = next++) {
+        // Every file taken is marked done, read or not: the importer waits for each in turn.
+        for (std::size_t i = next++; i < paths.size(); i = next++) {
             FileOutcome outcome;
             try {
-                outcome = ReadPageFile(*reader, paths[i], stop);
+                if (!importer.Stopped()) outcome = ReadPageFile(*reader, paths[i], importer);
             } catch (const std::exception& e) {
                 outcome.error = e.what();
             }
@@ -158,7 +156,6 @@ void ImportPageFiles(CImporter& importer, const std::vector<std::string>& paths)
         if (importer.Stopped()) break;
         Take(importer, paths[i], outcome);
     }
-    stop = true;
     for (std::thread& thread : threads) thread.join();
 }
 
