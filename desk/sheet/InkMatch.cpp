@@ -322,17 +322,18 @@ std::string CInkMatch::SettleByHeight(const std::string& text) {
             if (inked(y) >= top.least) top.found = true, top.row = g.top + y;
         return top;
     };
-    // Where the ink's top of the `k`-th letter stands against the top of `c` drawn there; the
-    // letter's inner columns only, so that a neighbour's overhang does not count.
-    auto offTop = [&](std::size_t k, unsigned char c, int& off) {
+    // The ink's top of the `k`-th letter against the baseline (`ink`), and that of `c` drawn there
+    // (`drawn`); the letter's inner columns only, so that a neighbour's overhang does not count.
+    auto tops = [&](std::size_t k, unsigned char c, int& ink, int& drawn) {
         const CGlyphSet::Glyph& g = glyphs_.Get(c);
         const Top top = drawnTop(c);
         if (!top.found) return false;
         const int gw = pixGetWidth(g.pix.Get()), x0 = kBorder + x_ + pens[k] + g.left;
-        const int drawn = kBorder + baseline_ + top.row;
-        const int y = InkTop(x0 + 1, x0 + gw - 1, drawn - glyphs_.Ppem() / 6, kBorder + baseline_, top.least);
+        const int y = InkTop(x0 + 1, x0 + gw - 1, kBorder + baseline_ + top.row - glyphs_.Ppem() / 6,
+                             kBorder + baseline_, top.least);
         if (y < 0) return false;
-        off = y - drawn;
+        ink = y - kBorder - baseline_;
+        drawn = top.row;
         return true;
     };
     // The page's own offset of the letters' tops: a capital or tall small letter with a flat
@@ -340,9 +341,9 @@ std::string CInkMatch::SettleByHeight(const std::string& text) {
     std::vector<int> offsets;
     for (std::size_t k = 0; k < text.size(); ++k) {
         const char c = text[k];
-        int off = 0;
-        if (std::strchr("BDEFHKLMNPRTUVWXZbdhk0123456789", c) && c && offTop(k, static_cast<unsigned char>(c), off))
-            offsets.push_back(off);
+        int ink = 0, drawn = 0;
+        if (std::strchr("BDEFHKLMNPRTUVWXZbdhk0123456789", c) && c && tops(k, static_cast<unsigned char>(c), ink, drawn))
+            offsets.push_back(ink - drawn);
     }
     double common = 0;
     if (!offsets.empty()) {
@@ -354,10 +355,10 @@ std::string CInkMatch::SettleByHeight(const std::string& text) {
     const int capital = drawnTop('I').row, small = drawnTop('l').row;
     for (std::size_t k = 0; k < text.size(); ++k) {
         if (text[k] != 'I' && text[k] != 'l') continue;
-        int off = 0;
-        if (!offTop(k, static_cast<unsigned char>(text[k]), off)) continue;
+        int ink = 0, drawn = 0;
+        if (!tops(k, static_cast<unsigned char>(text[k]), ink, drawn)) continue;
         // The stroke's top against the baseline, as the letters around it put it.
-        const double top = drawnTop(static_cast<unsigned char>(text[k])).row + off - common;
+        const double top = ink - common;
         const double toCapital = std::fabs(top - capital), toSmall = std::fabs(top - small);
         if (toCapital < toSmall) settled[k] = 'I';
         if (toSmall < toCapital) settled[k] = 'l';
@@ -650,9 +651,10 @@ CInkMatch::Rival CInkMatch::Closest(const std::string& text, const std::function
     return rival;
 }
 
+bool IsLower(unsigned char c) { return (c >= 'a' && c <= 'z') || c >= 0xDF; }
+
 namespace {
 
-bool IsLower(unsigned char c) { return (c >= 'a' && c <= 'z') || c >= 0xDF; }
 bool IsUpper(unsigned char c) { return (c >= 'A' && c <= 'Z') || (c >= 0xC0 && c < 0xDF && c != 0xD7); }
 bool IsVowel(unsigned char c) { return std::string("aeiouy\xE4\xF6\xFC").find(static_cast<char>(c)) != std::string::npos; }
 

@@ -130,6 +130,9 @@ private:
     int x_ = 0, baseline_ = 0;
 };
 
+// A small letter of the code page (the umlauts, the sharp s and the accented ones too).
+bool IsLower(unsigned char c);
+
 // A capital I and a small l (code page) are one stroke on the sheet; which one was typed
 // follows from the letters around it: l after a small letter, or before a small one after a
 // capital ("K\xF6ln", "Blume"); I alone, among capitals, and before a consonant at the start of

@@ -485,10 +485,9 @@ bool MarkInsideWord(const std::string& text) {
 }
 
 bool DigitInsideWord(const std::string& text) {
-    const auto small = [](unsigned char c) { return (c >= 'a' && c <= 'z') || c >= 0xDF; };
     for (std::size_t k = 1; k + 1 < text.size(); ++k)
-        if (std::isdigit(static_cast<unsigned char>(text[k])) && small(static_cast<unsigned char>(text[k - 1])) &&
-            small(static_cast<unsigned char>(text[k + 1])))
+        if (std::isdigit(static_cast<unsigned char>(text[k])) && IsLower(static_cast<unsigned char>(text[k - 1])) &&
+            IsLower(static_cast<unsigned char>(text[k + 1])))
             return true;
     return false;
 }
