@@ -165,6 +165,46 @@ bool PlausibleMail(const std::string& text) {
     return true;
 }
 
+// Whether the address ends in a top-level domain that exists: the generic ones and the
+// countries' that the desk's customers write from. A fax that cut an address's last letter
+// off at the page's edge leaves one that does not (".con").
+bool KnownTopLevel(const std::string& mail) {
+    static const char* const kKnown[] = {
+        "com", "net", "org", "info", "biz", "edu", "gov", "name", "mobi", "online", "shop", "email",
+        "eu", "de", "at", "ch", "li", "lu", "nl", "be", "fr", "it", "es", "pt", "pl", "cz", "sk",
+        "hu", "si", "hr", "ro", "bg", "gr", "dk", "se", "no", "fi", "is", "ie", "uk", "ee", "lv",
+        "lt", "ru", "ua", "tr", "us", "ca", "au", "nz", "jp", "cn", "in", "br", "io", "me", "tv",
+        "cc", "co", "berlin", "hamburg", "koeln", "bayern", "nrw", "ruhr", "wien", "swiss"};
+    const auto dot = mail.rfind('.');
+    if (dot == std::string::npos) return false;
+    std::string top = mail.substr(dot + 1);
+    for (char& c : top) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (const char* known : kKnown)
+        if (top == known) return true;
+    return false;
+}
+
+// The known top-level domains one letter away from the address's own (changed, left out or
+// put in), each as the whole address.
+std::vector<std::string> NearTopLevels(const std::string& mail) {
+    std::vector<std::string> out;
+    const auto dot = mail.rfind('.');
+    if (dot == std::string::npos) return out;
+    const std::string head = mail.substr(0, dot + 1), top = mail.substr(dot + 1);
+    std::vector<std::string> edits;
+    for (std::size_t i = 0; i <= top.size(); ++i)
+        for (char c = 'a'; c <= 'z'; ++c) {
+            if (i < top.size()) edits.push_back(top.substr(0, i) + c + top.substr(i + 1));
+            edits.push_back(top.substr(0, i) + c + top.substr(i));
+        }
+    for (std::size_t i = 0; i < top.size(); ++i) edits.push_back(top.substr(0, i) + top.substr(i + 1));
+    for (const std::string& edit : edits)
+        if (!edit.empty() && KnownTopLevel(head + edit) &&
+            std::find(out.begin(), out.end(), head + edit) == out.end())
+            out.push_back(head + edit);
+    return out;
+}
+
 // Letters the recogniser mixes up in this font count as one when a reading is matched
 // against a fixed set of values; the ink check then decides.
 std::u32string Confusable(std::u32string text) {
@@ -1180,6 +1220,21 @@ SheetReading CSheetReader::Read(const PageImage& page) {
                 match.Place(best, penX, baseline, 5, 2);
                 best = match.SettleByHeight(best);
             }
+            // An address the ink rejects, whose top-level domain does not exist, lost a letter
+            // (at the page's edge, as a rule): the existing one a letter away is taken when the
+            // ink explains it better, and a person confirms it. (A domain the list does not know
+            // that the ink bears out stays as it is.)
+            std::string madeUp;
+            if (mail && PlausibleMail(best) && !KnownTopLevel(best) && inkOf(best) > inkTolerance) {
+                std::string nearest;
+                for (const std::string& near : NearTopLevels(best))
+                    if (nearest.empty() || inkOf(near) < inkOf(nearest)) nearest = near;
+                if (!nearest.empty() && inkOf(nearest) < inkOf(best)) {
+                    madeUp = best.substr(best.rfind('.'));
+                    best = nearest;
+                    match.Place(best, penX, baseline, 5, 2);
+                }
+            }
             CInkMatch::Rival rival =
                 match.Closest(best, possible, password);
             bool nearNo = false;
@@ -1218,6 +1273,9 @@ SheetReading CSheetReader::Read(const PageImage& page) {
             // others (a 6 into a sharp s): a person confirms every password read from a fax.
             if (reading.problem.empty() && password && fax)
                 reading.problem = "password read from a fax";
+            if (!madeUp.empty())
+                reading.problem = "\"" + madeUp + "\" is no top-level domain, taken as \"" +
+                                  best.substr(best.rfind('.')) + "\"";
             if (p.overflow) reading.problem = "runs over the printed text beside it";
             if (nearNo) {
                 reading.value.clear();
