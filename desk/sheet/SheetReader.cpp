@@ -1173,11 +1173,13 @@ SheetReading CSheetReader::Read(const PageImage& page) {
                 for (std::size_t k = 0; k < best.size(); ++k) {
                     // A speck beside the stem makes an i into an f or t for the drawing, but
                     // neither has a gap across its stem.
-                    if (!best[k] || !std::strchr("ilIft", best[k])) continue;
+                    if (!best[k] || !std::strchr("ilIft!", best[k])) continue;
                     const int gap = match.StrokeGap(best, k);
                     // A fax may break a t's stem below its bar; the bar still says t.
-                    if (gap > 0 && ((best[k] != 't' && best[k] != 'f') || !match.BarBeside(best, k))) settled[k] = 'i';
-                    if (gap < 0 && best[k] == 'i') settled[k] = 'l';
+                    if (gap > 0 && best[k] != '!' && ((best[k] != 't' && best[k] != 'f') || !match.BarBeside(best, k)))
+                        settled[k] = 'i';
+                    // A ! has its gap over the dot at the baseline: one inked through is an l.
+                    if (gap < 0 && (best[k] == 'i' || best[k] == '!')) settled[k] = 'l';
                     // A speck beside an l makes it a t or an f: their bar also reaches left.
                     if (gap < 0 && (best[k] == 't' || best[k] == 'f') && !match.BarBeside(best, k)) settled[k] = 'l';
                 }

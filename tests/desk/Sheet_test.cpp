@@ -269,6 +269,13 @@ TEST_F(InkMatchTest, AStrokeWithAGapUnderItsDotIsAnI) {
     sheet::CInkMatch specked(glyphs_, ink.Get(), false);
     specked.Place(reading, kX, kBaseline, 5, 2);
     EXPECT_EQ(specked.StrokeGap(reading, 6), 1);
+    // A ! has its gap over the dot at the baseline; an l read as one is inked through.
+    for (const auto& [printed, gap] : {std::pair{"Kl7", -1}, std::pair{"K!7", 1}}) {
+        sheet::CPix mark = Ink(printed);
+        sheet::CInkMatch match(glyphs_, mark.Get(), false);
+        match.Place("K!7", kX, kBaseline, 5, 2);
+        EXPECT_EQ(match.StrokeGap("K!7", 1), gap) << printed;
+    }
 
     // A t's or an f's bar reaches left of its stem; an l's stroke is blank there.
     sheet::CPix tall = Ink("Till tilt");
