@@ -364,9 +364,6 @@ struct CSheetReader::Impl {
     const CResourceText& texts = CResourceText::BuiltIn();
 
     Impl() : layout(BuildSheetLayout(fonts, kDpi)) {
-        // Tesseract's OpenMP threads spin while they wait for each other; on the desk's two
-        // cores that made a page take half again as long as one thread does.
-        omp_set_max_active_levels(0);
         // Names, streets and passwords are no dictionary words: the word lists would only
         // pull odd spellings toward common ones.
         std::vector<std::string> names = {"load_system_dawg", "load_freq_dawg"};
@@ -613,6 +610,11 @@ void EraseOverrunLabels(CFontMeasure& fonts, const SheetLayout& layout, PIX* bin
 }  // namespace
 
 SheetReading CSheetReader::Read(const PageImage& page) {
+    // Tesseract's OpenMP threads spin while they wait for each other; on the desk's two cores
+    // that made a page take half again as long as one thread does, and twice as long where two
+    // readers run beside each other. The setting holds for the thread that sets it only, so
+    // each reading thread sets it.
+    omp_set_max_active_levels(0);
     Impl& m = *impl_;
     SheetReading result;
     result.fields.resize(kSheetFieldCount);
