@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <map>
 #include <stdexcept>
 
@@ -165,43 +166,39 @@ bool PlausibleMail(const std::string& text) {
     return true;
 }
 
-// Whether the address ends in a top-level domain that exists: the generic ones and the
-// countries' that the desk's customers write from. A fax that cut an address's last letter
-// off at the page's edge leaves one that does not (".con").
-bool KnownTopLevel(const std::string& mail) {
-    static const char* const kKnown[] = {
-        "com", "net", "org", "info", "biz", "edu", "gov", "name", "mobi", "online", "shop", "email",
-        "eu", "de", "at", "ch", "li", "lu", "nl", "be", "fr", "it", "es", "pt", "pl", "cz", "sk",
-        "hu", "si", "hr", "ro", "bg", "gr", "dk", "se", "no", "fi", "is", "ie", "uk", "ee", "lv",
-        "lt", "ru", "ua", "tr", "us", "ca", "au", "nz", "jp", "cn", "in", "br", "io", "me", "tv",
-        "cc", "co", "berlin", "hamburg", "koeln", "bayern", "nrw", "ruhr", "wien", "swiss"};
+// The top-level domains that exist: the generic ones and the countries' that the desk's
+// customers write from.
+constexpr const char* kTopLevels[] = {
+    "com", "net", "org", "info", "biz", "edu", "gov", "name", "mobi", "online", "shop", "email",
+    "eu", "de", "at", "ch", "li", "lu", "nl", "be", "fr", "it", "es", "pt", "pl", "cz", "sk",
+    "hu", "si", "hr", "ro", "bg", "gr", "dk", "se", "no", "fi", "is", "ie", "uk", "ee", "lv",
+    "lt", "ru", "ua", "tr", "us", "ca", "au", "nz", "jp", "cn", "in", "br", "io", "me", "tv",
+    "cc", "co", "berlin", "hamburg", "koeln", "bayern", "nrw", "ruhr", "wien", "swiss"};
+
+// The address's top-level domain, in small letters ("" without a dot).
+std::string TopLevel(const std::string& mail) {
     const auto dot = mail.rfind('.');
-    if (dot == std::string::npos) return false;
-    std::string top = mail.substr(dot + 1);
+    std::string top = dot == std::string::npos ? std::string() : mail.substr(dot + 1);
     for (char& c : top) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    for (const char* known : kKnown)
-        if (top == known) return true;
-    return false;
+    return top;
 }
 
-// The known top-level domains one letter away from the address's own (changed, left out or
-// put in), each as the whole address.
+// Whether the address ends in a top-level domain that exists. A fax that cut an address's
+// last letter off at the page's edge leaves one that does not (".con").
+bool KnownTopLevel(const std::string& mail) {
+    const std::string top = TopLevel(mail);
+    return std::any_of(std::begin(kTopLevels), std::end(kTopLevels), [&](const char* known) { return top == known; });
+}
+
+// The address with each existing top-level domain one letter away from its own (changed,
+// left out or put in).
 std::vector<std::string> NearTopLevels(const std::string& mail) {
     std::vector<std::string> out;
     const auto dot = mail.rfind('.');
     if (dot == std::string::npos) return out;
-    const std::string head = mail.substr(0, dot + 1), top = mail.substr(dot + 1);
-    std::vector<std::string> edits;
-    for (std::size_t i = 0; i <= top.size(); ++i)
-        for (char c = 'a'; c <= 'z'; ++c) {
-            if (i < top.size()) edits.push_back(top.substr(0, i) + c + top.substr(i + 1));
-            edits.push_back(top.substr(0, i) + c + top.substr(i));
-        }
-    for (std::size_t i = 0; i < top.size(); ++i) edits.push_back(top.substr(0, i) + top.substr(i + 1));
-    for (const std::string& edit : edits)
-        if (!edit.empty() && KnownTopLevel(head + edit) &&
-            std::find(out.begin(), out.end(), head + edit) == out.end())
-            out.push_back(head + edit);
+    const std::u32string top = DecodeUtf8(TopLevel(mail));
+    for (const char* known : kTopLevels)
+        if (Distance(top, DecodeUtf8(known)) == 1) out.push_back(mail.substr(0, dot + 1) + known);
     return out;
 }
 
