@@ -3,16 +3,18 @@
 # print route under Wine to the CUPS PDF printer, rasterised at 300 dpi, then turned into what
 # a desk receives: a 300 dpi scan, fax fine (204 x 196) and fax standard (204 x 98), each
 # skewed up to 2 degrees, shifted, slightly scaled, noised, thresholded to one bit, some with a
-# fax header line and some upside down, stored as Group 4 TIFF.
+# fax header line and some upside down, stored as Group 4 TIFF; and a letter's scan at the low end
+# of what post brings: 200 dpi, grey or colour on tinted paper, blurred a little, JPEG.
 #   make_sheets.sh COUNT SEED OUTDIR
-# OUTDIR gets records.tsv (the truth, Windows code page), pdf/, and 300/, fine/, standard/.
+# OUTDIR gets records.tsv (the truth, Windows code page), pdf/, and 300/, fine/, standard/, post/.
+# A kind of page already made for every sheet is not made again.
 # Needs the Windows build (sheet_print.exe) in $VELK_BUILD/win.
 set -euo pipefail
 count=$1 seed=$2 out=$3
 repo=$(cd "$(dirname "$0")/../.." && pwd)
 : "${VELK_BUILD:=$repo/build}"
 export VELK_BUILD
-mkdir -p "$out/pdf" "$out/300" "$out/fine" "$out/standard"
+mkdir -p "$out/pdf" "$out/300" "$out/fine" "$out/standard" "$out/post"
 out=$(cd "$out" && pwd)
 
 python3 "$repo/bench/sheets/make_records.py" "$count" "$seed" "$out/records.tsv"
@@ -69,12 +71,49 @@ degrade() {  # degrade PNG OUT.tif XDPI YDPI
         -units PixelsPerInch -density "${xdpi}x${ydpi}" -monochrome -compress Group4 "$tif"
 }
 
-for pdf in "$out"/pdf/*.pdf; do
-    n=$(basename "$pdf" .pdf)
-    pdftoppm -r 300 -gray -png -singlefile "$pdf" "$out/page"
-    degrade "$out/page.png" "$out/300/$n.tif" 300 300
-    degrade "$out/page.png" "$out/fine/$n.tif" 204 196
-    degrade "$out/page.png" "$out/standard/$n.tif" 204 98
-done
+scan() {  # scan PNG OUT.jpg: a flatbed scan of the letter, grey or colour, at 200 dpi
+    local png=$1 jpg=$2
+    local angle s dx dy blur noise nseed turn colour quality flip=() tint=() grey=(-colorspace Gray)
+    rnd angle -2 2
+    rnd s 98.5 101.5
+    rnd dx -30 30
+    rnd dy -30 30
+    dx=${dx%%.*} dy=${dy%%.*}
+    rnd blur 0.3 0.8
+    rnd noise 0.1 0.4
+    rnd nseed 1 1000000
+    nseed=${nseed%%.*}
+    rnd turn 0 1
+    [ "$turn" \< "0.100" ] && flip=(-rotate 180)
+    rnd colour 0 1
+    [ "$colour" \< "0.500" ] && tint=(-type TrueColor -fill '#f2e8c8' -colorize 30) && grey=()
+    rnd quality 60 90
+    quality=${quality%%.*}
+    convert "$png" -resize "$(awk -v s="$s" 'BEGIN{print 200/300*s}')%" \
+        -background white -rotate "$angle" +repage -gravity center -extent 1654x2339 +gravity \
+        -roll "$(printf '%+d%+d' "$dx" "$dy")" -blur "0x$blur" "${tint[@]}" \
+        -seed "$nseed" -attenuate "$noise" +noise Gaussian "${grey[@]}" "${flip[@]}" \
+        -units PixelsPerInch -density 200 -quality "$quality" "$jpg"
+}
+
+# The faxes' random stream is the one the sets were first made with; the scans have their own,
+# so that adding them left every fax page as it was.
+if [ "$(ls "$out/standard" | wc -l)" -lt "$count" ]; then
+    for pdf in "$out"/pdf/*.pdf; do
+        n=$(basename "$pdf" .pdf)
+        pdftoppm -r 300 -gray -png -singlefile "$pdf" "$out/page"
+        degrade "$out/page.png" "$out/300/$n.tif" 300 300
+        degrade "$out/page.png" "$out/fine/$n.tif" 204 196
+        degrade "$out/page.png" "$out/standard/$n.tif" 204 98
+    done
+fi
+if [ "$(ls "$out/post" | wc -l)" -lt "$count" ]; then
+    rand_state=$(( (seed + 7919) % 2147483648 ))
+    for pdf in "$out"/pdf/*.pdf; do
+        n=$(basename "$pdf" .pdf)
+        pdftoppm -r 300 -gray -png -singlefile "$pdf" "$out/page"
+        scan "$out/page.png" "$out/post/$n.jpg"
+    done
+fi
 rm -f "$out/page.png"
 echo "make_sheets: $(ls "$out"/pdf | wc -l) sheets in $out"

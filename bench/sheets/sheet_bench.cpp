@@ -1,7 +1,7 @@
 // Accuracy and speed of the sheet reader on a generated set (make_sheets.sh): every page is
 // read and compared with the record it was printed from.
 //   sheet_bench SETDIR [-v [RESOLUTION]]     SETDIR holds records.tsv and the folders 300, fine,
-//   standard; -v lists every field read wrong or flagged; RESOLUTION reads only that folder
+//   standard, post; -v lists every field read wrong or flagged; RESOLUTION reads only that folder
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -51,7 +51,7 @@ int main(int argc, char** argv) {
 
     std::printf("| resolution | sheets | sheets all exact | fields exact | fixed-set fields exact | flagged for review | silent errors | s/page |\n");
     std::printf("|---|---|---|---|---|---|---|---|\n");
-    for (const char* resolution : {"300", "fine", "standard"}) {
+    for (const char* resolution : {"300", "fine", "standard", "post"}) {
         if (only && std::strcmp(only, resolution) != 0) continue;
         std::vector<std::filesystem::path> files;
         const std::filesystem::path folder = std::filesystem::path(set) / resolution;

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The reply-sheet benchmark: prints SHEET_BENCH_COUNT (default 60) random registrations through
-# VelkRun's print route under Wine, turns them into 300 dpi scans and fine and standard faxes
-# (make_sheets.sh), reads every page with the desk's sheet reader and prints the accuracy table.
+# VelkRun's print route under Wine, turns them into 300 dpi scans, fine and standard faxes and
+# 200 dpi scans of a letter (make_sheets.sh), reads every page with the desk's sheet reader and prints the accuracy table.
 # A set already made with the same count and seed is reused.
 #   SHEET_BENCH_COUNT  SHEET_BENCH_SEED (42)  VELK_BUILD (<repo>/build)
 set -euo pipefail
@@ -19,7 +19,8 @@ cmake --build "$VELK_BUILD/win" -j "$jobs" --target sheet_print >/dev/null
 cmake -S "$repo" -B "$VELK_BUILD/desk-release" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$VELK_BUILD/desk-release" -j "$jobs" --target sheet_bench velkdesk >/dev/null
 
-if [ "$(ls "$set_dir/standard" 2>/dev/null | wc -l)" -lt "$count" ]; then
+if [ "$(ls "$set_dir/standard" 2>/dev/null | wc -l)" -lt "$count" ] ||
+   [ "$(ls "$set_dir/post" 2>/dev/null | wc -l)" -lt "$count" ]; then
     bash "$repo/bench/sheets/make_sheets.sh" "$count" "$seed" "$set_dir"
 fi
 {
@@ -31,7 +32,7 @@ fi
     echo
     echo "| resolution | velkdesk import, s/page (wall clock, $(nproc) cores) |"
     echo "|---|---|"
-    for res in 300 fine standard; do
+    for res in 300 fine standard post; do
         db=$(mktemp -u /tmp/sheet-bench-XXXXXX.db)
         start=$(date +%s.%N)
         "$VELK_BUILD/desk-release/bin/velkdesk" --db "$db" import "$set_dir/$res" >/dev/null 2>&1 || true

@@ -1,7 +1,8 @@
 // The sheet reader against pages that VelkRun printed and a fax or scanner turned into images
-// (made by bench/sheets/make_sheets.sh): each read back to the record that was printed, also
-// turned and upside down; a page of another kind and broken files refused with a reason; and
-// the pages through `velkdesk import` beside the mails.
+// (made by bench/sheets/make_sheets.sh; sheet-scan-200.jpg is a letter's colour scan at 200 dpi):
+// each read back to the record that was printed, also turned and upside down; a page of another
+// kind and broken files refused with a reason; and the pages through `velkdesk import` beside
+// the mails.
 #include <gtest/gtest.h>
 #include <leptonica/allheaders.h>
 
@@ -85,7 +86,7 @@ TEST(SheetLayoutTest, EveryAnswerStandsOnARunOfItsLineInPrintingOrder) {
 TEST_F(SheetTest, FaxedAndScannedPagesReadBackToThePrintedRecord) {
     const std::vector<std::string> truth = Truth();
     for (const char* name : {"sheet-300.tif", "sheet-fine.tif", "sheet-standard.tif", "sheet-300-rotated.tif",
-                             "sheet-fine-upside-down.tif", "sheet-printed.pdf"}) {
+                             "sheet-fine-upside-down.tif", "sheet-printed.pdf", "sheet-scan-200.jpg"}) {
         SCOPED_TRACE(name);
         const sheet::SheetReading reading = Read(name);
         ASSERT_TRUE(reading.isSheet) << reading.notSheetReason;
@@ -393,7 +394,8 @@ TEST(PageImageTest, BlotsAreThoseOfEightConnectedComponents) {
 }
 
 TEST(PageImageTest, AFaxIsToldFromAScan) {
-    for (auto [name, channel] : {std::pair{"sheet-standard.tif", "fax"}, std::pair{"sheet-printed.pdf", "scan"}}) {
+    for (auto [name, channel] : {std::pair{"sheet-standard.tif", "fax"}, std::pair{"sheet-printed.pdf", "scan"},
+                                 std::pair{"sheet-scan-200.jpg", "scan"}}) {
         std::vector<sheet::PageImage> pages;
         std::string error;
         ASSERT_TRUE(sheet::LoadPages((kPages / name).string(), pages, error)) << error;
