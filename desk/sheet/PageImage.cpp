@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -121,6 +122,41 @@ bool StartsWith(const unsigned char* data, std::size_t size, const char* magic, 
     return size >= length && std::equal(magic, magic + length, reinterpret_cast<const char*>(data));
 }
 
+// The number after `key` in bytes[from, to): -1 when there is none.
+long NumberAfter(std::string_view bytes, std::string_view key, std::size_t from, std::size_t to) {
+    for (std::size_t at = bytes.find(key, from); at != std::string_view::npos && at < to;
+         at = bytes.find(key, at + 1)) {
+        std::size_t k = at + key.size();
+        if (k >= to || !std::isspace(static_cast<unsigned char>(bytes[k]))) continue;  // "/Widths"
+        while (k < to && std::isspace(static_cast<unsigned char>(bytes[k]))) ++k;
+        long n = 0;
+        std::size_t digits = 0;
+        for (; k < to && std::isdigit(static_cast<unsigned char>(bytes[k])) && digits < 7; ++k, ++digits)
+            n = n * 10 + (bytes[k] - '0');
+        if (digits > 0 && digits < 7) return n;
+    }
+    return -1;
+}
+
+// The pixel sizes of the fax-coded images, in the order the file holds them. An image is a
+// stream, and a stream's dictionary is never compressed: it stands in plain text between
+// "obj" and "stream".
+std::vector<std::pair<long, long>> FaxImageSizes(std::string_view bytes) {
+    std::vector<std::pair<std::size_t, std::pair<long, long>>> found;  // by place in the file
+    for (std::string_view filter : {"/CCITTFaxDecode", "/JBIG2Decode"}) {
+        for (std::size_t at = bytes.find(filter); at != std::string_view::npos; at = bytes.find(filter, at + 1)) {
+            const std::size_t from = bytes.rfind("obj", at), to = bytes.find("stream", at);
+            if (from == std::string_view::npos || to == std::string_view::npos) continue;
+            const long w = NumberAfter(bytes, "/Width", from, to), h = NumberAfter(bytes, "/Height", from, to);
+            if (w > 0 && h > 0) found.push_back({at, {w, h}});
+        }
+    }
+    std::sort(found.begin(), found.end());
+    std::vector<std::pair<long, long>> sizes;
+    for (const auto& f : found) sizes.push_back(f.second);
+    return sizes;
+}
+
 bool LoadPdf(const unsigned char* data, std::size_t size, std::vector<PageImage>& pages, std::string& error) {
     std::unique_ptr<poppler::document> document(
         poppler::document::load_from_raw_data(reinterpret_cast<const char*>(data), static_cast<int>(size)));
@@ -137,6 +173,18 @@ bool LoadPdf(const unsigned char* data, std::size_t size, std::vector<PageImage>
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
     const bool faxCoded = bytes.find("/CCITTFaxDecode") != std::string_view::npos ||
                           bytes.find("/JBIG2Decode") != std::string_view::npos;
+    // A fax is read at its own lines per inch, pixel for pixel, as if it had come as a TIFF: a
+    // page rendered at another resolution would blur its specks into marks and look like a
+    // scan to the reader. That takes one fax image filling each page, as fax-to-mail services
+    // make them; where the sizes do not say which image is on which page, the page is
+    // rendered as any other.
+    std::vector<std::pair<long, long>> faxSizes;
+    if (faxCoded) {
+        faxSizes = FaxImageSizes(bytes);
+        const bool alike = std::all_of(faxSizes.begin(), faxSizes.end(),
+                                       [&](const auto& s) { return s == faxSizes.front(); });
+        if (!alike && static_cast<int>(faxSizes.size()) != count) faxSizes.clear();
+    }
     poppler::page_renderer renderer;
     renderer.set_image_format(poppler::image::format_gray8);
     for (int i = 0; i < std::min(count, kMaxPages); ++i) {
@@ -148,7 +196,20 @@ bool LoadPdf(const unsigned char* data, std::size_t size, std::vector<PageImage>
             error = "PDF page " + std::to_string(i + 1) + " has no size of a sheet of paper";
             return false;
         }
-        const poppler::image image = renderer.render_page(page.get(), kPdfDpi, kPdfDpi);
+        double xres = kPdfDpi, yres = kPdfDpi;
+        bool bilevel = false;
+        if (!faxSizes.empty()) {
+            const auto& [w, h] = faxSizes[std::min<std::size_t>(i, faxSizes.size() - 1)];
+            const double fx = w * 72.0 / box.width(), fy = h * 72.0 / box.height();
+            if (fx >= 90 && fx <= 450 && fy >= 90 && fy <= 450) {
+                // The renderer rounds the page's size in pixels up: a quarter pixel less keeps
+                // it at the image's own, which a page size in points rounded a little up would
+                // otherwise exceed by a row, resampling the whole image.
+                xres = (w - 0.25) * 72.0 / box.width(), yres = (h - 0.25) * 72.0 / box.height();
+                bilevel = true;
+            }
+        }
+        const poppler::image image = renderer.render_page(page.get(), xres, yres);
         if (!image.is_valid() || image.format() != poppler::image::format_gray8) {
             error = "PDF page " + std::to_string(i + 1) + " cannot be rendered";
             return false;
@@ -164,10 +225,20 @@ bool LoadPdf(const unsigned char* data, std::size_t size, std::vector<PageImage>
             l_uint32* line = pixGetData(out.pix.Get()) + y * pixGetWpl(out.pix.Get());
             for (int x = 0; x < image.width(); ++x) SET_DATA_BYTE(line, x, row[x]);
         }
-        out.xres = out.yres = kPdfDpi;
+        if (bilevel) {
+            CPix bits(pixThresholdToBinary(out.pix.Get(), 128));
+            if (!bits) {
+                error = "out of memory";
+                return false;
+            }
+            out.pix = std::move(bits);
+        }
+        out.xres = static_cast<int>(std::lround(xres));
+        out.yres = static_cast<int>(std::lround(yres));
         out.faxCoded = faxCoded;
         pages.push_back(std::move(out));
     }
+    if (pages.empty()) error = "PDF without a readable page";
     return !pages.empty();
 }
 

@@ -748,6 +748,9 @@ SheetReading CSheetReader::Read(const PageImage& page) {
     }
     EraseOverrunLabels(m.fonts, m.layout, binary.Get(), labels.Get(), t, segments);
     m.ocr.SetImage(binary.Get());
+    // The page is at the working resolution now, whatever its file said; an image that names
+    // none (a page rendered from a PDF, some scans) would leave Tesseract to guess it.
+    m.ocr.SetSourceResolution(kDpi);
 
     // The page's own fixed texts tell a reply sheet from a page that only has lines.
     int recognised = 0, checked = 0;

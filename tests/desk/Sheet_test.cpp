@@ -341,6 +341,26 @@ TEST(SheetDedupTest, SameAnswersSameKeyAnyOtherAnswerAnotherKey) {
     EXPECT_NE(sheet::SheetDedupKey(a), sheet::SheetDedupKey(b));
 }
 
+// A fax-to-mail service's PDF holds the fax's own images: each page is read as the fax it is,
+// pixel for pixel and at its lines per inch, not as a scan rendered from it.
+TEST(PageImageTest, AFaxInAPdfIsTheFaxItself) {
+    std::vector<sheet::PageImage> pdf;
+    std::string error;
+    ASSERT_TRUE(sheet::LoadPages((kPages / "fax-two-pages.pdf").string(), pdf, error)) << error;
+    ASSERT_EQ(pdf.size(), 2u);
+    const char* faxes[] = {"sheet-fine.tif", "sheet-standard.tif"};
+    for (int i = 0; i < 2; ++i) {
+        SCOPED_TRACE(faxes[i]);
+        std::vector<sheet::PageImage> tiff;
+        ASSERT_TRUE(sheet::LoadPages((kPages / faxes[i]).string(), tiff, error)) << error;
+        l_int32 same = 0;
+        pixEqual(pdf[i].pix.Get(), tiff[0].pix.Get(), &same);
+        EXPECT_TRUE(same);
+        EXPECT_EQ(pdf[i].xres, tiff[0].xres);
+        EXPECT_EQ(pdf[i].yres, tiff[0].yres);
+    }
+}
+
 TEST_F(SheetTest, APageOfAnotherKindIsNoSheet) {
     const sheet::SheetReading reading = Read("foreign-fine.tif");
     EXPECT_FALSE(reading.isSheet);
