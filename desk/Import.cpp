@@ -165,7 +165,7 @@ bool CImporter::ImportPath(const std::string& path) {
 bool CImporter::ImportFile(const std::string& path) {
     if (Stopped()) return false;
     if (sheet::IsPageFile(path)) {
-        ImportPageFile(*this, path);
+        ImportPageFiles(*this, {path});
         return !Stopped();
     }
     const SourceKind kind = ClassifyFile(path);

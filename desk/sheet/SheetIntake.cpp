@@ -105,10 +105,6 @@ Registration RegistrationFromSheet(const sheet::SheetReading& reading, const she
     return r;
 }
 
-void ImportPageFile(CImporter& importer, const std::string& path) {
-    ImportPageFiles(importer, {path});
-}
-
 void ImportPageFiles(CImporter& importer, const std::vector<std::string>& paths) {
     // A page takes a second or two, nearly all of it in one thread: two readers read two files
     // at once on a machine with two cores. The importer takes them in the files' order, so a

@@ -17,11 +17,9 @@ class CImporter;
 Registration RegistrationFromSheet(const sheet::SheetReading& reading, const sheet::PageImage& image,
                                    const std::string& path, int page, const std::string& receivedAt);
 
-// Reads every page of `path` into `importer`. A page that is no reply sheet is reported and
+// Reads every page of the page files into `importer`, two files at a time on a machine with two
+// cores, handed to the importer in their order. A page that is no reply sheet is reported and
 // counted as rejected; a file that cannot be read is reported as failed.
-void ImportPageFile(CImporter& importer, const std::string& path);
-// The same for several page files, read two at a time on a machine with two cores and handed to
-// the importer in their order.
 void ImportPageFiles(CImporter& importer, const std::vector<std::string>& paths);
 
 }  // namespace desk
