@@ -21,6 +21,7 @@
 #include "output/MailRecord.h"
 #include "output/MailText.h"
 #include "tests/support/desk_corpus.h"
+#include "tests/support/desk_fixture.h"
 
 namespace fs = std::filesystem;
 using corpus::Mail;
@@ -28,76 +29,6 @@ using corpus::Part;
 using corpus::TextPart;
 using corpus::Transfer;
 
-namespace {
-
-class DeskTest : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() { gmime_ = new desk::CGMimeLibrary; }
-    static void TearDownTestSuite() { delete gmime_; }
-
-    void SetUp() override {
-        char pattern[] = "/tmp/velkdesk-test-XXXXXX";
-        dir_ = mkdtemp(pattern);
-        db_ = dir_ / "desk.db";
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
-    fs::path Write(const std::string& name, const std::string& bytes) {
-        const fs::path path = dir_ / name;
-        fs::create_directories(path.parent_path());
-        std::ofstream(path, std::ios::binary) << bytes;
-        return path;
-    }
-
-    desk::ImportCounts Import(const std::vector<fs::path>& paths, std::string* errors = nullptr) {
-        desk::CDatabase db(db_.string());
-        char* buffer = nullptr;
-        std::size_t size = 0;
-        std::FILE* errorStream = open_memstream(&buffer, &size);
-        desk::ImportCounts counts;
-        {
-            desk::CImporter importer(db, nullptr, errorStream, nullptr);
-            for (const fs::path& p : paths) importer.ImportPath(p.string());
-            importer.Finish();
-            counts = importer.Counts();
-        }
-        std::fclose(errorStream);
-        if (errors) *errors = std::string(buffer, size);
-        std::free(buffer);
-        return counts;
-    }
-
-    std::vector<desk::StoredRegistration> Rows(bool reviewOnly = false) {
-        desk::CDatabase db(db_.string());
-        std::vector<desk::StoredRegistration> rows;
-        db.ForEach(reviewOnly, [&](const desk::StoredRegistration& r) { rows.push_back(r); });
-        return rows;
-    }
-
-    static desk::CGMimeLibrary* gmime_;
-    fs::path dir_;
-    fs::path db_;
-};
-
-desk::CGMimeLibrary* DeskTest::gmime_ = nullptr;
-
-void ExpectSameFields(const RegistrationRecord& expected, const RegistrationRecord& actual) {
-    for (const MailElement& e : kMailElements) EXPECT_EQ(expected.*e.field, actual.*e.field) << e.name;
-}
-
-std::string Text(int n, bool euro = false) {
-    return BuildMailText(corpus::SampleRecord(n, euro));
-}
-
-// A sound mail of sample record `n` with its own Message-ID.
-std::string SoundMail(int n, const std::string& charset = "windows-1252") {
-    Mail mail;
-    mail.parts = {TextPart("Hallo,\r\n\r\n" + Text(n), charset, Transfer::QuotedPrintable)};
-    mail.messageId = "reg" + std::to_string(n) + "@example.de";
-    return corpus::BuildMessage(mail);
-}
-
-}  // namespace
 
 TEST_F(DeskTest, ReadsTheRecordFromEveryKindOfMailProgramMessage) {
     struct Case {
@@ -114,21 +45,21 @@ TEST_F(DeskTest, ReadsTheRecordFromEveryKindOfMailProgramMessage) {
     };
     const int first = 100;
     auto n = [&]() { return first + static_cast<int>(cases.size()); };
-    add("cp1252-qp", {TextPart(Text(n(), true), "windows-1252", Transfer::QuotedPrintable)});
-    add("latin1-8bit", {TextPart(Text(n()), "iso-8859-1", Transfer::EightBit)});
-    add("latin9-base64", {TextPart(Text(n(), true), "iso-8859-15", Transfer::Base64)});
-    add("utf8-base64", {TextPart(Text(n(), true), "utf-8", Transfer::Base64)});
-    add("utf8-7bit-qp-lf", {TextPart(corpus::LfOnly(Text(n())), "utf-8", Transfer::QuotedPrintable)});
-    Part undeclaredUtf8 = TextPart(Text(n()), "utf-8", Transfer::EightBit);
+    add("cp1252-qp", {TextPart(SampleText(n(), true), "windows-1252", Transfer::QuotedPrintable)});
+    add("latin1-8bit", {TextPart(SampleText(n()), "iso-8859-1", Transfer::EightBit)});
+    add("latin9-base64", {TextPart(SampleText(n(), true), "iso-8859-15", Transfer::Base64)});
+    add("utf8-base64", {TextPart(SampleText(n(), true), "utf-8", Transfer::Base64)});
+    add("utf8-7bit-qp-lf", {TextPart(corpus::LfOnly(SampleText(n())), "utf-8", Transfer::QuotedPrintable)});
+    Part undeclaredUtf8 = TextPart(SampleText(n()), "utf-8", Transfer::EightBit);
     undeclaredUtf8.declared = "";
     add("undeclared-utf8", {undeclaredUtf8});
-    Part undeclared1252 = TextPart(Text(n(), true), "windows-1252", Transfer::EightBit);
+    Part undeclared1252 = TextPart(SampleText(n(), true), "windows-1252", Transfer::EightBit);
     undeclared1252.declared = "";
     add("undeclared-1252", {undeclared1252});
     {
-        Part html = TextPart(corpus::HtmlBody(Text(n())), "utf-8", Transfer::QuotedPrintable);
+        Part html = TextPart(corpus::HtmlBody(SampleText(n())), "utf-8", Transfer::QuotedPrintable);
         html.type = "text/html";
-        add("alternative", {TextPart(Text(n()), "utf-8", Transfer::QuotedPrintable), html}, "alternative");
+        add("alternative", {TextPart(SampleText(n()), "utf-8", Transfer::QuotedPrintable), html}, "alternative");
     }
     {
         Part pdf;
@@ -137,33 +68,33 @@ TEST_F(DeskTest, ReadsTheRecordFromEveryKindOfMailProgramMessage) {
         pdf.transfer = Transfer::Base64;
         pdf.declared = "";
         pdf.filename = "rechnung.pdf";
-        add("mixed", {TextPart("Anbei:\r\n" + Text(n()), "iso-8859-1", Transfer::QuotedPrintable), pdf}, "mixed");
+        add("mixed", {TextPart("Anbei:\r\n" + SampleText(n()), "iso-8859-1", Transfer::QuotedPrintable), pdf}, "mixed");
     }
     {
-        Part html = TextPart(corpus::HtmlBody("Guten Tag,\r\n" + Text(n(), true)), "windows-1252", Transfer::QuotedPrintable);
+        Part html = TextPart(corpus::HtmlBody("Guten Tag,\r\n" + SampleText(n(), true)), "windows-1252", Transfer::QuotedPrintable);
         html.type = "text/html";
         add("html-only", {html});
     }
     {
-        Part flowed = TextPart(corpus::Flow(Text(n()), 72), "utf-8", Transfer::EightBit);
+        Part flowed = TextPart(corpus::Flow(SampleText(n()), 72), "utf-8", Transfer::EightBit);
         flowed.params = {{"format", "flowed"}};
         add("flowed", {flowed});
-        Part narrow = TextPart(corpus::Flow(Text(n()), 60), "iso-8859-1", Transfer::QuotedPrintable);
+        Part narrow = TextPart(corpus::Flow(SampleText(n()), 60), "iso-8859-1", Transfer::QuotedPrintable);
         narrow.params = {{"format", "flowed"}};
         add("flowed-latin1-60", {narrow});
     }
-    add("hard-wrapped-72", {TextPart(corpus::HardWrap(Text(n()), 72), "windows-1252", Transfer::QuotedPrintable)});
+    add("hard-wrapped-72", {TextPart(corpus::HardWrap(SampleText(n()), 72), "windows-1252", Transfer::QuotedPrintable)});
     add("reply-quoted", {TextPart("Danke f\xC3\xBCr die Best\xC3\xA4tigung.\r\n\r\nAm 7.12. schrieb Anna:\r\n" +
-                                   corpus::Quote(corpus::HardWrap(Text(n()), 76)) + "\r\n-- \r\nAnna\r\n",
+                                   corpus::Quote(corpus::HardWrap(SampleText(n()), 76)) + "\r\n-- \r\nAnna\r\n",
                                "utf-8", Transfer::QuotedPrintable)});
-    add("mailto-pasted", {TextPart("Sehr geehrte Damen und Herren, hier: " + Text(n()) + "Mit freundlichen Gr\xC3\xBC\xC3\x9F" "en\r\n",
+    add("mailto-pasted", {TextPart("Sehr geehrte Damen und Herren, hier: " + SampleText(n()) + "Mit freundlichen Gr\xC3\xBC\xC3\x9F" "en\r\n",
                                 "windows-1252", Transfer::EightBit)});
     {
         Mail forward;
         forward.parts = {TextPart("Siehe unten.\r\n", "utf-8", Transfer::SevenBit)};
         forward.messageId = "forward@example.de";
         Mail original;
-        original.parts = {TextPart(Text(n()), "iso-8859-15", Transfer::Base64)};
+        original.parts = {TextPart(SampleText(n()), "iso-8859-15", Transfer::Base64)};
         original.messageId = "original@example.de";
         forward.forwardedMessage = corpus::BuildMessage(original);
         cases.push_back({"forwarded-attachment", forward});
@@ -198,7 +129,7 @@ TEST_F(DeskTest, CountsDamagedDuplicateAndEmptyMailsAndAddsNothingTwice) {
     for (int i = 1; i <= 3; ++i) mbox += corpus::MboxEntry(SoundMail(i));
     mbox += corpus::MboxEntry(SoundMail(1));  // the same mail again
     Mail differ;
-    std::string text = Text(4);
+    std::string text = SampleText(4);
     text.replace(text.find("<password_2>G"), 13, "<password_2>X");
     differ.parts = {TextPart(text, "utf-8", Transfer::QuotedPrintable)};
     differ.messageId = "differ@example.de";
@@ -208,7 +139,7 @@ TEST_F(DeskTest, CountsDamagedDuplicateAndEmptyMailsAndAddsNothingTwice) {
     noRecord.messageId = "katalog@example.de";
     mbox += corpus::MboxEntry(corpus::BuildMessage(noRecord));
     Mail noId;  // the mailto: route through a program that adds no Message-ID, sent twice
-    noId.parts = {TextPart(Text(5), "windows-1252", Transfer::EightBit)};
+    noId.parts = {TextPart(SampleText(5), "windows-1252", Transfer::EightBit)};
     mbox += corpus::MboxEntry(corpus::BuildMessage(noId)) + corpus::MboxEntry(corpus::BuildMessage(noId));
     Write("all.mbox", mbox);
     // A Maildir with one new and one read mail, a delivery in progress, and a hidden file.
@@ -341,19 +272,11 @@ TEST_F(DeskTest, ExportOpensInASpreadsheetAndKeepsPasswordsBackUnlessAsked) {
 
 TEST_F(DeskTest, CommandLineReportsFailuresInOneLineAndNeverShowsPasswords) {
     Mail differ;
-    std::string text = Text(3);
+    std::string text = SampleText(3);
     text.replace(text.find("<password_2>G"), 13, "<password_2>X");
     differ.parts = {TextPart(text, "utf-8", Transfer::Base64)};
     Write("differ.eml", corpus::BuildMessage(differ));
-    const std::string cli = std::string(VELKDESK_PATH) + " --db " + db_.string() + " ";
-    auto run = [&](const std::string& args, int* status) {
-        std::string output;
-        FILE* pipe = popen((cli + args + " 2>&1").c_str(), "r");
-        char buffer[4096];
-        for (std::size_t got; (got = fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, got);
-        *status = WEXITSTATUS(pclose(pipe));
-        return output;
-    };
+    auto run = [&](const std::string& args, int* status) { return RunCli(args, status); };
     int status = -1;
     EXPECT_EQ("read 1, new 1, already known 0, needing review 1, rejected 0\n", run("import " + (dir_ / "differ.eml").string(), &status));
     EXPECT_EQ(0, status);
