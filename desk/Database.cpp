@@ -8,14 +8,19 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 
 #include "output/MailRecord.h"
 
 namespace desk {
 
+namespace fs = std::filesystem;
+
 namespace {
 
 constexpr int kSchemaVersion = 1;
+// How long a statement waits for another connection's write lock.
+constexpr int kBusyTimeoutMs = 5000;
 
 std::string Column(sqlite3_stmt* stmt, int index) {
     const unsigned char* text = sqlite3_column_text(stmt, index);
@@ -31,6 +36,18 @@ std::string JoinReasons(const std::vector<std::string>& reasons) {
         for (char c : reason) joined += (c == '\n' || c == '\r') ? ' ' : c;
     }
     return joined;
+}
+
+// The last guard before a reason is stored: a secret value that an importer let slip into a
+// reason is cut out of it. Values of one or two characters would cut out ordinary words.
+std::string WithoutSecrets(std::string text, const RegistrationRecord& record) {
+    for (const MailElement& element : kMailElements) {
+        const std::string& value = record.*element.field;
+        if (!element.secret || value.size() < 3) continue;
+        for (std::size_t at = text.find(value); at != std::string::npos; at = text.find(value, at + 3))
+            text.replace(at, value.size(), "***");
+    }
+    return text;
 }
 
 std::vector<std::string> SplitReasons(const std::string& joined) {
@@ -70,20 +87,39 @@ StoredRegistration ReadRow(sqlite3_stmt* stmt) {
     return row;
 }
 
+bool SameFile(const std::string& a, const std::string& b) {
+    struct stat sa, sb;
+    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
 }  // namespace
 
-CDatabase::CDatabase(const std::string& path) {
+bool IsDatabaseFile(const std::string& target, const std::string& databasePath) {
+    std::error_code ec;
+    const fs::path wanted = fs::weakly_canonical(fs::absolute(target, ec), ec);
+    for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
+        const std::string companion = databasePath + suffix;
+        if (SameFile(target, companion)) return true;
+        std::error_code ec2;
+        if (!ec && wanted == fs::weakly_canonical(fs::absolute(companion, ec2), ec2) && !ec2) return true;
+    }
+    return false;
+}
+
+CDatabase::CDatabase(const std::string& path, bool create) : path_(path) {
     // Created here, not by SQLite, so the file never exists with looser rights; SQLite gives
     // its WAL and shared-memory files the database file's mode.
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC | (create ? O_CREAT : 0), 0600);
+    if (fd < 0 && errno == ENOENT && !create)
+        throw CDatabaseError(path + ": no such database (velkdesk import creates one)");
     if (fd < 0) throw CDatabaseError(path + ": " + std::strerror(errno));
     ::close(fd);
     const int rc = sqlite3_open_v2(path.c_str(), db_.Receive(), SQLITE_OPEN_READWRITE, nullptr);
     if (rc != SQLITE_OK) Fail(path);
-    sqlite3_busy_timeout(db_.Get(), 5000);
+    sqlite3_busy_timeout(db_.Get(), kBusyTimeoutMs);
     sqlite3_extended_result_codes(db_.Get(), 1);
     try {
-        Exec("PRAGMA journal_mode=WAL");
+        SwitchToWal();
         Exec("PRAGMA synchronous=NORMAL");
         Exec("PRAGMA foreign_keys=ON");
         Migrate();
@@ -119,15 +155,36 @@ CStatement CDatabase::Prepare(const std::string& sql) {
     return stmt;
 }
 
-void CDatabase::Migrate() {
+void CDatabase::SwitchToWal() {
+    // Switching a new file to WAL takes an exclusive lock and does not wait for it the way
+    // statements do: a second velkdesk opening the same new file at once would fail. It tries
+    // again for as long as a statement would wait.
+    for (int waited = 0;; waited += 20) {
+        char* error = nullptr;
+        const int rc = sqlite3_exec(db_.Get(), "PRAGMA journal_mode=WAL", nullptr, nullptr, &error);
+        sqlite3_free(error);
+        if (rc == SQLITE_OK) return;
+        if ((rc & 0xFF) != SQLITE_BUSY && (rc & 0xFF) != SQLITE_LOCKED) Fail("journal_mode");
+        if (waited >= kBusyTimeoutMs) Fail("journal_mode");
+        sqlite3_sleep(20);
+    }
+}
+
+int CDatabase::SchemaVersion() {
     CStatement version = Prepare("PRAGMA user_version");
     if (sqlite3_step(version.Get()) != SQLITE_ROW) Fail("user_version");
-    const int current = sqlite3_column_int(version.Get(), 0);
+    return sqlite3_column_int(version.Get(), 0);
+}
+
+void CDatabase::Migrate() {
+    if (SchemaVersion() == kSchemaVersion) return;
+    // Read again under the write lock: another velkdesk may have made the schema meanwhile.
+    CTransaction transaction(*this);
+    const int current = SchemaVersion();
     if (current == kSchemaVersion) return;
     if (current > kSchemaVersion)
         throw CDatabaseError("made by a newer velkdesk (schema " + std::to_string(current) + ")");
     // Version 0: a new, empty file (or a database of something else, which has tables).
-    CTransaction transaction(*this);
     CStatement tables = Prepare("SELECT count(*) FROM sqlite_schema");
     if (sqlite3_step(tables.Get()) != SQLITE_ROW) Fail("schema");
     if (sqlite3_column_int(tables.Get(), 0) != 0) throw CDatabaseError("not a velkdesk database");
@@ -153,7 +210,7 @@ AddOutcome CDatabase::Add(const Registration& r) {
     sqlite3_stmt* stmt = insert_.Get();
     sqlite3_reset(stmt);
     sqlite3_clear_bindings(stmt);
-    const std::string review = JoinReasons(r.reviewReasons);
+    const std::string review = WithoutSecrets(JoinReasons(r.reviewReasons), r.record);
     const std::string* texts[] = {&r.channel, &r.sourceFile, &r.sourceRef, &r.receivedAt, &review, &r.dedupKey};
     int index = 1;
     for (const std::string* text : texts)

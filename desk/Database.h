@@ -48,12 +48,16 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// Whether `path` is the database at `databasePath` or one of its companions (-wal, -shm,
+// -journal), by name or as the same file: never to be read as input or written as output.
+bool IsDatabaseFile(const std::string& path, const std::string& databasePath);
+
 class CDatabase {
 public:
     // Opens the database, creating it (readable and writable by its owner only) and its schema
-    // on first use. Throws CDatabaseError when the file cannot be opened, is no database, or was
-    // made by a newer schema.
-    explicit CDatabase(const std::string& path);
+    // on first use when `create` is set. Throws CDatabaseError when the file does not exist (and
+    // is not to be created), cannot be opened, is no database, or was made by a newer schema.
+    explicit CDatabase(const std::string& path, bool create = true);
 
     // Adds one registration unless one with the same dedupKey is already there.
     AddOutcome Add(const Registration& registration);
@@ -63,14 +67,19 @@ public:
     std::optional<StoredRegistration> Find(std::int64_t id);
 
     sqlite3* Handle() const { return db_.Get(); }
+    // The database file's path as opened.
+    const std::string& Path() const { return path_; }
     // Runs SQL without results (BEGIN, COMMIT ...); throws CDatabaseError.
     void Exec(const char* sql);
 
 private:
+    void SwitchToWal();
+    int SchemaVersion();
     void Migrate();
     CStatement Prepare(const std::string& sql);
     [[noreturn]] void Fail(const std::string& what);
 
+    std::string path_;
     CSqliteDb db_;
     CStatement insert_;
 };

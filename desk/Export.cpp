@@ -1,15 +1,14 @@
 // Writes the database out as CSV and as the text of `list` and `show`.
 #include "desk/Export.h"
 
+#include <string_view>
+
+#include "desk/Printable.h"
 #include "output/MailRecord.h"
 
 namespace desk {
 
 namespace {
-
-bool IsPassword(const MailElement& element) {
-    return element.field == &RegistrationRecord::password_1 || element.field == &RegistrationRecord::password_2;
-}
 
 std::string JoinReasons(const std::vector<std::string>& reasons, const char* separator) {
     std::string joined;
@@ -17,25 +16,31 @@ std::string JoinReasons(const std::vector<std::string>& reasons, const char* sep
     return joined;
 }
 
-// Replaces control characters, so a value cannot break the one-line layout of `list`.
+// A value for one line of `list` or `show`: no control character can break the layout or
+// reach the terminal.
 std::string OneLine(const std::string& value) {
-    std::string out;
-    for (char c : value) out += (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) ? ' ' : c;
-    return out;
+    return Printable(value);
+}
+
+// Digits, blanks, "/", "(", ")" and "-", with an optional leading "+": a telephone number as
+// people write it, which a spreadsheet shows as typed (at worst as a sum of its digits).
+bool PlainPhoneNumber(const std::string& value) {
+    bool digit = false;
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        const char c = value[i];
+        if (c >= '0' && c <= '9') digit = true;
+        else if (!(c == ' ' || c == '/' || c == '(' || c == ')' || c == '-' || (c == '+' && i == 0))) return false;
+    }
+    return digit;
 }
 
 }  // namespace
 
 std::string CsvCell(const std::string& value, char separator) {
     std::string cell = value;
-    // "=", "@", and "+" or "-" before something other than a digit start a formula.
-    if (!cell.empty()) {
-        const char first = cell[0];
-        const char second = cell.size() > 1 ? cell[1] : '\0';
-        const bool sign = (first == '+' || first == '-') && !(second >= '0' && second <= '9') && second != ' ' &&
-                          second != '\0';
-        if (first == '=' || first == '@' || first == '\t' || first == '\r' || sign) cell.insert(0, 1, '\'');
-    }
+    // A spreadsheet takes a cell that starts with one of these for a formula, whatever follows
+    // ("-2+3+cmd|..." as much as "=cmd|..."); a leading apostrophe makes it text again.
+    if (!cell.empty() && std::string_view("=+-@\t\r").find(cell[0]) != std::string_view::npos && !PlainPhoneNumber(cell)) cell.insert(0, 1, '\'');
     if (cell.find_first_of(std::string("\"\r\n") + separator) == std::string::npos) return cell;
     std::string quoted = "\"";
     for (char c : cell) {
@@ -51,14 +56,14 @@ void ExportCsv(CDatabase& db, const ExportOptions& options, std::ostream& out) {
     out << "id" << sep << "channel" << sep << "source_file" << sep << "source_ref" << sep << "received_at" << sep
         << "imported_at" << sep << "review";
     for (const MailElement& element : kMailElements)
-        if (options.withPasswords || !IsPassword(element)) out << sep << element.name;
+        if (options.withPasswords || !element.secret) out << sep << element.name;
     out << "\r\n";
     db.ForEach(false, [&](const StoredRegistration& r) {
         out << r.id << sep << CsvCell(r.channel, sep) << sep << CsvCell(r.sourceFile, sep) << sep
             << CsvCell(r.sourceRef, sep) << sep << CsvCell(r.receivedAt, sep) << sep << CsvCell(r.importedAt, sep) << sep
             << CsvCell(JoinReasons(r.reviewReasons, "; "), sep);
         for (const MailElement& element : kMailElements)
-            if (options.withPasswords || !IsPassword(element)) out << sep << CsvCell(r.record.*element.field, sep);
+            if (options.withPasswords || !element.secret) out << sep << CsvCell(r.record.*element.field, sep);
         out << "\r\n";
     });
 }
@@ -77,13 +82,13 @@ void ShowRegistration(const StoredRegistration& r, bool withPasswords, std::ostr
         << "channel: " << r.channel << '\n'
         << "source: " << OneLine(r.sourceFile) << (r.sourceRef.empty() ? "" : " " + OneLine(r.sourceRef)) << '\n'
         << "received: " << (r.receivedAt.empty() ? "unknown" : r.receivedAt) << '\n'
-        << "imported: " << r.importedAt << '\n';
+        << "imported: " << OneLine(r.importedAt) << '\n';
     if (r.reviewReasons.empty()) out << "review: none needed\n";
     for (const std::string& reason : r.reviewReasons) out << "review: " << OneLine(reason) << '\n';
     for (const MailElement& element : kMailElements) {
         const std::string& value = r.record.*element.field;
         out << element.name << ": ";
-        if (IsPassword(element) && !withPasswords) out << (value.empty() ? "" : "(hidden, --with-passwords shows it)");
+        if (element.secret && !withPasswords) out << (value.empty() ? "" : "(hidden, --with-passwords shows it)");
         else out << OneLine(value);
         out << '\n';
     }

@@ -1,11 +1,15 @@
 // Walks files and folders, dispatches each file by kind, and stores what the importers find.
 #include "desk/Import.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
 
+#include "desk/InputFile.h"
 #include "desk/MailIntake.h"
+#include "desk/Printable.h"
 #include "desk/sheet/SheetIntake.h"
 
 namespace desk {
@@ -35,10 +39,12 @@ bool SkippedInWalk(const fs::path& path, bool isDirectory) {
 SourceKind ClassifyFile(const std::string& path) {
     // Content first: some programs save a single mail with an mbox "From " line, whatever
     // its name; names decide only for kinds that cannot be told apart by their first bytes.
-    std::ifstream in(path, std::ios::binary);
+    std::string error;
+    const int fd = OpenRegularFile(path, error);
     char head[5] = {};
-    in.read(head, sizeof head);
-    if (in.gcount() == 5 && std::string(head, 5) == "From ") return SourceKind::Mbox;
+    const ssize_t got = fd < 0 ? 0 : ::pread(fd, head, sizeof head, 0);
+    if (fd >= 0) ::close(fd);
+    if (got == 5 && std::string(head, 5) == "From ") return SourceKind::Mbox;
     return SourceKind::Message;
 }
 
@@ -93,12 +99,12 @@ void CImporter::Add(const std::vector<Registration>& registrations) {
 void CImporter::FileFailed(const std::string& path, const std::string& reason) {
     ++counts_.failedFiles;
     if (progress_ && shown_) std::fputs("\r\033[K", progress_);
-    if (errors_) std::fprintf(errors_, "velkdesk: %s: %s\n", path.c_str(), reason.c_str());
+    if (errors_) std::fprintf(errors_, "velkdesk: %s: %s\n", Printable(path).c_str(), Printable(reason).c_str());
 }
 
 void CImporter::Note(const std::string& path, const std::string& text) {
     if (progress_ && shown_) std::fputs("\r\033[K", progress_);
-    if (errors_) std::fprintf(errors_, "velkdesk: %s: %s\n", path.c_str(), text.c_str());
+    if (errors_) std::fprintf(errors_, "velkdesk: %s: %s\n", Printable(path).c_str(), Printable(text).c_str());
 }
 
 void CImporter::ShowProgress(bool final) {
@@ -136,13 +142,17 @@ bool CImporter::ImportPath(const std::string& path) {
             FileFailed(path, ec.message());
             break;
         }
+        // Links are not followed (the walk stays inside the folder it was given), and only
+        // regular files are read: a FIFO or a device would block the import.
         std::error_code typeError;
-        const bool isDirectory = it->is_directory(typeError);
+        const fs::file_status entry = it->symlink_status(typeError);
+        const bool isDirectory = fs::is_directory(entry);
         if (SkippedInWalk(it->path(), isDirectory)) {
             if (isDirectory) it.disable_recursion_pending();
             continue;
         }
-        if (it->is_regular_file(typeError)) files.push_back(it->path().string());
+        if (fs::is_regular_file(entry) && !IsDatabaseFile(it->path().string(), db_.Path()))
+            files.push_back(it->path().string());
     }
     // Sorted, so a run's order (and the ids it gives) does not depend on the file system.
     std::sort(files.begin(), files.end());
@@ -164,6 +174,17 @@ bool CImporter::ImportPath(const std::string& path) {
 // The dispatch by kind of file; an importer of another kind gets its branch here.
 bool CImporter::ImportFile(const std::string& path) {
     if (Stopped()) return false;
+    if (IsDatabaseFile(path, db_.Path())) {
+        FileFailed(path, "is the database itself, not read");
+        return true;
+    }
+    std::string refused;
+    const int probe = OpenRegularFile(path, refused);
+    if (probe < 0) {
+        FileFailed(path, refused);
+        return true;
+    }
+    ::close(probe);
     if (sheet::IsPageFile(path)) {
         ImportPageFiles(*this, {path});
         return !Stopped();
@@ -171,7 +192,11 @@ bool CImporter::ImportFile(const std::string& path) {
     const SourceKind kind = ClassifyFile(path);
     const bool mbox = kind == SourceKind::Mbox;
     const std::string error = ForEachMessage(path, mbox, [&](GMimeMessage* message, std::size_t index) {
-        Add(RegistrationsFromMessage(message, path, mbox ? "message " + std::to_string(index + 1) : ""));
+        const std::string place = mbox ? "message " + std::to_string(index + 1) : "";
+        std::string refusal;
+        const std::vector<Registration> found = RegistrationsFromMessage(message, path, place, &refusal);
+        if (!refusal.empty()) Note(path, (place.empty() ? "" : place + ": ") + refusal);
+        Add(found);
         return !Stopped();
     });
     if (!error.empty()) FileFailed(path, error);

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "desk/InputFile.h"
 #include "output/MailText.h"
 
 namespace desk {
@@ -85,7 +86,16 @@ std::string ToUtf8(const std::string& bytes, const char* declared, std::vector<s
 
 std::string LeafText(const TextLeaf& leaf, std::vector<std::string>& notes) {
     GMimeObject* object = GMIME_OBJECT(leaf.part);
-    std::string text = ToUtf8(DecodedBytes(leaf.part), g_mime_object_get_content_type_parameter(object, "charset"), notes);
+    std::string bytes = DecodedBytes(leaf.part);
+    // The reader looks at the first MiB of a text only; a larger part is cut before the charset
+    // and layout repairs, which would otherwise work through all of it.
+    if (bytes.size() > kMailRecordMaxText) {
+        // At a line end, so no character of a multibyte charset is cut in two.
+        const std::size_t lineEnd = bytes.rfind('\n', kMailRecordMaxText - 1);
+        bytes.resize(lineEnd == std::string::npos ? kMailRecordMaxText : lineEnd + 1);
+        notes.push_back("mail: text part larger than 1 MiB, only its first MiB read");
+    }
+    std::string text = ToUtf8(bytes, g_mime_object_get_content_type_parameter(object, "charset"), notes);
     if (leaf.html) return HtmlToText(text);
     const char* format = g_mime_object_get_content_type_parameter(object, "format");
     if (format && Lower(format) == "flowed") {
@@ -132,7 +142,7 @@ std::string DedupKey(const std::string& messageId, const MailRecordRead& read) {
 }
 
 std::vector<Registration> RegistrationsFromMessage(GMimeMessage* message, const std::string& sourceFile,
-                                                   const std::string& fallbackRef) {
+                                                   const std::string& fallbackRef, std::string* refusal) {
     std::vector<TextLeaf> leaves;
     CollectTextLeaves(g_mime_message_get_mime_part(message), leaves, 0);
     // Plain text first: an HTML alternative holds the same record once more.
@@ -169,6 +179,10 @@ std::vector<Registration> RegistrationsFromMessage(GMimeMessage* message, const 
         r.reviewReasons = std::move(read.problems);
         r.reviewReasons.insert(r.reviewReasons.end(), notes.begin(), notes.end());
         registrations.push_back(std::move(r));
+        if (registrations.size() > kMaxRecordsPerMessage) {
+            if (refusal) *refusal = "holds more than " + std::to_string(kMaxRecordsPerMessage) + " records, refused whole";
+            return {};
+        }
     }
     return registrations;
 }
@@ -182,8 +196,9 @@ CGObject<GMimeMessage> ParseMessage(const std::string& bytes) {
 
 std::string ForEachMessage(const std::string& path, bool mbox,
                            const std::function<bool(GMimeMessage*, std::size_t index)>& visit) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return std::strerror(errno);
+    std::string error;
+    const int fd = OpenRegularFile(path, error);
+    if (fd < 0) return error;
     // The stream owns the descriptor from here on and reads the file in blocks, so an mbox
     // of any size needs the memory of one message at a time.
     CGObject<GMimeStream> stream = CGObject<GMimeStream>::Adopt(g_mime_stream_fs_new(fd));

@@ -20,11 +20,15 @@ public:
     ~CGMimeLibrary();
 };
 
+// More different records than one message holds in earnest (a body and its attached copy are
+// one): a message with more is rejected whole rather than filling the review list.
+constexpr std::size_t kMaxRecordsPerMessage = 10;
+
 // The registrations in one message, ready for CDatabase::Add: channel "mail", the Message-ID
 // (or `fallbackRef` when it has none) as sourceRef, the Date header as receivedAt. Empty when
-// the message holds no record.
+// the message holds no record, or is refused: then `refusal` (when given) says why.
 std::vector<Registration> RegistrationsFromMessage(GMimeMessage* message, const std::string& sourceFile,
-                                                   const std::string& fallbackRef);
+                                                   const std::string& fallbackRef, std::string* refusal = nullptr);
 
 // Parses a whole message held in memory (for tests and the fuzzer); null when GMime finds none.
 CGObject<GMimeMessage> ParseMessage(const std::string& bytes);

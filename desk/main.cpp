@@ -1,23 +1,22 @@
 // velkdesk: the registration desk's command line. Reads registration mails into a database,
 // lists and shows what is there, and exports it for a spreadsheet.
-#include <fcntl.h>
 #include <signal.h>
-#include <sys/stat.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
-#include <cstring>
 #include <cstdio>
-#include <fstream>
 #include <iostream>
 
 #include "desk/Export.h"
 #include "desk/Import.h"
 #include "desk/MailIntake.h"
+#include "desk/OutputFile.h"
+#include "desk/Printable.h"
 
 namespace {
 
@@ -28,7 +27,8 @@ extern "C" void OnInterrupt(int) {
 }
 
 int Fail(const std::string& reason) {
-    std::cerr << "velkdesk: " << reason << '\n';
+    // Reasons carry file names and database paths, which may hold anything.
+    std::cerr << "velkdesk: " << desk::Printable(reason) << '\n';
     return 1;
 }
 
@@ -57,10 +57,15 @@ int RunImport(const std::string& dbPath, const std::vector<std::string>& paths) 
 }  // namespace
 
 int main(int argc, char** argv) {
+    // velkdesk holds customers' passwords in clear while it reads what strangers sent: a crash
+    // leaves no core file with them, and no other process of the user may read its memory.
+    prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+    const struct rlimit noCore = {0, 0};
+    setrlimit(RLIMIT_CORE, &noCore);
     CLI::App app{"velkdesk: reads registration mails into a database, lists, shows and exports them"};
     app.require_subcommand(1);
     std::string dbPath = "velkdesk.db";
-    app.add_option("--db", dbPath, "database file (created on first use)")->capture_default_str();
+    app.add_option("--db", dbPath, "database file (import creates it on first use)")->capture_default_str();
 
     CLI::App* import = app.add_subcommand("import", "read .eml files, mbox files and Maildir folders (walked)");
     std::vector<std::string> paths;
@@ -115,7 +120,9 @@ int main(int argc, char** argv) {
 
     try {
         if (*import) return RunImport(dbPath, paths);
-        desk::CDatabase db(dbPath);
+        // Only an import makes a new database: a mistyped --db is said, not answered with an
+        // empty list.
+        desk::CDatabase db(dbPath, false);
         if (*list) {
             desk::ListRegistrations(db, reviewOnly, std::cout);
         } else if (*show) {
@@ -129,20 +136,11 @@ int main(int argc, char** argv) {
                 std::cout.flush();
                 if (!std::cout) return Fail("standard output: write failed");
             } else {
-                if (exportOptions.withPasswords) {
-                    // Passwords in clear: the file is for its owner's eyes only, like the database.
-                    const int fd = ::open(csvPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-                    if (fd < 0 || ::fchmod(fd, 0600) != 0) {
-                        if (fd >= 0) ::close(fd);
-                        return Fail(csvPath + ": " + std::strerror(errno));
-                    }
-                    ::close(fd);
-                }
-                std::ofstream out(csvPath, std::ios::binary | std::ios::trunc);
-                if (!out) return Fail(csvPath + ": cannot be written");
-                desk::ExportCsv(db, exportOptions, out);
-                out.close();
-                if (!out) return Fail(csvPath + ": write failed");
+                // Personal data, passwords perhaps: for its owner's eyes only, like the database,
+                // and complete or not there at all.
+                desk::COutputFile out(csvPath, dbPath);
+                desk::ExportCsv(db, exportOptions, out.Stream());
+                out.Commit();
             }
         }
         return 0;

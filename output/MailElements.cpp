@@ -3,8 +3,8 @@
 #include "output/MailRecord.h"
 
 const MailElement kMailElements[kMailElementCount] = {
-    {"username", &RegistrationRecord::username},     {"password_1", &RegistrationRecord::password_1},
-    {"password_2", &RegistrationRecord::password_2}, {"aggraccept", &RegistrationRecord::aggraccept},
+    {"username", &RegistrationRecord::username},     {"password_1", &RegistrationRecord::password_1, true},
+    {"password_2", &RegistrationRecord::password_2, true},{"aggraccept", &RegistrationRecord::aggraccept},
     {"vipkunde", &RegistrationRecord::vipkunde},     {"vorname", &RegistrationRecord::vorname},
     {"nachname", &RegistrationRecord::nachname},     {"firm", &RegistrationRecord::firm},
     {"addr", &RegistrationRecord::addr},             {"city", &RegistrationRecord::city},
@@ -17,5 +17,11 @@ const MailElement kMailElements[kMailElementCount] = {
     {"wgekauf", &RegistrationRecord::wgekauf},       {"dgekauf", &RegistrationRecord::dgekauf},
     {"pgekauf", &RegistrationRecord::pgekauf},       {"kaufoft", &RegistrationRecord::kaufoft},
 };
+
+bool IsSecretField(std::string RegistrationRecord::*field) {
+    for (const MailElement& element : kMailElements)
+        if (element.field == field) return element.secret;
+    return false;
+}
 
 const char kMailRecordVersion[] = "1.0";

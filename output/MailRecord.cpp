@@ -3,9 +3,23 @@
 #include "output/MailRecord.h"
 
 #include <cstdint>
+#include <algorithm>
 #include <cstring>
+#include <map>
 
 namespace {
+
+// A value that a mail program wrapped goes on over a few lines; one that still has no end tag
+// after this many is not waited for further. (An answer of 4,000 characters wrapped at 72
+// columns is far beyond anything the form is asked.)
+constexpr std::size_t kMaxWrappedLines = 64;
+// Problems named for one record: a text that is nothing but stray tags gets one line saying so
+// instead of one per tag.
+constexpr std::size_t kMaxProblems = 40;
+// What one text may hold for the reader: a registration takes about 2 KB, a mail with quoted
+// history a few hundred; the rest of a larger text is not searched.
+// End tags whose failed look is remembered, per record.
+constexpr std::size_t kMaxRemembered = 64;
 
 std::vector<std::string> SplitLines(const std::string& text) {
     std::vector<std::string> lines;
@@ -133,7 +147,7 @@ public:
             // No start line: a record whose first line was lost still counts, with the loss named.
             if (IsVersionLine(s) || ElementIndex(StartTagName(s)) >= 0) {
                 first = s;
-                out->problems.push_back("new: start line missing");
+                AddProblem(out, "new: start line missing");
                 break;
             }
         }
@@ -149,6 +163,7 @@ private:
     void ReadBody(std::size_t start, const std::string& first, std::size_t* pos, MailRecordRead* out) {
         bool seen[kMailElementCount] = {};
         bool versionSeen = false;
+        lookFailedUntil_.clear();
         int lastIndex = -1;
         bool closed = false;
         std::size_t line = start;
@@ -174,7 +189,7 @@ private:
             }
             if (IsVersionLine(current)) {
                 out->text += current + "\n";
-                if (versionSeen) out->problems.push_back("version: appears twice");
+                if (versionSeen) AddProblem(out, "version: appears twice");
                 versionSeen = true;
                 ReadVersion(current, out);
                 continue;
@@ -187,10 +202,15 @@ private:
             const std::string rest = current.substr(name.size() + 2);
             const std::string endTag = "</" + name + ">";
             std::size_t endAt = rest.rfind(endTag);
-            // A value line the mail program wrapped goes on in the following lines.
+            // A value line the mail program wrapped goes on in the following lines. Where the
+            // look for this end tag already failed up to some line, no line before that one holds
+            // it: the look is not made again, so a text of many unclosed tags is read in one pass.
             std::size_t look = next;
             std::string joined = rest;
-            while (endAt == std::string::npos && look < lines_.size()) {
+            const auto failed = lookFailedUntil_.find(name);
+            const bool hopeless = failed != lookFailedUntil_.end() && next < failed->second;
+            const std::size_t lookEnd = std::min(lines_.size(), next + kMaxWrappedLines);
+            while (endAt == std::string::npos && !hopeless && look < lookEnd) {
                 const std::string more = Unquote(lines_[look], depth_);
                 if (more.empty() || IsRecordLine(more)) break;
                 TrimRightInPlace(joined);
@@ -201,6 +221,8 @@ private:
                 ++look;
                 if (joined.find(endTag, from) != std::string::npos) endAt = joined.rfind(endTag);
             }
+            if (endAt == std::string::npos && !hopeless && lookFailedUntil_.size() < kMaxRemembered)
+                lookFailedUntil_[name] = look;
             std::string value;
             std::string after;
             if (endAt != std::string::npos) {
@@ -214,20 +236,20 @@ private:
             }
             const int index = ElementIndex(name);
             if (index < 0) {
-                out->problems.push_back(Printable(name) + ": unknown element");
+                AddProblem(out, Printable(name) + ": unknown element");
             } else {
                 const char* element = kMailElements[index].name;
-                if (endAt == std::string::npos) out->problems.push_back(std::string(element) + ": end tag missing");
+                if (endAt == std::string::npos) AddProblem(out, std::string(element) + ": end tag missing");
                 if (seen[index]) {
-                    out->problems.push_back(std::string(element) + ": appears twice");
+                    AddProblem(out, std::string(element) + ": appears twice");
                 } else {
                     seen[index] = true;
                     out->record.*kMailElements[index].field = value;
-                    if (index < lastIndex) out->problems.push_back(std::string(element) + ": out of order");
+                    if (index < lastIndex) AddProblem(out, std::string(element) + ": out of order");
                     lastIndex = index;
                 }
                 if (!after.empty() && !StartsWith(after, "</new>"))
-                    out->problems.push_back(std::string(element) + ": text after the end tag");
+                    AddProblem(out, std::string(element) + ": text after the end tag");
             }
             if (StartsWith(after, "</new>")) {
                 out->text += "</new>\n";
@@ -237,12 +259,19 @@ private:
             }
         }
         *pos = resume > start ? resume : start + 1;
-        if (!versionSeen) out->problems.push_back("version: line missing");
+        if (!versionSeen) AddProblem(out, "version: line missing");
         for (std::size_t i = 0; i < kMailElementCount; ++i)
-            if (!seen[i]) out->problems.push_back(std::string(kMailElements[i].name) + ": missing");
-        if (!closed) out->problems.push_back("new: end line missing");
+            if (!seen[i]) AddProblem(out, std::string(kMailElements[i].name) + ": missing");
+        if (!closed) AddProblem(out, "new: end line missing");
         if (seen[1] && seen[2] && out->record.password_1 != out->record.password_2)
-            out->problems.push_back("password_2: differs from password_1");
+            AddProblem(out, "password_2: differs from password_1");
+    }
+
+    static void AddProblem(MailRecordRead* out, std::string problem) {
+        if (out->problems.size() < kMaxProblems)
+            out->problems.push_back(std::move(problem));
+        else if (out->problems.size() == kMaxProblems)
+            out->problems.push_back("new: more problems than are listed");
     }
 
     void ReadVersion(const std::string& line, MailRecordRead* out) {
@@ -250,23 +279,24 @@ private:
         const std::size_t at = line.find(key);
         const std::size_t close = at == std::string::npos ? at : line.find('"', at + key.size());
         if (close == std::string::npos) {
-            out->problems.push_back("version: no number");
+            AddProblem(out, "version: no number");
             return;
         }
         const std::string number = line.substr(at + key.size(), close - at - key.size());
         if (number != kMailRecordVersion)
-            out->problems.push_back("version: " + Printable(number) + " instead of " + kMailRecordVersion);
+            AddProblem(out, "version: " + Printable(number) + " instead of " + kMailRecordVersion);
     }
 
     const std::vector<std::string>& lines_;
     int depth_ = 0;
+    std::map<std::string, std::size_t> lookFailedUntil_;  // tag name -> line its end tag was last looked for up to
 };
 
 
 }  // namespace
 
 std::vector<MailRecordRead> ReadMailRecords(const std::string& text) {
-    const std::vector<std::string> lines = SplitLines(text);
+    const std::vector<std::string> lines = SplitLines(text.size() > kMailRecordMaxText ? text.substr(0, kMailRecordMaxText) : text);
     CRecordReader reader(lines);
     std::vector<MailRecordRead> records;
     std::size_t pos = 0;

@@ -9,15 +9,20 @@
 #include "form/RegistrationRecord.h"
 #include "output/CodePage.h"
 
-// One value element of the record: its tag name and the record field that fills it.
+// One value element of the record: its tag name, the record field that fills it, and whether
+// its value is a secret that no message, log or listing may show (the VIP passwords).
 struct MailElement {
     const char* name;
     std::string RegistrationRecord::*field;
+    bool secret = false;
 };
 
 // The 26 value elements in the fixed order of the mail text.
 constexpr std::size_t kMailElementCount = 26;
 extern const MailElement kMailElements[kMailElementCount];
+
+// Whether the record field `field` holds a secret (see MailElement::secret).
+bool IsSecretField(std::string RegistrationRecord::*field);
 
 // The version the writer puts in `<version number="..."/>`.
 extern const char kMailRecordVersion[];
@@ -31,7 +36,11 @@ struct MailRecordRead {
     std::string text;  // the record's lines as found (after quote marks), LF-separated
 };
 
-// Finds every record in `text`, in order. The record is found by its fixed structure wherever
+// What one text may hold for the reader: a registration takes about 2 KB, a mail with quoted
+// history a few hundred; the rest of a larger text is not searched.
+constexpr std::size_t kMailRecordMaxText = 1u << 20;
+
+// Finds every record in `text` (its first kMailRecordMaxText bytes), in order. The record is found by its fixed structure wherever
 // it stands: after or among other text, behind "> " quote marks, with CR LF, LF or CR line ends,
 // with blanks or no-break spaces as indentation, and with value lines that a mail program
 // hard-wrapped (joined again with one blank at each break). A value is taken verbatim between

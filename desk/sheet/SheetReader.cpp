@@ -20,6 +20,7 @@
 
 #include "desk/sheet/InkMatch.h"
 #include "desk/sheet/ResourceText.h"
+#include "output/MailRecord.h"
 #include "res/resource.h"
 
 // From libgomp, which Tesseract runs its threads on (declared here: clang has no omp.h of it).
@@ -231,11 +232,17 @@ std::string FoldToCodePage(const std::string& text) {
 }
 
 // In Arial bold a capital I and a small l are the same stroke, and nothing around a password
-// tells which one was typed: the review problem of a password that holds one, or "".
+// tells which one was typed: the review problem of a password that holds one, or "". It names
+// the kind of doubt only: a password never stands in a message.
 std::string OneStrokeInPassword(const std::string& password) {
-    return password.find_first_of("Il|") == std::string::npos
-               ? std::string()
-               : "\"" + password + "\" holds I or l, which look alike on paper";
+    return password.find_first_of("Il|") == std::string::npos ? std::string()
+                                                                : "holds I or l, which look alike on paper";
+}
+
+// A reading as a review message quotes it: the text in quotes and a blank, or nothing for a
+// secret field, whose doubts name the kind of doubt and never the value or a rival of it.
+std::string Quoted(const SheetField& field, const std::string& text) {
+    return IsSecretField(field.member) ? std::string() : "\"" + text + "\" ";
 }
 
 bool ValidDate(const std::string& text) {
@@ -915,7 +922,7 @@ SheetReading CSheetReader::Read(const PageImage& page) {
                 value = nearest.value;
                 reading.confidence = std::max(0, std::min(confidence, 100 - 10 * nearest.best));
             } else if (field.kind != FieldKind::PurchasedBefore) {
-                reading.problem = "\"" + seen + "\" is none of its values";
+                reading.problem = Quoted(field, seen) + "is none of its values";
                 p.outsideSet = true;
             }
             if (field.kind != FieldKind::PurchasedBefore) p.set = set;
@@ -938,11 +945,11 @@ SheetReading CSheetReader::Read(const PageImage& page) {
             if (digits.size() == 8 && kept.find_first_not_of("0123456789.,:; ") == std::string::npos)
                 value = digits.substr(0, 2) + "." + digits.substr(2, 2) + "." + digits.substr(4);
             printed = value;
-            if (!ValidDate(value)) reading.problem = "\"" + seen + "\" is no date";
+            if (!ValidDate(value)) reading.problem = Quoted(field, seen) + "is no date";
         } else if (field.member == &RegistrationRecord::username && !PlausibleMail(value)) {
-            reading.problem = "\"" + seen + "\" is no e-mail address";
+            reading.problem = Quoted(field, seen) + "is no e-mail address";
         } else if (confidence < kTextConfidence) {
-            reading.problem = "unsure reading \"" + seen + "\"";
+            reading.problem = IsSecretField(field.member) ? "unsure reading" : "unsure reading \"" + seen + "\"";
             p.unsure = true;
         } else if (field.member == &RegistrationRecord::password_1) {
             reading.problem = OneStrokeInPassword(seen);
@@ -952,7 +959,9 @@ SheetReading CSheetReader::Read(const PageImage& page) {
         // are none of them is named on the review list, not stored.
         reading.value = p.outsideSet ? std::string() : value;
         if (!Utf8ToWindows1252(printed, p.printed)) {
-            if (reading.problem.empty()) reading.problem = "characters the form cannot hold in \"" + seen + "\"";
+            if (reading.problem.empty())
+                reading.problem = IsSecretField(field.member) ? "characters the form cannot hold"
+                                                              : "characters the form cannot hold in \"" + seen + "\"";
             p.printed.clear();
             continue;
         }
@@ -1062,8 +1071,8 @@ SheetReading CSheetReader::Read(const PageImage& page) {
                 reading.problem.clear();
             } else if (reading.problem.empty()) {
                 reading.problem = match.best > inkTolerance
-                                      ? "\"" + reading.seen + "\" does not match the ink on the page"
-                                      : "\"" + reading.seen + "\" could as well be another of its values";
+                                      ? Quoted(field, reading.seen) + "does not match the ink on the page"
+                                      : Quoted(field, reading.seen) + "could as well be another of its values";
             }
         } else if (p.set.empty() && !p.outsideSet && !reading.seen.empty() && !p.printed.empty()) {
             // A text is drawn in the answer font where the layout put it and compared with the
@@ -1256,19 +1265,22 @@ SheetReading CSheetReader::Read(const PageImage& page) {
                 // On a fax a reading the drawing mended stays for a person to confirm.
                 bool ignored = false;
                 reading.problem = fax && SettleOneStroke(p.printed, mail, ignored) != best
-                                      ? "read as \"" + reading.seen + "\", mended by its drawing"
+                                      ? (IsSecretField(field.member) ? "mended by its drawing"
+                                                                     : "read as \"" + reading.seen + "\", mended by its drawing")
                                       : std::string();
                 if (date && !ValidDate(reading.value))
-                    reading.problem = "\"" + reading.value + "\" is no date";
+                    reading.problem = Quoted(field, reading.value) + "is no date";
                 else if (mail && !PlausibleMail(reading.value))
-                    reading.problem = "\"" + reading.value + "\" is no e-mail address";
+                    reading.problem = Quoted(field, reading.value) + "is no e-mail address";
             }
             if (reading.inkMismatch > inkTolerance)
-                reading.problem = "\"" + reading.value + "\" does not match the ink on the page";
+                reading.problem = Quoted(field, reading.value) + "does not match the ink on the page";
             else if (!rival.text.empty() && rival.margin < (best == p.printed && !p.unsure ? 1 : inkMargin))
-                reading.problem = "\"" + reading.value + "\" could as well be \"" + Windows1252ToUtf8(rival.text) + "\"";
+                reading.problem = IsSecretField(field.member)
+                                      ? "could as well be another text one letter apart"
+                                      : "\"" + reading.value + "\" could as well be \"" + Windows1252ToUtf8(rival.text) + "\"";
             else if (doubtful)
-                reading.problem = "\"" + reading.value + "\" has an I or l that only its context tells";
+                reading.problem = Quoted(field, reading.value) + "has an I or l that only its context tells";
             else if (p.unsure && reading.problem.rfind("unsure", 0) == 0)
                 reading.problem.clear();
             if (reading.problem.empty() && password)
