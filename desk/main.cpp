@@ -17,6 +17,7 @@
 #include "desk/MailIntake.h"
 #include "desk/OutputFile.h"
 #include "desk/Printable.h"
+#include "desk/sheet/SheetIntake.h"
 
 namespace {
 
@@ -47,6 +48,7 @@ int RunImport(const std::string& dbPath, const std::vector<std::string>& paths) 
     for (const std::string& path : paths)
         if (!importer.ImportPath(path)) break;
     importer.Finish();
+    desk::ReleasePageReaders();
     const desk::ImportCounts& counts = importer.Counts();
     std::cout << desk::SummaryLine(counts) << std::endl;
     if (importer.Stopped()) return Fail("import stopped; what was read is saved, run it again to finish");

@@ -39,8 +39,13 @@ std::string FileTime(const std::string& path) {
 
 // One reader per thread that reads pages; each holds its own recogniser, made on first use (by
 // the importing thread, before the readers start) and kept for the rest of the run.
-sheet::CSheetReader& Reader(std::size_t index) {
+std::vector<std::unique_ptr<sheet::CSheetReader>>& Readers() {
     static std::vector<std::unique_ptr<sheet::CSheetReader>> readers;
+    return readers;
+}
+
+sheet::CSheetReader& Reader(std::size_t index) {
+    std::vector<std::unique_ptr<sheet::CSheetReader>>& readers = Readers();
     while (readers.size() <= index) readers.push_back(std::make_unique<sheet::CSheetReader>());
     return *readers[index];
 }
@@ -91,6 +96,10 @@ void Take(CImporter& importer, const std::string& path, const FileOutcome& outco
 }
 
 }  // namespace
+
+void ReleasePageReaders() {
+    Readers().clear();
+}
 
 Registration RegistrationFromSheet(const sheet::SheetReading& reading, const sheet::PageImage& image,
                                    const std::string& path, int page, const std::string& receivedAt) {

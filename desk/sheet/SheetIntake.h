@@ -22,4 +22,9 @@ Registration RegistrationFromSheet(const sheet::SheetReading& reading, const she
 // counted as rejected; a file that cannot be read is reported as failed.
 void ImportPageFiles(CImporter& importer, const std::vector<std::string>& paths);
 
+// Ends the recognisers that ImportPageFiles started. Call it once the import is over: Tesseract's
+// shared dictionaries are gone by the time static objects are destroyed, and a recogniser ended
+// after them leaves them allocated.
+void ReleasePageReaders();
+
 }  // namespace desk
