@@ -128,7 +128,8 @@ std::string Printable(const std::string& s) {
 
 class CRecordReader {
 public:
-    explicit CRecordReader(const std::vector<std::string>& lines) : lines_(lines) {}
+    explicit CRecordReader(const std::vector<std::string>& lines)
+        : lines_(lines), unquoted_(lines.size()), recordLine_(lines.size()), stamp_(lines.size(), 0) {}
 
     // Reads records from line `*pos` on; false when no further record starts.
     bool Next(std::size_t* pos, MailRecordRead* out) {
@@ -164,6 +165,7 @@ private:
         bool seen[kMailElementCount] = {};
         bool versionSeen = false;
         lookFailedUntil_.clear();
+        ++generation_;  // the lines are unquoted anew at this record's depth
         int lastIndex = -1;
         bool closed = false;
         std::size_t line = start;
@@ -174,7 +176,7 @@ private:
             if (!have) {
                 if (next >= lines_.size()) break;
                 line = next++;
-                current = Unquote(lines_[line], depth_);
+                current = Unquoted(line);
             }
             if (current.empty()) continue;
             if (StartsWith(current, "</new>")) {
@@ -211,8 +213,8 @@ private:
             const bool hopeless = failed != lookFailedUntil_.end() && next < failed->second;
             const std::size_t lookEnd = std::min(lines_.size(), next + kMaxWrappedLines);
             while (endAt == std::string::npos && !hopeless && look < lookEnd) {
-                const std::string more = Unquote(lines_[look], depth_);
-                if (more.empty() || IsRecordLine(more)) break;
+                const std::string& more = Unquoted(look);
+                if (more.empty() || recordLine_[look]) break;
                 TrimRightInPlace(joined);
                 joined += ' ';
                 // Only the new piece can hold the end tag: the earlier ones had none.
@@ -267,6 +269,17 @@ private:
             AddProblem(out, "password_2: differs from password_1");
     }
 
+    // Line `index` without the record's quote marks, worked out once per record: the look for a
+    // wrapped value's end passes over the same lines again.
+    const std::string& Unquoted(std::size_t index) {
+        if (stamp_[index] != generation_) {
+            unquoted_[index] = Unquote(lines_[index], depth_);
+            recordLine_[index] = IsRecordLine(unquoted_[index]);
+            stamp_[index] = generation_;
+        }
+        return unquoted_[index];
+    }
+
     static void AddProblem(MailRecordRead* out, std::string problem) {
         if (out->problems.size() < kMaxProblems)
             out->problems.push_back(std::move(problem));
@@ -289,6 +302,10 @@ private:
 
     const std::vector<std::string>& lines_;
     int depth_ = 0;
+    std::vector<std::string> unquoted_;
+    std::vector<char> recordLine_;
+    std::vector<unsigned> stamp_;
+    unsigned generation_ = 0;
     std::map<std::string, std::size_t> lookFailedUntil_;  // tag name -> line its end tag was last looked for up to
 };
 
