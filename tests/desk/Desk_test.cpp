@@ -18,6 +18,7 @@
 #include "desk/Export.h"
 #include "desk/Import.h"
 #include "desk/MailIntake.h"
+#include "desk/Mbox.h"
 #include "output/MailRecord.h"
 #include "output/MailText.h"
 #include "tests/support/desk_corpus.h"
@@ -375,4 +376,51 @@ TEST_F(DeskTest, CommandLineReportsFailuresInOneLineAndNeverShowsPasswords) {
     }
     EXPECT_EQ(0u, run("import --help", &status).find("read .eml files"));
     EXPECT_EQ(0, status);
+}
+
+TEST_F(DeskTest, MboxReaderNamesADamagedMessageAndReadsOnPastIt) {
+    auto entry = [](const std::string& from, const std::string& message) { return from + "\n" + message + "\n"; };
+    const std::string line = "From kunde@example.de Mon Dec  7 09:30:00 2026";
+    const std::string small = "Subject: a\n\nkurz\n";
+    std::string big = "Subject: b\n\n";
+    while (big.size() < 160000) big += "eine Zeile, die den Rahmen sprengt\n";
+    // mboxrd nesting, a line longer than the reader's pieces, a message over the cap, and a
+    // Content-Length that lands inside the next message (it is not trusted there).
+    std::string longLine(100000, 'y');
+    const std::string bytes = entry(line, "Subject: q\n\n>>From the depths\n>From here\n" + longLine + "\n") +
+                              entry(line, big) +
+                              entry(line, "Subject: c\nContent-Length: 3\n\nFrom Salzburg\nzwei\n") +
+                              entry("From x Tue Dec  8 10:00:00 +0100 2026", small);
+    desk::CMboxReader reader(bytes, 150000);
+    std::vector<desk::MboxMessage> got;
+    for (desk::MboxMessage m; reader.Next(m);) got.push_back(m);
+    EXPECT_EQ("", reader.Error());
+    ASSERT_EQ(4u, got.size());
+    EXPECT_EQ("Subject: q\n\n>From the depths\nFrom here\n" + longLine + "\n", got[0].bytes);
+    EXPECT_EQ("", got[0].damage);
+    EXPECT_EQ("larger than 0 MiB, not read", got[1].damage);
+    EXPECT_EQ("", got[1].bytes);
+    EXPECT_EQ("Subject: c\nContent-Length: 3\n\nFrom Salzburg\nzwei\n", got[2].bytes);
+    EXPECT_EQ(small, got[3].bytes);
+    EXPECT_EQ(4u, got[3].number);
+    EXPECT_EQ(bytes.rfind("From x"), got[3].offset);
+    EXPECT_EQ("2026-12-07T09:30:00Z", got[0].fromLineDate);
+    EXPECT_EQ("2026-12-08T09:00:00Z", got[3].fromLineDate);
+
+    // Content-Length that lands on the next "From " line is trusted over a body's own From line,
+    // and an mboxcl2 body keeps its ">From " lines.
+    const std::string body = "From Mon Dec  7 09:30:00 2026 came this\n>From\n";
+    const std::string clMessage = "Subject: d\nContent-Length: " + std::to_string(body.size()) + "\n\n" + body;
+    desk::CMboxReader clReader(entry(line, clMessage) + entry(line, small));
+    desk::MboxMessage m;
+    ASSERT_TRUE(clReader.Next(m));
+    EXPECT_EQ(clMessage, m.bytes);
+    ASSERT_TRUE(clReader.Next(m));
+    EXPECT_EQ(small, m.bytes);
+    EXPECT_FALSE(clReader.Next(m));
+
+    EXPECT_EQ("2026-12-07T09:30:00Z", desk::FromLineDate("From MAILER-DAEMON Mon Dec 07 09:30 2026\n"));
+    EXPECT_EQ("2026-12-31T23:30:00Z", desk::FromLineDate("From a@b Fri Jan  1 00:30:00 2027 +0100"));
+    EXPECT_EQ("", desk::FromLineDate("From Salzburg here is my registration:"));
+    EXPECT_EQ("", desk::FromLineDate("From a@b Mon Dec 32 09:30:00 2026"));
 }
