@@ -1,6 +1,8 @@
 // Writes the database out as CSV and as the text of `list` and `show`.
 #include "desk/Export.h"
 
+#include <algorithm>
+
 #include "output/MailRecord.h"
 
 namespace desk {
@@ -72,7 +74,8 @@ void ListRegistrations(CDatabase& db, bool reviewOnly, std::ostream& out) {
     });
 }
 
-void ShowRegistration(const StoredRegistration& r, bool withPasswords, std::ostream& out) {
+void ShowRegistration(const StoredRegistration& r, bool withPasswords, std::ostream& out,
+                      const std::vector<RegistrationSource>& sources) {
     out << "id: " << r.id << '\n'
         << "channel: " << r.channel << '\n'
         << "source: " << OneLine(r.sourceFile) << (r.sourceRef.empty() ? "" : " " + OneLine(r.sourceRef)) << '\n'
@@ -86,6 +89,63 @@ void ShowRegistration(const StoredRegistration& r, bool withPasswords, std::ostr
         if (IsPassword(element) && !withPasswords) out << (value.empty() ? "" : "(hidden, --with-passwords shows it)");
         else out << OneLine(value);
         out << '\n';
+    }
+    for (const RegistrationSource& source : sources)
+        out << "also from: " << OneLine(source.channel) << ' ' << OneLine(source.sourceFile)
+            << (source.sourceRef.empty() ? "" : " " + OneLine(source.sourceRef)) << ", received "
+            << (source.receivedAt.empty() ? "unknown" : OneLine(source.receivedAt)) << '\n';
+}
+
+std::string MaskPasswords(const std::string& text) {
+    std::string masked = text;
+    for (const char* name : {"password_1", "password_2"}) {
+        const std::string open = std::string("<") + name + ">";
+        const std::string close = std::string("</") + name + ">";
+        for (std::size_t at = masked.find(open); at != std::string::npos; at = masked.find(open, at)) {
+            at += open.size();
+            // The value runs to its end tag (over a line a mail program broke), or, without one
+            // before the next element, to the end of its line.
+            const std::size_t end = masked.find(close, at);
+            std::size_t next = std::string::npos;
+            for (const MailElement& element : kMailElements)
+                next = std::min(next, masked.find(std::string("<") + element.name + ">", at));
+            std::size_t stop = end;
+            if (end == std::string::npos || (next != std::string::npos && next < end)) {
+                stop = masked.find('\n', at);
+                if (stop == std::string::npos) stop = masked.size();
+            }
+            masked.replace(at, stop - at, "(hidden)");
+            at += 8;
+        }
+    }
+    return masked;
+}
+
+void ListRejected(CDatabase& db, std::ostream& out) {
+    db.ForEachRejected([&](const StoredRejected& r) {
+        out << r.id << '\t' << (r.receivedAt.empty() ? "-" : OneLine(r.receivedAt)) << '\t' << OneLine(r.sourceFile)
+            << (r.sourceRef.empty() ? "" : " " + OneLine(r.sourceRef)) << '\t'
+            << (r.sender.empty() ? "-" : OneLine(r.sender)) << '\t' << (r.subject.empty() ? "-" : OneLine(r.subject))
+            << "\tREJECTED: " << OneLine(r.reason) << '\n';
+    });
+}
+
+void ShowRejected(const StoredRejected& r, bool withPasswords, std::ostream& out) {
+    out << "rejected: " << r.id << '\n'
+        << "source: " << OneLine(r.sourceFile) << (r.sourceRef.empty() ? "" : " " + OneLine(r.sourceRef)) << '\n'
+        << "message-id: " << (r.messageId.empty() ? "none" : "<" + OneLine(r.messageId) + ">") << '\n'
+        << "from: " << OneLine(r.sender) << '\n'
+        << "subject: " << OneLine(r.subject) << '\n'
+        << "received: " << (r.receivedAt.empty() ? "unknown" : OneLine(r.receivedAt)) << '\n'
+        << "imported: " << r.importedAt << '\n'
+        << "reason: " << OneLine(r.reason) << '\n'
+        << "text:" << (r.text.empty() ? " none" : "") << '\n';
+    const std::string text = withPasswords ? r.text : MaskPasswords(r.text);
+    for (std::size_t start = 0; start < text.size();) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        out << "  " << OneLine(text.substr(start, end - start)) << '\n';
+        start = end + 1;
     }
 }
 

@@ -22,8 +22,19 @@ void ExportCsv(CDatabase& db, const ExportOptions& options, std::ostream& out);
 // One line per registration (or only those needing review, with their reasons).
 void ListRegistrations(CDatabase& db, bool reviewOnly, std::ostream& out);
 
-// Everything of one registration, one field a line; passwords masked unless asked for.
-void ShowRegistration(const StoredRegistration& r, bool withPasswords, std::ostream& out);
+// Everything of one registration, one field a line, and the further sources it came from;
+// passwords masked unless asked for.
+void ShowRegistration(const StoredRegistration& r, bool withPasswords, std::ostream& out,
+                      const std::vector<RegistrationSource>& sources = {});
+
+// One line per rejected message: where it is, who sent it, its subject and why it was rejected.
+void ListRejected(CDatabase& db, std::ostream& out);
+
+// One rejected message with its text; the values of password elements in it masked unless asked for.
+void ShowRejected(const StoredRejected& r, bool withPasswords, std::ostream& out);
+
+// `text` with the value of every password_1 and password_2 element replaced by a mask.
+std::string MaskPasswords(const std::string& text);
 
 // A value as one CSV cell.
 std::string CsvCell(const std::string& value, char separator);

@@ -81,12 +81,26 @@ void CImporter::Add(const std::vector<Registration>& registrations) {
         }
         ++batchSize_;
     }
+    CommitIfFull();
+    ShowProgress(false);
+}
+
+void CImporter::CommitIfFull() {
     if (batch_ && batchSize_ >= kBatch) {
         batch_->Commit();
         delete batch_;
         batch_ = nullptr;
         batchSize_ = 0;
     }
+}
+
+void CImporter::Reject(const RejectedMessage& rejected) {
+    ++counts_.read;
+    ++counts_.rejected;
+    if (!batch_) batch_ = new CTransaction(db_);
+    db_.AddRejected(rejected);
+    ++batchSize_;
+    CommitIfFull();
     ShowProgress(false);
 }
 
@@ -170,8 +184,19 @@ bool CImporter::ImportFile(const std::string& path) {
     }
     const SourceKind kind = ClassifyFile(path);
     const bool mbox = kind == SourceKind::Mbox;
-    const std::string error = ForEachMessage(path, mbox, [&](GMimeMessage* message, std::size_t index) {
-        Add(RegistrationsFromMessage(message, path, mbox ? "message " + std::to_string(index + 1) : ""));
+    const std::string error = ForEachMessage(path, mbox, [&](GMimeMessage* message, const MessagePlace& place) {
+        if (!message) {
+            Reject(RejectedFromMessage(nullptr, path, place, place.damage));
+            return !Stopped();
+        }
+        std::vector<Registration> registrations = RegistrationsFromMessage(message, path, place.ref);
+        if (registrations.empty()) {
+            Reject(RejectedFromMessage(message, path, place, "no registration record in the message"));
+            return !Stopped();
+        }
+        for (Registration& r : registrations)
+            if (r.receivedAt.empty()) r.receivedAt = place.fallbackReceivedAt;
+        Add(registrations);
         return !Stopped();
     });
     if (!error.empty()) FileFailed(path, error);

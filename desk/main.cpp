@@ -68,13 +68,16 @@ int main(int argc, char** argv) {
 
     CLI::App* list = app.add_subcommand("list", "one line per registration");
     bool reviewOnly = false;
+    bool rejected = false;
     list->add_flag("--review", reviewOnly, "only those that need a person, with the reasons");
+    list->add_flag("--rejected", rejected, "the messages that held no registration, with the reasons");
 
     CLI::App* show = app.add_subcommand("show", "every field of one registration");
     long long id = 0;
     bool showPasswords = false;
     show->add_option("ID", id, "the registration's id (see list)")->required();
     show->add_flag("--with-passwords", showPasswords, "show the VIP passwords in clear");
+    show->add_flag("--rejected", rejected, "show the rejected message with this id (see list --rejected)");
 
     CLI::App* exportCmd = app.add_subcommand("export", "all registrations as CSV (UTF-8, ';'-separated)");
     std::string csvPath;
@@ -116,12 +119,18 @@ int main(int argc, char** argv) {
     try {
         if (*import) return RunImport(dbPath, paths);
         desk::CDatabase db(dbPath);
-        if (*list) {
+        if (*list && rejected) {
+            desk::ListRejected(db, std::cout);
+        } else if (*list) {
             desk::ListRegistrations(db, reviewOnly, std::cout);
+        } else if (*show && rejected) {
+            const std::optional<desk::StoredRejected> r = db.FindRejected(id);
+            if (!r) return Fail("no rejected message with id " + std::to_string(id));
+            desk::ShowRejected(*r, showPasswords, std::cout);
         } else if (*show) {
             const std::optional<desk::StoredRegistration> r = db.Find(id);
             if (!r) return Fail("no registration with id " + std::to_string(id));
-            desk::ShowRegistration(*r, showPasswords, std::cout);
+            desk::ShowRegistration(*r, showPasswords, std::cout, db.Sources(id));
         } else if (*exportCmd) {
             exportOptions.separator = separator[0];
             if (csvPath.empty() || csvPath == "-") {

@@ -68,6 +68,17 @@ protected:
         return counts;
     }
 
+    // `velkdesk` run on the test's database: its output (both streams) and exit status.
+    std::string Cli(const std::string& args, int* status) {
+        const std::string command = std::string(VELKDESK_PATH) + " --db " + db_.string() + " " + args + " 2>&1";
+        std::string output;
+        FILE* pipe = popen(command.c_str(), "r");
+        char buffer[4096];
+        for (std::size_t got; (got = fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, got);
+        *status = WEXITSTATUS(pclose(pipe));
+        return output;
+    }
+
     std::vector<desk::StoredRegistration> Rows(bool reviewOnly = false) {
         desk::CDatabase db(db_.string());
         std::vector<desk::StoredRegistration> rows;
@@ -346,15 +357,7 @@ TEST_F(DeskTest, CommandLineReportsFailuresInOneLineAndNeverShowsPasswords) {
     text.replace(text.find("<password_2>G"), 13, "<password_2>X");
     differ.parts = {TextPart(text, "utf-8", Transfer::Base64)};
     Write("differ.eml", corpus::BuildMessage(differ));
-    const std::string cli = std::string(VELKDESK_PATH) + " --db " + db_.string() + " ";
-    auto run = [&](const std::string& args, int* status) {
-        std::string output;
-        FILE* pipe = popen((cli + args + " 2>&1").c_str(), "r");
-        char buffer[4096];
-        for (std::size_t got; (got = fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, got);
-        *status = WEXITSTATUS(pclose(pipe));
-        return output;
-    };
+    auto run = [&](const std::string& args, int* status) { return Cli(args, status); };
     int status = -1;
     EXPECT_EQ("read 1, new 1, already known 0, needing review 1, rejected 0\n", run("import " + (dir_ / "differ.eml").string(), &status));
     EXPECT_EQ(0, status);
@@ -376,6 +379,98 @@ TEST_F(DeskTest, CommandLineReportsFailuresInOneLineAndNeverShowsPasswords) {
     }
     EXPECT_EQ(0u, run("import --help", &status).find("read .eml files"));
     EXPECT_EQ(0, status);
+}
+
+namespace {
+
+// Sample record `n` whose firm, hard-wrapped at 72 columns, puts "From " at the start of a line.
+std::string WrappedFromText(int n) {
+    RegistrationRecord record = corpus::SampleRecord(n);
+    std::string filler = "Kartendienst " + std::to_string(n) + " ";
+    filler.resize(60 - std::string("    <firm>").size() + 10, 'x');  // the break falls before "From"
+    record.firm = filler + " From Scratch Beratung GmbH";
+    return corpus::HardWrap(BuildMailText(record), 72);
+}
+
+RegistrationRecord WrappedFromRecord(int n) {
+    RegistrationRecord record = corpus::SampleRecord(n);
+    std::string filler = "Kartendienst " + std::to_string(n) + " ";
+    filler.resize(60, 'x');
+    record.firm = filler + " From Scratch Beratung GmbH";
+    return record;
+}
+
+}  // namespace
+
+TEST_F(DeskTest, ReadsEveryMboxDialectAsPythonsMailboxAndASentCopyMboxWriteIt) {
+    // The mails: Python's email package makes them, its mailbox module (and a writer of each
+    // other dialect) stores them; see make_mboxes.py.
+    struct Sent {
+        const char* name;
+        const char* kind;
+        int n;
+    };
+    const std::vector<Sent> sent = {{"wrapped", "plain", 301}, {"salzburg", "plain", 302}, {"nodate", "nodate", 303},
+                                    {"octet", "octet", 304},   {"katalog", "norecord", 0}, {"edited", "badlength", 306}};
+    std::string spec;
+    for (const Sent& s : sent) {
+        std::string body;
+        if (std::string(s.name) == "wrapped") {
+            body = WrappedFromText(s.n);
+            ASSERT_NE(std::string::npos, body.find("\r\nFrom Scratch Beratung GmbH</firm>"));
+        } else if (std::string(s.name) == "salzburg" || std::string(s.name) == "edited") {
+            body = "Hallo,\r\n\r\nFrom Salzburg here is my registration:\r\n" + Text(s.n);
+        } else if (s.n) {
+            body = Text(s.n);
+        } else {
+            body = "Bitte senden Sie mir einen Katalog.\r\n";
+        }
+        Write("py/" + std::string(s.name) + ".txt", body);
+        spec += std::string(s.name) + " " + s.kind + "\n";
+    }
+    Write("py/spec", spec);
+    ASSERT_EQ(0, std::system(("/usr/bin/python3 " DESK_TEST_DIR "/make_mboxes.py " + (dir_ / "py").string()).c_str()));
+
+    int round = 0;
+    for (const char* dialect : {"mboxo", "mboxrd", "cl"}) {
+        SCOPED_TRACE(dialect);
+        const fs::path mbox = dir_ / "py" / (std::string(dialect) + ".mbox");
+        std::string errors;
+        const desk::ImportCounts c = Import({mbox}, &errors);
+        EXPECT_EQ("", errors);
+        EXPECT_EQ(sent.size(), c.read);
+        // The first file brings the registrations; the other two hold the same ones.
+        EXPECT_EQ(round == 0 ? 5u : 0u, c.added);
+        EXPECT_EQ(round == 0 ? 0u : 5u, c.known);
+        EXPECT_EQ(1u, c.rejected);
+        ++round;
+    }
+    const std::vector<desk::StoredRegistration> rows = Rows();
+    ASSERT_EQ(5u, rows.size());
+    for (const desk::StoredRegistration& row : rows) {
+        const std::string ref = row.sourceRef;
+        SCOPED_TRACE(ref);
+        const Sent& s = *std::find_if(sent.begin(), sent.end(), [&](const Sent& x) {
+            return ref == "<" + std::string(x.name) + "@python.example>";
+        });
+        ExpectSameFields(std::string(s.name) == "wrapped" ? WrappedFromRecord(s.n) : corpus::SampleRecord(s.n), row.record);
+        EXPECT_TRUE(row.reviewReasons.empty()) << row.reviewReasons[0];
+        // Without a Date header the "From " line tells when the mail came.
+        EXPECT_EQ(std::string(s.kind) == "nodate" ? "2026-12-08T07:15:00Z" : "2026-12-07T09:30:00Z", row.receivedAt);
+    }
+
+    // The rejected message: kept once, listed with its reason, shown with its text.
+    int status = -1;
+    const std::string listed = Cli("list --rejected", &status);
+    EXPECT_EQ(0, status);
+    EXPECT_EQ(1, std::count(listed.begin(), listed.end(), '\n')) << listed;
+    EXPECT_NE(std::string::npos, listed.find("mboxo.mbox message 5\t"));
+    EXPECT_NE(std::string::npos, listed.find("\tKatalog\tREJECTED: no registration record in the message\n")) << listed;
+    const std::string shown = Cli("show --rejected 1", &status);
+    EXPECT_EQ(0, status);
+    EXPECT_NE(std::string::npos, shown.find("message-id: <katalog@python.example>\n")) << shown;
+    EXPECT_NE(std::string::npos, shown.find("  Bitte senden Sie mir einen Katalog.\n")) << shown;
+    EXPECT_NE(0, (Cli("show --rejected 2", &status), status));
 }
 
 TEST_F(DeskTest, MboxReaderNamesADamagedMessageAndReadsOnPastIt) {
@@ -423,4 +518,122 @@ TEST_F(DeskTest, MboxReaderNamesADamagedMessageAndReadsOnPastIt) {
     EXPECT_EQ("2026-12-31T23:30:00Z", desk::FromLineDate("From a@b Fri Jan  1 00:30:00 2027 +0100"));
     EXPECT_EQ("", desk::FromLineDate("From Salzburg here is my registration:"));
     EXPECT_EQ("", desk::FromLineDate("From a@b Mon Dec 32 09:30:00 2026"));
+}
+
+TEST_F(DeskTest, AForwardedQuotedOrRepliedCopyIsTheRegistrationItCopies) {
+    const std::string original = SoundMail(501);
+    auto mailOf = [](const std::string& text, const std::string& id) {
+        Mail mail;
+        mail.parts = {TextPart(text, "utf-8", Transfer::QuotedPrintable)};
+        mail.messageId = id;
+        return corpus::BuildMessage(mail);
+    };
+    Mail attached;
+    attached.parts = {TextPart("Siehe unten.\r\n", "utf-8", Transfer::SevenBit)};
+    attached.messageId = "fwd-attached@example.de";
+    attached.forwardedMessage = original;
+    const std::string reply = "Danke.\r\n\r\nAm 7.12. schrieb J\xC3\xBCrgen:\r\n" + corpus::Quote(corpus::HardWrap(Text(501), 76));
+    std::string changed = Text(501);
+    changed.replace(changed.find("<city>K"), 7, "<city>D");
+    Write("in/1-original.eml", original);
+    Write("in/2-attached.eml", corpus::BuildMessage(attached));
+    Write("in/3-inline.eml", mailOf("---------- Weitergeleitete Nachricht ----------\r\n" + corpus::Quote(Text(501)), "fwd-inline@example.de"));
+    Write("in/4-reply.eml", mailOf(reply, "reply@example.de"));
+    Write("in/5-reply-to-reply.eml", mailOf("Gern.\r\n\r\n" + corpus::Quote(reply), "reply2@example.de"));
+    Write("in/6-changed.eml", mailOf("Korrektur:\r\n" + changed, "changed@example.de"));
+    // Delivered into a Maildir without a Date header: the file's name tells when.
+    std::string undated = SoundMail(502);
+    const std::size_t date = undated.find("Date: ");
+    undated.erase(date, undated.find('\n', date) + 1 - date);
+    Write("Maildir/new/1796714100.M1P2.host", undated);
+
+    desk::ImportCounts c = Import({dir_ / "in", dir_ / "Maildir"});
+    EXPECT_EQ(7u, c.read);
+    EXPECT_EQ(3u, c.added);
+    EXPECT_EQ(4u, c.known);
+    const std::vector<desk::StoredRegistration> rows = Rows();
+    ASSERT_EQ(3u, rows.size());
+    EXPECT_EQ("<reg501@example.de>", rows[0].sourceRef);
+    EXPECT_EQ("D\xC3\xB6ln", rows[1].record.city);  // a reply that changes an answer is another registration
+    EXPECT_EQ("2026-12-08T07:15:00Z", rows[2].receivedAt);
+    {
+        desk::CDatabase db(db_.string());
+        const std::vector<desk::RegistrationSource> sources = db.Sources(rows[0].id);
+        ASSERT_EQ(4u, sources.size());
+        EXPECT_EQ((dir_ / "in/2-attached.eml").string(), sources[0].sourceFile);
+        EXPECT_EQ("fwd-attached@example.de", sources[0].messageId);
+        EXPECT_EQ("<reply2@example.de>", sources[3].sourceRef);
+        EXPECT_EQ("2026-12-07T09:30:00Z", sources[3].receivedAt);
+    }
+    // Imported again: nothing new, no source twice, the original not a source of itself.
+    c = Import({dir_ / "in"});
+    EXPECT_EQ(6u, c.known);
+    int status = -1;
+    const std::string shown = Cli("show " + std::to_string(rows[0].id), &status);
+    std::size_t alsoFrom = 0;
+    for (std::size_t at = shown.find("also from: "); at != std::string::npos; at = shown.find("also from: ", at + 1)) ++alsoFrom;
+    EXPECT_EQ(4u, alsoFrom) << shown;
+    EXPECT_NE(std::string::npos, shown.find("also from: mail " + (dir_ / "in/4-reply.eml").string() +
+                                            " <reply@example.de>, received 2026-12-07T09:30:00Z\n")) << shown;
+}
+
+TEST_F(DeskTest, AVersionOneDatabaseOpensUpgradedWithItsRegistrations) {
+    // The version 1 schema as velkdesk created it, with a registration and a forward of it that
+    // version 1 stored a second time.
+    {
+        sqlite3* v1 = nullptr;
+        ASSERT_EQ(SQLITE_OK, sqlite3_open(db_.c_str(), &v1));
+        std::string ddl = "CREATE TABLE registration (id INTEGER PRIMARY KEY, dedup_key TEXT NOT NULL UNIQUE,"
+                          " channel TEXT NOT NULL, source_file TEXT NOT NULL, source_ref TEXT NOT NULL,"
+                          " received_at TEXT NOT NULL, imported_at TEXT NOT NULL DEFAULT"
+                          " (strftime('%Y-%m-%dT%H:%M:%SZ', 'now')), review TEXT NOT NULL";
+        std::string columns, values;
+        for (const MailElement& e : kMailElements) {
+            ddl += std::string(", ") + e.name + " TEXT NOT NULL";
+            columns += std::string(", ") + e.name;
+            values += ", ?";
+        }
+        ddl += "); CREATE INDEX registration_review ON registration(id) WHERE review <> ''; PRAGMA user_version = 1;";
+        ASSERT_EQ(SQLITE_OK, sqlite3_exec(v1, ddl.c_str(), nullptr, nullptr, nullptr));
+        const std::string insert = "INSERT INTO registration (dedup_key, channel, source_file, source_ref, received_at,"
+                                   " review" + columns + ") VALUES (?, 'mail', ?, ?, '2026-12-07T09:30:00Z', ''" + values + ")";
+        const RegistrationRecord record = corpus::SampleRecord(601);
+        for (const char* ref : {"reg601@example.de", "fwd601@example.de"}) {
+            sqlite3_stmt* stmt = nullptr;
+            ASSERT_EQ(SQLITE_OK, sqlite3_prepare_v2(v1, insert.c_str(), -1, &stmt, nullptr));
+            const std::string key = std::string("message:") + ref + "/0123", file = "old.mbox", sourceRef = std::string("<") + ref + ">";
+            sqlite3_bind_text(stmt, 1, key.c_str(), -1, SQLITE_TRANSIENT);
+            sqlite3_bind_text(stmt, 2, file.c_str(), -1, SQLITE_TRANSIENT);
+            sqlite3_bind_text(stmt, 3, sourceRef.c_str(), -1, SQLITE_TRANSIENT);
+            int index = 4;
+            for (const MailElement& e : kMailElements) sqlite3_bind_text(stmt, index++, (record.*e.field).c_str(), -1, SQLITE_TRANSIENT);
+            ASSERT_EQ(SQLITE_DONE, sqlite3_step(stmt));
+            sqlite3_finalize(stmt);
+        }
+        sqlite3_close(v1);
+    }
+    std::vector<desk::StoredRegistration> rows = Rows();
+    ASSERT_EQ(2u, rows.size());
+    ExpectSameFields(corpus::SampleRecord(601), rows[1].record);
+    EXPECT_EQ("<fwd601@example.de>", rows[1].sourceRef);
+    EXPECT_EQ("2026-12-07T09:30:00Z", rows[1].receivedAt);
+    // The same mail arriving now is known, linked to the first of the two.
+    Write("again.eml", SoundMail(601));
+    const desk::ImportCounts c = Import({dir_ / "again.eml"});
+    EXPECT_EQ(1u, c.known);
+    desk::CDatabase db(db_.string());
+    EXPECT_EQ(1u, db.Sources(rows[0].id).size());
+    EXPECT_EQ(0u, db.Sources(rows[1].id).size());
+    sqlite3_stmt* version = nullptr;
+    ASSERT_EQ(SQLITE_OK, sqlite3_prepare_v2(db.Handle(), "PRAGMA user_version", -1, &version, nullptr));
+    ASSERT_EQ(SQLITE_ROW, sqlite3_step(version));
+    EXPECT_EQ(2, sqlite3_column_int(version, 0));
+    sqlite3_finalize(version);
+}
+
+TEST_F(DeskTest, AShownRejectedMessageHidesThePasswordsInItsText) {
+    // A record too broken to be read still holds what the customer typed as passwords.
+    EXPECT_EQ("a <password_1>(hidden)</password_1>\n<password_2>(hidden)\n> <vorname>Anna</vorname>",
+              desk::MaskPasswords("a <password_1>G\xC3\xA4heim&<1>\r\n  weiter</password_1>\n<password_2>Xy</pass\n"
+                                  "> <vorname>Anna</vorname>"));
 }
