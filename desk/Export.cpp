@@ -1,7 +1,10 @@
-// Writes the database out as CSV and as the text of `list` and `show`.
+// Writes the database out as CSV, as XLSX (libxlsxwriter) and as the text of `list` and `show`.
 #include "desk/Export.h"
 
+#include <xlsxwriter.h>
+
 #include <algorithm>
+#include <cctype>
 
 #include "output/MailRecord.h"
 
@@ -26,6 +29,69 @@ std::string OneLine(const std::string& value) {
     return out;
 }
 
+// The export's columns: where each registration came from, then its fields.
+std::vector<std::string> ExportHeader(const ExportOptions& options) {
+    std::vector<std::string> header = {"id", "channel", "source_file", "source_ref", "received_at", "imported_at", "review"};
+    for (const MailElement& element : kMailElements)
+        if (options.withPasswords || !IsPassword(element)) header.push_back(element.name);
+    return header;
+}
+
+std::vector<std::string> ExportRow(const StoredRegistration& r, const ExportOptions& options) {
+    std::vector<std::string> row = {std::to_string(r.id), r.channel,    r.sourceFile, r.sourceRef,
+                                    r.receivedAt,         r.importedAt, JoinReasons(r.reviewReasons, "; ")};
+    for (const MailElement& element : kMailElements)
+        if (options.withPasswords || !IsPassword(element)) row.push_back(r.record.*element.field);
+    return row;
+}
+
+// A value as one CSV cell without the formula guard: quoted where the separator, a quote or a
+// line break would split it.
+std::string CsvQuoted(const std::string& value, char separator) {
+    if (value.find_first_of(std::string("\"\r\n") + separator) == std::string::npos) return value;
+    std::string quoted = "\"";
+    for (char c : value) {
+        if (c == '"') quoted += '"';
+        quoted += c;
+    }
+    return quoted + "\"";
+}
+
+// A value as an XLSX cell's text. The file format reads "_xHHHH_" as an escaped character
+// (libxlsxwriter writes control characters so); a value's own "_xHHHH_" keeps its underscore
+// by escaping it in turn, so a spreadsheet shows what was stored.
+std::string XlsxText(const std::string& value) {
+    std::string text;
+    text.reserve(value.size());
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        bool escaped = value.compare(i, 2, "_x") == 0 && i + 6 < value.size() && value[i + 6] == '_';
+        for (std::size_t k = i + 2; escaped && k < i + 6; ++k) escaped = std::isxdigit(static_cast<unsigned char>(value[k]));
+        text += escaped ? "_x005F_" : std::string(1, value[i]);
+    }
+    return text;
+}
+
+// An XLSX workbook being written, closed (and freed) on every path.
+class CXlsxWorkbook : CNonCopyable {
+public:
+    explicit CXlsxWorkbook(const std::string& path) {
+        lxw_workbook_options options = {};
+        options.constant_memory = LXW_TRUE;  // rows go to a temporary file, not into memory
+        workbook_ = workbook_new_opt(path.c_str(), &options);
+    }
+    ~CXlsxWorkbook() {
+        if (workbook_) workbook_close(workbook_);
+    }
+    lxw_workbook* Get() const { return workbook_; }
+    lxw_error Close() {
+        const lxw_error error = workbook_close(workbook_);
+        workbook_ = nullptr;
+        return error;
+    }
+private:
+    lxw_workbook* workbook_ = nullptr;
+};
+
 }  // namespace
 
 std::string CsvCell(const std::string& value, char separator) {
@@ -49,20 +115,47 @@ std::string CsvCell(const std::string& value, char separator) {
 
 void ExportCsv(CDatabase& db, const ExportOptions& options, std::ostream& out) {
     const char sep = options.separator;
+    auto cell = [&](const std::string& value) { return options.formulaGuard ? CsvCell(value, sep) : CsvQuoted(value, sep); };
     out << "\xEF\xBB\xBF";
-    out << "id" << sep << "channel" << sep << "source_file" << sep << "source_ref" << sep << "received_at" << sep
-        << "imported_at" << sep << "review";
-    for (const MailElement& element : kMailElements)
-        if (options.withPasswords || !IsPassword(element)) out << sep << element.name;
+    const std::vector<std::string> header = ExportHeader(options);
+    for (std::size_t i = 0; i < header.size(); ++i) out << (i ? std::string(1, sep) : "") << header[i];
     out << "\r\n";
     db.ForEach(false, [&](const StoredRegistration& r) {
-        out << r.id << sep << CsvCell(r.channel, sep) << sep << CsvCell(r.sourceFile, sep) << sep
-            << CsvCell(r.sourceRef, sep) << sep << CsvCell(r.receivedAt, sep) << sep << CsvCell(r.importedAt, sep) << sep
-            << CsvCell(JoinReasons(r.reviewReasons, "; "), sep);
-        for (const MailElement& element : kMailElements)
-            if (options.withPasswords || !IsPassword(element)) out << sep << CsvCell(r.record.*element.field, sep);
+        const std::vector<std::string> row = ExportRow(r, options);
+        out << r.id;  // a number, never guarded
+        for (std::size_t i = 1; i < row.size(); ++i) out << sep << cell(row[i]);
         out << "\r\n";
     });
+}
+
+std::string ExportXlsx(CDatabase& db, const ExportOptions& options, const std::string& path) {
+    CXlsxWorkbook workbook(path);
+    if (!workbook.Get()) return path + ": cannot be written";
+    lxw_worksheet* sheet = workbook_add_worksheet(workbook.Get(), "Registrierungen");
+    // The text number format keeps a value typed into a cell later a text too.
+    lxw_format* text = workbook_add_format(workbook.Get());
+    if (!sheet || !text) return path + ": out of memory";
+    format_set_num_format(text, "@");
+    std::string failure;
+    lxw_row_t rowIndex = 0;
+    auto writeRow = [&](const std::vector<std::string>& values) {
+        for (std::size_t i = 0; i < values.size() && failure.empty(); ++i) {
+            const lxw_error error =
+                worksheet_write_string(sheet, rowIndex, static_cast<lxw_col_t>(i), XlsxText(values[i]).c_str(), text);
+            // A value too long for a cell is no reason to cut it silently.
+            if (error != LXW_NO_ERROR)
+                failure = path + ": row " + std::to_string(rowIndex + 1) + ", column " + std::to_string(i + 1) + ": " +
+                          lxw_strerror(error);
+        }
+        ++rowIndex;
+    };
+    writeRow(ExportHeader(options));
+    db.ForEach(false, [&](const StoredRegistration& r) {
+        if (failure.empty()) writeRow(ExportRow(r, options));
+    });
+    if (!failure.empty()) return failure;
+    const lxw_error error = workbook.Close();
+    return error == LXW_NO_ERROR ? "" : path + ": " + lxw_strerror(error);
 }
 
 void ListRegistrations(CDatabase& db, bool reviewOnly, std::ostream& out) {

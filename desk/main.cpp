@@ -32,6 +32,15 @@ int Fail(const std::string& reason) {
     return 1;
 }
 
+// Creates (or empties) `path` readable and writable by its owner only, for an export with passwords in clear.
+bool CreatePrivate(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) return false;
+    const bool ok = ::fchmod(fd, 0600) == 0;
+    ::close(fd);
+    return ok;
+}
+
 int RunImport(const std::string& dbPath, const std::vector<std::string>& paths) {
     desk::CGMimeLibrary gmime;
     desk::CDatabase db(dbPath);
@@ -79,11 +88,17 @@ int main(int argc, char** argv) {
     show->add_flag("--with-passwords", showPasswords, "show the VIP passwords in clear");
     show->add_flag("--rejected", rejected, "show the rejected message with this id (see list --rejected)");
 
-    CLI::App* exportCmd = app.add_subcommand("export", "all registrations as CSV (UTF-8, ';'-separated)");
+    CLI::App* exportCmd = app.add_subcommand("export", "all registrations as CSV (UTF-8, ';'-separated) or XLSX");
     std::string csvPath;
+    std::string xlsxPath;
     desk::ExportOptions exportOptions;
     std::string separator = ";";
-    exportCmd->add_option("--csv", csvPath, "output file; standard output when not given or \"-\"");
+    CLI::Option* csvOption = exportCmd->add_option("--csv", csvPath, "output file; standard output when not given or \"-\"");
+    exportCmd->add_option("--xlsx", xlsxPath, "write an XLSX file instead: every value a text cell, exactly as stored")
+        ->excludes(csvOption);
+    bool noFormulaGuard = false;
+    exportCmd->add_flag("--no-formula-guard", noFormulaGuard,
+                        "CSV for programs: values as stored, without the apostrophe put before a would-be formula");
     exportCmd->add_flag("--with-passwords", exportOptions.withPasswords, "include the two VIP password columns");
     exportCmd->add_option("--separator", separator, "field separator, one character")->capture_default_str()
         ->check([](const std::string& s) { return s.size() == 1 && s != "\"" && s != "\n" && s != "\r" ? "" : "one character"; });
@@ -133,7 +148,12 @@ int main(int argc, char** argv) {
             desk::ShowRegistration(*r, showPasswords, std::cout, db.Sources(id));
         } else if (*exportCmd) {
             exportOptions.separator = separator[0];
-            if (csvPath.empty() || csvPath == "-") {
+            exportOptions.formulaGuard = !noFormulaGuard;
+            if (!xlsxPath.empty()) {
+                if (exportOptions.withPasswords && !CreatePrivate(xlsxPath)) return Fail(xlsxPath + ": " + std::strerror(errno));
+                const std::string error = desk::ExportXlsx(db, exportOptions, xlsxPath);
+                if (!error.empty()) return Fail(error);
+            } else if (csvPath.empty() || csvPath == "-") {
                 desk::ExportCsv(db, exportOptions, std::cout);
                 std::cout.flush();
                 if (!std::cout) return Fail("standard output: write failed");

@@ -631,6 +631,71 @@ TEST_F(DeskTest, AVersionOneDatabaseOpensUpgradedWithItsRegistrations) {
     sqlite3_finalize(version);
 }
 
+TEST_F(DeskTest, XlsxExportHoldsEveryValueAsStoredAndTheCsvGuardCanBeLifted) {
+    RegistrationRecord tricky = corpus::SampleRecord(701, true);
+    tricky.password_1 = tricky.password_2 = "=Sommer2027";
+    tricky.firm = "-Minus- & Plus <GmbH>";
+    tricky.addr = "=HYPERLINK(\"http://x\";\"a\")";
+    tricky.tel = "+49 221 1";
+    tricky.pgekauf = "@SUMME(A1:A9); \"Stadtplan\" 0001";
+    Mail mail;
+    mail.parts = {TextPart(BuildMailText(tricky), "utf-8", Transfer::QuotedPrintable)};
+    mail.messageId = "tricky@example.de";
+    Write("in/tricky.eml", corpus::BuildMessage(mail));
+    Write("in/sound.eml", SoundMail(702));
+    Import({dir_ / "in"});
+
+    int status = -1;
+    const fs::path xlsx = dir_ / "out.xlsx";
+    EXPECT_EQ("", Cli("export --with-passwords --xlsx " + xlsx.string(), &status));
+    ASSERT_EQ(0, status);
+    EXPECT_EQ(fs::perms::owner_read | fs::perms::owner_write, fs::status(xlsx).permissions());
+    // Read back by a spreadsheet reader: each row's cells joined by \x1f, the kinds of the
+    // non-empty cells on the last line ("s" a text, "f" a formula, "n" a number).
+    const fs::path reader = Write("read_xlsx.py",
+        "import sys, openpyxl\n"
+        "sheet = openpyxl.load_workbook(sys.argv[1]).active\n"
+        "kinds = set()\n"
+        "for row in sheet.iter_rows():\n"
+        "    print('\\x1f'.join('' if c.value is None else str(c.value) for c in row))\n"
+        "    kinds.update(c.data_type for c in row if c.value is not None)\n"
+        "print(''.join(sorted(kinds)))\n");
+    FILE* pipe = popen(("/usr/bin/python3 " + reader.string() + " " + xlsx.string()).c_str(), "r");
+    std::string text;
+    char buffer[4096];
+    for (std::size_t got; (got = fread(buffer, 1, sizeof buffer, pipe)) > 0;) text.append(buffer, got);
+    ASSERT_EQ(0, WEXITSTATUS(pclose(pipe)));
+    std::vector<std::string> lines;
+    for (std::size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+        lines.push_back(text.substr(start, end - start));
+    ASSERT_EQ(4u, lines.size()) << text;
+    EXPECT_EQ("s", lines[3]);
+    std::string header = "id\x1f" "channel\x1f" "source_file\x1f" "source_ref\x1f" "received_at\x1f" "imported_at\x1f" "review";
+    for (const MailElement& e : kMailElements) header += std::string("\x1f") + e.name;
+    EXPECT_EQ(header, lines[0]);
+    const std::vector<desk::StoredRegistration> rows = Rows();
+    ASSERT_EQ(2u, rows.size());
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const desk::StoredRegistration& r = rows[i];
+        std::string expected = std::to_string(r.id) + "\x1f" + r.channel + "\x1f" + r.sourceFile + "\x1f" + r.sourceRef +
+                               "\x1f" + r.receivedAt + "\x1f" + r.importedAt + "\x1f";
+        for (const MailElement& e : kMailElements) expected += "\x1f" + r.record.*e.field;
+        EXPECT_EQ(expected, lines[i + 1]);
+    }
+    ExpectSameFields(tricky, rows[1].record);
+
+    // The CSV keeps its guard for people; programs ask for the values as stored.
+    const std::string guarded = Cli("export --with-passwords", &status);
+    EXPECT_NE(std::string::npos, guarded.find(";'=Sommer2027;'=Sommer2027;"));
+    EXPECT_NE(std::string::npos, guarded.find(";'-Minus- & Plus <GmbH>;"));
+    const std::string plain = Cli("export --with-passwords --no-formula-guard", &status);
+    EXPECT_EQ(0, status);
+    EXPECT_NE(std::string::npos, plain.find(";=Sommer2027;=Sommer2027;"));
+    EXPECT_NE(std::string::npos, plain.find(";-Minus- & Plus <GmbH>;\"=HYPERLINK(\"\"http://x\"\";\"\"a\"\")\";"));
+    EXPECT_NE(std::string::npos, plain.find(";\"@SUMME(A1:A9); \"\"Stadtplan\"\" 0001\";"));
+    EXPECT_NE(0, (Cli("export --csv a.csv --xlsx b.xlsx", &status), status));
+}
+
 TEST_F(DeskTest, AShownRejectedMessageHidesThePasswordsInItsText) {
     // A record too broken to be read still holds what the customer typed as passwords.
     EXPECT_EQ("a <password_1>(hidden)</password_1>\n<password_2>(hidden)\n> <vorname>Anna</vorname>",
