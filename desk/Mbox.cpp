@@ -6,7 +6,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <vector>
 
 namespace desk {
 
@@ -29,7 +28,7 @@ bool StartsWith(const char* begin, const char* end, const char* prefix) {
 bool IsSeparator(const char* begin, const char* end) {
     if (!StartsWith(begin, end, "From ")) return false;
     if (static_cast<std::size_t>(end - begin) > kFromLineMax) return false;
-    return !FromLineDate(std::string(begin, end)).empty();
+    return !FromLineDate(std::string_view(begin, static_cast<std::size_t>(end - begin))).empty();
 }
 
 // ">From ", ">>From " ...: the quoted forms of mboxo and mboxrd, undone by one ">".
@@ -43,30 +42,34 @@ bool IsBlankLine(const char* begin, const char* end) {
     return (end - begin == 1 && begin[0] == '\n') || (end - begin == 2 && begin[0] == '\r' && begin[1] == '\n');
 }
 
-std::vector<std::string> Tokens(const std::string& text) {
-    std::vector<std::string> tokens;
-    std::size_t at = 0;
-    while (at < text.size()) {
+// Up to `max` blank-separated tokens of `text`; returns how many.
+std::size_t Tokens(std::string_view text, std::string_view* tokens, std::size_t max) {
+    std::size_t count = 0, at = 0;
+    while (at < text.size() && count < max) {
         while (at < text.size() && (text[at] == ' ' || text[at] == '\t')) ++at;
         std::size_t end = at;
         while (end < text.size() && text[end] != ' ' && text[end] != '\t') ++end;
-        if (end > at) tokens.push_back(text.substr(at, end - at));
+        if (end > at) tokens[count++] = text.substr(at, end - at);
         at = end;
     }
-    return tokens;
+    return count;
 }
 
-int IndexOf(const std::string& token, const char* const names[], int count) {
+int IndexOf(std::string_view token, const char* const names[], int count) {
     for (int i = 0; i < count; ++i)
-        if (token.size() == 3 && strncasecmp(token.c_str(), names[i], 3) == 0) return i;
+        if (token.size() == 3 && strncasecmp(token.data(), names[i], 3) == 0) return i;
     return -1;
 }
 
-bool AllDigits(const std::string& s, std::size_t min, std::size_t max) {
-    if (s.size() < min || s.size() > max) return false;
-    for (char c : s)
-        if (c < '0' || c > '9') return false;
-    return true;
+// The number `s` spells with `min` to `max` digits, or -1.
+int Number(std::string_view s, std::size_t min, std::size_t max) {
+    if (s.size() < min || s.size() > max) return -1;
+    int value = 0;
+    for (char c : s) {
+        if (c < '0' || c > '9') return -1;
+        value = value * 10 + (c - '0');
+    }
+    return value;
 }
 
 // Days since 1970-01-01 of a civil date (proleptic Gregorian).
@@ -81,42 +84,38 @@ long long DaysFromCivil(int y, int m, int d) {
 
 }  // namespace
 
-std::string FromLineDate(const std::string& line) {
+std::string FromLineDate(std::string_view text) {
     static const char* const kDays[] = {"Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "Sun"};
     static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                           "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-    std::string text = line;
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-    if (text.compare(0, 5, "From ") != 0) return "";
-    const std::vector<std::string> tokens = Tokens(text.substr(5));
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.remove_suffix(1);
+    if (text.substr(0, 5) != "From ") return "";
+    std::string_view tokens[16];
+    const std::size_t count = Tokens(text.substr(5), tokens, 16);
     // The sender comes first and may be anything; the date is "Www Mmm dd hh:mm[:ss]" followed
     // by the year, with a zone before or after it.
-    for (std::size_t i = 0; i + 3 < tokens.size(); ++i) {
+    for (std::size_t i = 0; i + 3 < count; ++i) {
         if (IndexOf(tokens[i], kDays, 7) < 0) continue;
         const int month = IndexOf(tokens[i + 1], kMonths, 12);
-        if (month < 0 || !AllDigits(tokens[i + 2], 1, 2)) continue;
-        const std::string& clock = tokens[i + 3];
+        const int day = Number(tokens[i + 2], 1, 2);
+        if (month < 0 || day < 1 || day > 31) continue;
+        const std::string_view clock = tokens[i + 3];
         int hour = -1, minute = -1, second = 0;
-        if (clock.size() == 8 && clock[2] == ':' && clock[5] == ':' && AllDigits(clock.substr(0, 2), 2, 2) &&
-            AllDigits(clock.substr(3, 2), 2, 2) && AllDigits(clock.substr(6, 2), 2, 2)) {
-            hour = std::stoi(clock.substr(0, 2));
-            minute = std::stoi(clock.substr(3, 2));
-            second = std::stoi(clock.substr(6, 2));
-        } else if (clock.size() == 5 && clock[2] == ':' && AllDigits(clock.substr(0, 2), 2, 2) &&
-                   AllDigits(clock.substr(3, 2), 2, 2)) {
-            hour = std::stoi(clock.substr(0, 2));
-            minute = std::stoi(clock.substr(3, 2));
+        if ((clock.size() == 8 && clock[5] == ':') || clock.size() == 5) {
+            hour = clock[2] == ':' ? Number(clock.substr(0, 2), 2, 2) : -1;
+            minute = Number(clock.substr(3, 2), 2, 2);
+            if (clock.size() == 8) second = Number(clock.substr(6, 2), 2, 2);
         }
-        if (hour < 0 || hour > 23 || minute > 59 || second > 60) continue;
+        if (hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 60) continue;
         int year = -1, offsetMinutes = 0;
-        for (std::size_t j = i + 4; j < tokens.size() && j < i + 6; ++j) {
-            const std::string& t = tokens[j];
-            if (year < 0 && AllDigits(t, 4, 4)) year = std::stoi(t);
-            else if (t.size() == 5 && (t[0] == '+' || t[0] == '-') && AllDigits(t.substr(1), 4, 4))
-                offsetMinutes = (t[0] == '-' ? -1 : 1) * (std::stoi(t.substr(1, 2)) * 60 + std::stoi(t.substr(3, 2)));
+        for (std::size_t j = i + 4; j < count && j < i + 6; ++j) {
+            const std::string_view t = tokens[j];
+            const int digits = Number(t, 4, 4);
+            if (year < 0 && digits >= 0) year = digits;
+            else if (t.size() == 5 && (t[0] == '+' || t[0] == '-') && Number(t.substr(1), 4, 4) >= 0)
+                offsetMinutes = (t[0] == '-' ? -1 : 1) * (Number(t.substr(1, 2), 2, 2) * 60 + Number(t.substr(3, 2), 2, 2));
         }
-        const int day = std::stoi(tokens[i + 2]);
-        if (year < 1970 || day < 1 || day > 31) continue;
+        if (year < 1970) continue;
         long long seconds = DaysFromCivil(year, month + 1, day) * 86400 + hour * 3600 + minute * 60 + second -
                             offsetMinutes * 60;
         if (seconds < 0) return "";
@@ -201,10 +200,20 @@ bool CMboxReader::NextLine(std::size_t& begin, std::size_t& end, bool& whole, bo
     return true;
 }
 
+// IsSeparator for the line at [begin, end), each line's date read once however often it is asked.
+bool CMboxReader::SeparatorAt(std::size_t begin, std::size_t end) {
+    if (!StartsWith(&buffer_[begin], buffer_.data() + end, "From ")) return false;
+    if (dropped_ + begin != separatorOffset_) {
+        separatorOffset_ = dropped_ + begin;
+        separatorDate_ = end - begin > kFromLineMax ? "" : FromLineDate(std::string_view(&buffer_[begin], end - begin));
+    }
+    return !separatorDate_.empty();
+}
+
 bool CMboxReader::AtSeparator() {
     std::size_t begin, end;
     bool whole;
-    return NextLine(begin, end, whole, false) && whole && IsSeparator(&buffer_[begin], buffer_.data() + end);
+    return NextLine(begin, end, whole, false) && whole && SeparatorAt(begin, end);
 }
 
 // Takes the body as the Content-Length header measures it, if that lands on a message boundary:
@@ -258,12 +267,12 @@ bool CMboxReader::Next(MboxMessage& message) {
     for (;;) {
         if (!NextLine(begin, end, whole, false)) return false;
         const bool from = whole && StartsWith(&buffer_[begin], buffer_.data() + end, "From ");
-        if (from && (count_ == 0 || IsSeparator(&buffer_[begin], buffer_.data() + end))) break;
+        if (from && (SeparatorAt(begin, end) || count_ == 0)) break;
         NextLine(begin, end, whole, true);
     }
     message.number = ++count_;
     message.offset = dropped_ + begin;
-    message.fromLineDate = FromLineDate(buffer_.substr(begin, std::min(end - begin, kFromLineMax)));
+    message.fromLineDate = separatorDate_;
     NextLine(begin, end, whole, true);
 
     bool tooLarge = false;

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "desk/Guards.h"
 
@@ -39,6 +40,7 @@ public:
 private:
     bool Fill(std::size_t wanted);
     bool NextLine(std::size_t& begin, std::size_t& end, bool& whole, bool consume);
+    bool SeparatorAt(std::size_t begin, std::size_t end);
     bool AtSeparator();
     bool TakeByContentLength(std::size_t length, MboxMessage& message);
 
@@ -50,11 +52,13 @@ private:
     bool eof_ = false;
     bool lineStart_ = true;
     std::size_t count_ = 0;
+    std::uint64_t separatorOffset_ = UINT64_MAX;  // the last "From " line looked at, and its date
+    std::string separatorDate_;
     std::string error_;
 };
 
 // The date of an mbox "From " line ("From sender Mon Dec  7 09:30:00 2026", with or without a
 // zone) as ISO 8601 UTC; "" when the line carries none. A date without a zone is taken as UTC.
-std::string FromLineDate(const std::string& line);
+std::string FromLineDate(std::string_view line);
 
 }  // namespace desk
