@@ -186,6 +186,8 @@ bool CImporter::ImportFile(const std::string& path) {
     const bool mbox = kind == SourceKind::Mbox;
     const std::string error = ForEachMessage(path, mbox, [&](GMimeMessage* message, const MessagePlace& place) {
         if (!message) {
+            // Named at once as well: a damaged message is rarer than a mail without a record.
+            Note(path, place.ref + ": " + place.damage + "; kept as rejected, the rest read on");
             Reject(RejectedFromMessage(nullptr, path, place, place.damage));
             return !Stopped();
         }

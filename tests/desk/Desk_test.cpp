@@ -459,18 +459,36 @@ TEST_F(DeskTest, ReadsEveryMboxDialectAsPythonsMailboxAndASentCopyMboxWriteIt) {
         EXPECT_EQ(std::string(s.kind) == "nodate" ? "2026-12-08T07:15:00Z" : "2026-12-07T09:30:00Z", row.receivedAt);
     }
 
-    // The rejected message: kept once, listed with its reason, shown with its text.
+    // A message past the reader's cap costs that message, named, and nothing after it.
+    {
+        std::ofstream big(dir_ / "big.mbox", std::ios::binary);
+        big << corpus::MboxEntry(SoundMail(311)) << "From kunde@example.de Mon Dec  7 09:30:00 2026\nSubject: gross\n\n";
+        const std::string line(1023, 'x');
+        for (std::size_t size = 0; size <= desk::kMaxMboxMessage; size += 1024) big << line << '\n';
+        big << '\n' << corpus::MboxEntry(SoundMail(312));
+    }
+    std::string errors;
+    const desk::ImportCounts c = Import({dir_ / "big.mbox"}, &errors);
+    EXPECT_EQ(3u, c.read);
+    EXPECT_EQ(2u, c.added);
+    EXPECT_EQ(1u, c.rejected);
+    EXPECT_EQ("velkdesk: " + (dir_ / "big.mbox").string() +
+                  ": message 2: larger than 64 MiB, not read; kept as rejected, the rest read on\n", errors);
+    fs::remove(dir_ / "big.mbox");
+
+    // The rejected messages: kept once, listed with their reasons, shown with their text.
     int status = -1;
     const std::string listed = Cli("list --rejected", &status);
     EXPECT_EQ(0, status);
-    EXPECT_EQ(1, std::count(listed.begin(), listed.end(), '\n')) << listed;
+    EXPECT_EQ(2, std::count(listed.begin(), listed.end(), '\n')) << listed;
+    EXPECT_NE(std::string::npos, listed.find("big.mbox message 2\t-\t-\tREJECTED: larger than 64 MiB, not read\n")) << listed;
     EXPECT_NE(std::string::npos, listed.find("mboxo.mbox message 5\t"));
     EXPECT_NE(std::string::npos, listed.find("\tKatalog\tREJECTED: no registration record in the message\n")) << listed;
     const std::string shown = Cli("show --rejected 1", &status);
     EXPECT_EQ(0, status);
     EXPECT_NE(std::string::npos, shown.find("message-id: <katalog@python.example>\n")) << shown;
     EXPECT_NE(std::string::npos, shown.find("  Bitte senden Sie mir einen Katalog.\n")) << shown;
-    EXPECT_NE(0, (Cli("show --rejected 2", &status), status));
+    EXPECT_NE(0, (Cli("show --rejected 3", &status), status));
 }
 
 TEST_F(DeskTest, MboxReaderNamesADamagedMessageAndReadsOnPastIt) {
