@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 
 #include "output/MailRecord.h"
 
@@ -190,28 +191,42 @@ void ShowRegistration(const StoredRegistration& r, bool withPasswords, std::ostr
 }
 
 std::string MaskPasswords(const std::string& text) {
-    std::string masked = text;
-    for (const char* name : {"password_1", "password_2"}) {
-        const std::string open = std::string("<") + name + ">";
-        const std::string close = std::string("</") + name + ">";
-        for (std::size_t at = masked.find(open); at != std::string::npos; at = masked.find(open, at)) {
-            at += open.size();
-            // The value runs to its end tag (over a line a mail program broke), or, without one
-            // before the next element, to the end of its line.
-            const std::size_t end = masked.find(close, at);
-            std::size_t next = std::string::npos;
+    // Tags are matched as a person would read them, not only as the reader does: a text was
+    // rejected because its record did not read, so "< PASSWORD_1 >" must be masked as well.
+    std::string lower = text;
+    for (char& c : lower)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    auto skipBlanks = [&](std::size_t at) {
+        while (at < lower.size() && (lower[at] == ' ' || lower[at] == '\t')) ++at;
+        return at;
+    };
+    std::string masked;
+    std::size_t copied = 0;
+    for (std::size_t name = lower.find("password_"); name != std::string::npos; name = lower.find("password_", name + 1)) {
+        if (name < copied || name + 9 >= lower.size() || (lower[name + 9] != '1' && lower[name + 9] != '2')) continue;
+        std::size_t before = name;
+        while (before > 0 && (lower[before - 1] == ' ' || lower[before - 1] == '\t')) --before;
+        if (before == 0 || lower[before - 1] != '<') continue;  // an end tag or no tag at all
+        const std::size_t close = lower.find('>', name);
+        if (close == std::string::npos || close - name > 64 || lower.find('\n', name) < close) continue;
+        const std::size_t value = close + 1;
+        // The value runs to its end tag (over a line a mail program broke), or, without one
+        // before the next element, to the end of its line. Both are looked for within a window
+        // larger than any password, so a hostile text cannot make this take long.
+        const std::size_t window = std::min(lower.size(), value + 1024);
+        std::size_t end = std::string::npos, next = std::string::npos;
+        for (std::size_t at = lower.find('<', value); at < window && end == std::string::npos && next == std::string::npos;
+             at = lower.find('<', at + 1)) {
+            if (lower[at + 1] == '/' && lower.compare(skipBlanks(at + 2), 10, lower, name, 10) == 0) end = at;
             for (const MailElement& element : kMailElements)
-                next = std::min(next, masked.find(std::string("<") + element.name + ">", at));
-            std::size_t stop = end;
-            if (end == std::string::npos || (next != std::string::npos && next < end)) {
-                stop = masked.find('\n', at);
-                if (stop == std::string::npos) stop = masked.size();
-            }
-            masked.replace(at, stop - at, "(hidden)");
-            at += 8;
+                if (lower.compare(at + 1, std::strlen(element.name), element.name) == 0) next = at;
         }
+        const std::size_t stop = end != std::string::npos ? end : std::min(lower.find('\n', value), lower.size());
+        masked.append(text, copied, value - copied);
+        masked += "(hidden)";
+        copied = stop;
     }
-    return masked;
+    return masked + text.substr(copied);
 }
 
 void ListRejected(CDatabase& db, std::ostream& out) {

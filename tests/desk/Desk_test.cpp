@@ -719,4 +719,6 @@ TEST_F(DeskTest, AShownRejectedMessageHidesThePasswordsInItsText) {
     EXPECT_EQ("a <password_1>(hidden)</password_1>\n<password_2>(hidden)\n> <vorname>Anna</vorname>",
               desk::MaskPasswords("a <password_1>G\xC3\xA4heim&<1>\r\n  weiter</password_1>\n<password_2>Xy</pass\n"
                                   "> <vorname>Anna</vorname>"));
+    EXPECT_EQ("< Password_1 >(hidden)</ PASSWORD_1>, password_2: frei, <password_2 x>(hidden)\n",
+              desk::MaskPasswords("< Password_1 >Geheim</ PASSWORD_1>, password_2: frei, <password_2 x>Xy<zip>1</zip>\n"));
 }
