@@ -45,8 +45,9 @@ void CollectTextLeaves(GMimeObject* object, std::vector<TextLeaf>& leaves, int d
         // Some mail programs send a text they could not type as application/octet-stream.
         if (g_mime_content_type_is_type(type, "application", "octet-stream")) leaves.push_back({GMIME_PART(object), false, true});
         if (!g_mime_content_type_is_type(type, "text", "*")) return;
-        const bool html = g_mime_content_type_is_type(type, "text", "html");
-        if (html || g_mime_content_type_is_type(type, "text", "plain")) leaves.push_back({GMIME_PART(object), html, false});
+        // Any other text (text/x-log, text/enriched, an attached .txt under a made-up type) is
+        // read as plain text: a record pasted into it is still a record.
+        leaves.push_back({GMIME_PART(object), g_mime_content_type_is_type(type, "text", "html") != FALSE, false});
     }
 }
 

@@ -164,6 +164,12 @@ TEST_F(DeskTest, ReadsTheRecordFromEveryKindOfMailProgramMessage) {
         narrow.params = {{"format", "flowed"}};
         add("flowed-latin1-60", {narrow});
     }
+    {
+        Part log = TextPart(Text(n()), "utf-8", Transfer::QuotedPrintable);
+        log.type = "text/x-log";
+        log.filename = "anmeldung.log";
+        add("other-text-type", {TextPart("Anbei.\r\n", "utf-8", Transfer::SevenBit), log}, "mixed");
+    }
     add("hard-wrapped-72", {TextPart(corpus::HardWrap(Text(n()), 72), "windows-1252", Transfer::QuotedPrintable)});
     add("reply-quoted", {TextPart("Danke f\xC3\xBCr die Best\xC3\xA4tigung.\r\n\r\nAm 7.12. schrieb Anna:\r\n" +
                                    corpus::Quote(corpus::HardWrap(Text(n()), 76)) + "\r\n-- \r\nAnna\r\n",
