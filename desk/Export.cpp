@@ -1,10 +1,13 @@
 // Writes the database out as CSV, as XLSX (libxlsxwriter) and as the text of `list` and `show`.
 #include "desk/Export.h"
 
+#include <fcntl.h>
+#include <unistd.h>
 #include <xlsxwriter.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstring>
 
 #include "output/MailRecord.h"
@@ -130,6 +133,11 @@ void ExportCsv(CDatabase& db, const ExportOptions& options, std::ostream& out) {
 }
 
 std::string ExportXlsx(CDatabase& db, const ExportOptions& options, const std::string& path) {
+    // libxlsxwriter opens the file only at the end and reports a failure there on standard
+    // error in words of its own; a file that cannot be written is found here first instead.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) return path + ": " + std::strerror(errno);
+    ::close(fd);
     CXlsxWorkbook workbook(path);
     if (!workbook.Get()) return path + ": cannot be written";
     lxw_worksheet* sheet = workbook_add_worksheet(workbook.Get(), "Registrierungen");

@@ -377,7 +377,8 @@ TEST_F(DeskTest, CommandLineReportsFailuresInOneLineAndNeverShowsPasswords) {
     EXPECT_EQ(0, status);
     EXPECT_EQ(fs::perms::owner_read | fs::perms::owner_write, fs::status(csv).permissions());
 
-    for (const char* bad : {"show 7", "import", "frobnicate", "export --csv /nonexistent/dir/x.csv"}) {
+    for (const char* bad : {"show 7", "import", "frobnicate", "export --csv /nonexistent/dir/x.csv",
+                            "export --xlsx /nonexistent/dir/x.xlsx", "show --rejected 1"}) {
         const std::string out = run(bad, &status);
         EXPECT_NE(0, status) << bad;
         EXPECT_EQ(0u, out.find("velkdesk: ")) << out;
