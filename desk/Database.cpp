@@ -18,7 +18,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr int kSchemaVersion = 1;
+constexpr int kSchemaVersion = 2;
 // How long a statement waits for another connection's write lock.
 constexpr int kBusyTimeoutMs = 5000;
 
@@ -92,7 +92,52 @@ bool SameFile(const std::string& a, const std::string& b) {
     return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
+const char kRejectedColumns[] =
+    "id, source_file, source_ref, message_id, sender, subject, received_at, imported_at, reason, text, dedup_key";
+
+StoredRejected ReadRejected(sqlite3_stmt* stmt) {
+    StoredRejected row;
+    row.id = sqlite3_column_int64(stmt, 0);
+    row.sourceFile = Column(stmt, 1);
+    row.sourceRef = Column(stmt, 2);
+    row.messageId = Column(stmt, 3);
+    row.sender = Column(stmt, 4);
+    row.subject = Column(stmt, 5);
+    row.receivedAt = Column(stmt, 6);
+    row.importedAt = Column(stmt, 7);
+    row.reason = Column(stmt, 8);
+    row.text = Column(stmt, 9);
+    row.dedupKey = Column(stmt, 10);
+    return row;
+}
+
+void Bind(sqlite3_stmt* stmt, int index, const std::string& text) {
+    sqlite3_bind_text(stmt, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+}
+
+// At most `max` bytes of UTF-8 text, cut before a character, not inside one.
+std::string CutUtf8(const std::string& text, std::size_t max) {
+    if (text.size() <= max) return text;
+    std::size_t end = max;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+    return text.substr(0, end) + "\n[cut at " + std::to_string(max >> 10) + " KiB]";
+}
+
 }  // namespace
+
+std::string AnswersKey(const RegistrationRecord& record) {
+    // Each value with its length in front, so no value can pass for the end of another.
+    std::string answers;
+    for (const MailElement& element : kMailElements) {
+        const std::string& value = record.*element.field;
+        answers += std::to_string(value.size()) + ':' + value;
+    }
+    gchar* hex = g_compute_checksum_for_data(G_CHECKSUM_SHA256, reinterpret_cast<const guchar*>(answers.data()),
+                                             answers.size());
+    std::string key = std::string("answers:") + hex;
+    g_free(hex);
+    return key;
+}
 
 bool IsDatabaseFile(const std::string& target, const std::string& databasePath) {
     std::error_code ec;
@@ -131,6 +176,15 @@ CDatabase::CDatabase(const std::string& path, bool create) : path_(path) {
     for (std::size_t i = 0; i < kMailElementCount; ++i) sql += ", ?";
     sql += ") ON CONFLICT(dedup_key) DO NOTHING";
     insert_ = Prepare(sql);
+    // A copy from the very place the stored registration came from (a file imported again)
+    // is no further source.
+    insertSource_ = Prepare(
+        "INSERT OR IGNORE INTO registration_source (registration_id, channel, source_file, source_ref, message_id,"
+        " received_at) SELECT id, ?1, ?2, ?3, ?4, ?5 FROM registration WHERE dedup_key = ?6"
+        " AND NOT (channel = ?1 AND source_file = ?2 AND source_ref = ?3)");
+    insertRejected_ = Prepare(
+        "INSERT OR IGNORE INTO rejected (source_file, source_ref, message_id, sender, subject, received_at, reason, text,"
+        " dedup_key) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)");
 }
 
 void CDatabase::Fail(const std::string& what) {
@@ -184,7 +238,14 @@ void CDatabase::Migrate() {
     if (current == kSchemaVersion) return;
     if (current > kSchemaVersion)
         throw CDatabaseError("made by a newer velkdesk (schema " + std::to_string(current) + ")");
-    // Version 0: a new, empty file (or a database of something else, which has tables).
+    // One step per version, each from the one before: a new file goes through all of them.
+    if (current == 0) CreateVersion1();
+    if (current <= 1) UpgradeToV2();
+    transaction.Commit();
+}
+
+// Version 0: a new, empty file (or a database of something else, which has tables).
+void CDatabase::CreateVersion1() {
     CStatement tables = Prepare("SELECT count(*) FROM sqlite_schema");
     if (sqlite3_step(tables.Get()) != SQLITE_ROW) Fail("schema");
     if (sqlite3_column_int(tables.Get(), 0) != 0) throw CDatabaseError("not a velkdesk database");
@@ -201,9 +262,57 @@ void CDatabase::Migrate() {
     for (const MailElement& element : kMailElements) sql += std::string(", ") + element.name + " TEXT NOT NULL";
     sql += ");"
            "CREATE INDEX registration_review ON registration(id) WHERE review <> '';"
-           "PRAGMA user_version = " + std::to_string(kSchemaVersion) + ";";
+           "PRAGMA user_version = 1;";
     Exec(sql.c_str());
-    transaction.Commit();
+}
+
+// Version 2: rejected messages kept, further sources of a registration, and mail registrations
+// known by their answers alone. Runs inside Migrate's transaction.
+void CDatabase::UpgradeToV2() {
+    Exec("CREATE TABLE rejected ("
+         " id INTEGER PRIMARY KEY,"
+         " dedup_key TEXT NOT NULL UNIQUE,"
+         " source_file TEXT NOT NULL,"
+         " source_ref TEXT NOT NULL,"
+         " message_id TEXT NOT NULL,"
+         " sender TEXT NOT NULL,"
+         " subject TEXT NOT NULL,"
+         " received_at TEXT NOT NULL,"
+         " imported_at TEXT NOT NULL DEFAULT (strftime('%Y-%m-%dT%H:%M:%SZ', 'now')),"
+         " reason TEXT NOT NULL,"
+         " text TEXT NOT NULL);"
+         "CREATE TABLE registration_source ("
+         " id INTEGER PRIMARY KEY,"
+         " registration_id INTEGER NOT NULL REFERENCES registration(id),"
+         " channel TEXT NOT NULL,"
+         " source_file TEXT NOT NULL,"
+         " source_ref TEXT NOT NULL,"
+         " message_id TEXT NOT NULL,"
+         " received_at TEXT NOT NULL,"
+         " imported_at TEXT NOT NULL DEFAULT (strftime('%Y-%m-%dT%H:%M:%SZ', 'now')),"
+         " UNIQUE (registration_id, channel, source_file, source_ref));");
+    // Version 1 keyed a mail by its Message-ID and its text; from now on its answers decide. Of
+    // rows that now share a key (a forward stored twice before) the first takes it and the later
+    // keep their old keys: they stay, and new arrivals are linked to the first.
+    std::vector<std::pair<std::int64_t, std::string>> keys;
+    {
+        CStatement rows = Prepare(std::string("SELECT ") + kFixedColumns + FieldColumns() +
+                                  " FROM registration WHERE channel = 'mail' ORDER BY id");
+        int rc;
+        while ((rc = sqlite3_step(rows.Get())) == SQLITE_ROW) {
+            const StoredRegistration row = ReadRow(rows.Get());
+            keys.emplace_back(row.id, AnswersKey(row.record));
+        }
+        if (rc != SQLITE_DONE) Fail("upgrade");
+    }
+    CStatement update = Prepare("UPDATE OR IGNORE registration SET dedup_key = ? WHERE id = ?");
+    for (const auto& [id, key] : keys) {
+        sqlite3_reset(update.Get());
+        Bind(update.Get(), 1, key);
+        sqlite3_bind_int64(update.Get(), 2, id);
+        if (sqlite3_step(update.Get()) != SQLITE_DONE) Fail("upgrade");
+    }
+    Exec("PRAGMA user_version = 2");
 }
 
 AddOutcome CDatabase::Add(const Registration& r) {
@@ -222,7 +331,59 @@ AddOutcome CDatabase::Add(const Registration& r) {
     const int rc = sqlite3_step(stmt);
     sqlite3_reset(stmt);
     if (rc != SQLITE_DONE) Fail("add");
-    return sqlite3_changes(db_.Get()) == 1 ? AddOutcome::Added : AddOutcome::Known;
+    if (sqlite3_changes(db_.Get()) == 1) return AddOutcome::Added;
+    sqlite3_stmt* source = insertSource_.Get();
+    sqlite3_reset(source);
+    const std::string* sourceTexts[] = {&r.channel, &r.sourceFile, &r.sourceRef, &r.messageId, &r.receivedAt, &r.dedupKey};
+    index = 1;
+    for (const std::string* text : sourceTexts) Bind(source, index++, *text);
+    const int sourceRc = sqlite3_step(source);
+    sqlite3_reset(source);
+    if (sourceRc != SQLITE_DONE) Fail("add source");
+    return AddOutcome::Known;
+}
+
+bool CDatabase::AddRejected(const RejectedMessage& m) {
+    sqlite3_stmt* stmt = insertRejected_.Get();
+    sqlite3_reset(stmt);
+    const std::string text = CutUtf8(m.text, kMaxRejectedText);
+    const std::string* texts[] = {&m.sourceFile, &m.sourceRef, &m.messageId, &m.sender, &m.subject,
+                                  &m.receivedAt, &m.reason, &text, &m.dedupKey};
+    int index = 1;
+    for (const std::string* value : texts) Bind(stmt, index++, *value);
+    const int rc = sqlite3_step(stmt);
+    sqlite3_reset(stmt);
+    if (rc != SQLITE_DONE) Fail("add rejected");
+    return sqlite3_changes(db_.Get()) == 1;
+}
+
+std::vector<RegistrationSource> CDatabase::Sources(std::int64_t id) {
+    CStatement stmt = Prepare("SELECT channel, source_file, source_ref, message_id, received_at, imported_at"
+                              " FROM registration_source WHERE registration_id = ? ORDER BY id");
+    sqlite3_bind_int64(stmt.Get(), 1, id);
+    std::vector<RegistrationSource> sources;
+    int rc;
+    while ((rc = sqlite3_step(stmt.Get())) == SQLITE_ROW)
+        sources.push_back({Column(stmt.Get(), 0), Column(stmt.Get(), 1), Column(stmt.Get(), 2), Column(stmt.Get(), 3),
+                           Column(stmt.Get(), 4), Column(stmt.Get(), 5)});
+    if (rc != SQLITE_DONE) Fail("read");
+    return sources;
+}
+
+void CDatabase::ForEachRejected(const std::function<void(const StoredRejected&)>& visit) {
+    CStatement stmt = Prepare(std::string("SELECT ") + kRejectedColumns + " FROM rejected ORDER BY id");
+    int rc;
+    while ((rc = sqlite3_step(stmt.Get())) == SQLITE_ROW) visit(ReadRejected(stmt.Get()));
+    if (rc != SQLITE_DONE) Fail("read");
+}
+
+std::optional<StoredRejected> CDatabase::FindRejected(std::int64_t id) {
+    CStatement stmt = Prepare(std::string("SELECT ") + kRejectedColumns + " FROM rejected WHERE id = ?");
+    sqlite3_bind_int64(stmt.Get(), 1, id);
+    const int rc = sqlite3_step(stmt.Get());
+    if (rc == SQLITE_ROW) return ReadRejected(stmt.Get());
+    if (rc != SQLITE_DONE) Fail("read");
+    return std::nullopt;
 }
 
 void CDatabase::ForEach(bool reviewOnly, const std::function<void(const StoredRegistration&)>& visit) {

@@ -22,6 +22,7 @@ namespace desk {
 //   channel        "mail", "fax" or "scan"
 //   sourceFile     the file it came from, as given or found by the walk
 //   sourceRef      where in that file: the Message-ID, "message N" of an mbox, "page N"
+//   messageId      the mail's Message-ID without its brackets, "" for none (and for pages)
 //   receivedAt     ISO 8601 UTC ("2026-12-07T18:54:04Z"), or "" when nothing tells
 //   dedupKey       a key the same registration always gets; a second Add of it adds nothing
 //   reviewReasons  one text per problem, "field: what is wrong" ("zip: missing"); empty when sound
@@ -30,6 +31,7 @@ struct Registration {
     std::string channel;
     std::string sourceFile;
     std::string sourceRef;
+    std::string messageId;
     std::string receivedAt;
     std::string dedupKey;
     std::vector<std::string> reviewReasons;
@@ -41,6 +43,44 @@ struct StoredRegistration : Registration {
 };
 
 enum class AddOutcome { Added, Known };
+
+// A further arrival of a stored registration (a re-sent mail, a forward, a quoting reply).
+struct RegistrationSource {
+    std::string channel;
+    std::string sourceFile;
+    std::string sourceRef;
+    std::string messageId;
+    std::string receivedAt;
+    std::string importedAt;
+};
+
+// A message that held no registration, kept so a person can find it and handle it by hand.
+//   sourceRef  its place in the file ("message N" of an mbox, "" for a file of its own)
+//   reason     why it was rejected, in words of the importer's own (never a value of the mail)
+//   text       its text parts, at most kMaxRejectedText bytes
+//   dedupKey   the same message imported again is not kept twice
+struct RejectedMessage {
+    std::string sourceFile;
+    std::string sourceRef;
+    std::string messageId;
+    std::string sender;
+    std::string subject;
+    std::string receivedAt;
+    std::string reason;
+    std::string text;
+    std::string dedupKey;
+};
+
+struct StoredRejected : RejectedMessage {
+    std::int64_t id = 0;
+    std::string importedAt;
+};
+
+constexpr std::size_t kMaxRejectedText = 64u << 10;
+
+// "The same registration": the key of the 26 answers as read. A mail whose answers equal a
+// stored registration's is that registration, whatever its Message-ID or layout.
+std::string AnswersKey(const RegistrationRecord& record);
 
 // Every failure of the database, with SQLite's message.
 class CDatabaseError : public std::runtime_error {
@@ -59,12 +99,19 @@ public:
     // is not to be created), cannot be opened, is no database, or was made by a newer schema.
     explicit CDatabase(const std::string& path, bool create = true);
 
-    // Adds one registration unless one with the same dedupKey is already there.
+    // Adds one registration unless one with the same dedupKey is already there; then its source
+    // is kept as a further source of that one (once, and not when it is the stored one's own).
     AddOutcome Add(const Registration& registration);
+    // Keeps a rejected message; false when the same one is kept already.
+    bool AddRejected(const RejectedMessage& rejected);
 
     // All registrations, or those needing review, ordered by id.
     void ForEach(bool reviewOnly, const std::function<void(const StoredRegistration&)>& visit);
     std::optional<StoredRegistration> Find(std::int64_t id);
+    // The further sources of registration `id`, in the order they came.
+    std::vector<RegistrationSource> Sources(std::int64_t id);
+    void ForEachRejected(const std::function<void(const StoredRejected&)>& visit);
+    std::optional<StoredRejected> FindRejected(std::int64_t id);
 
     sqlite3* Handle() const { return db_.Get(); }
     // The database file's path as opened.
@@ -76,12 +123,16 @@ private:
     void SwitchToWal();
     int SchemaVersion();
     void Migrate();
+    void CreateVersion1();
+    void UpgradeToV2();
     CStatement Prepare(const std::string& sql);
     [[noreturn]] void Fail(const std::string& what);
 
     std::string path_;
     CSqliteDb db_;
     CStatement insert_;
+    CStatement insertSource_;
+    CStatement insertRejected_;
 };
 
 // One unit of work: BEGIN IMMEDIATE now, COMMIT on Commit(), ROLLBACK if left without it.

@@ -1,4 +1,4 @@
-// `velkdesk export`, `list` and `show`: the database as CSV for a spreadsheet and as text.
+// `velkdesk export`, `list` and `show`: the database as CSV or XLSX for a spreadsheet and as text.
 #pragma once
 
 #include <ostream>
@@ -10,20 +10,37 @@ namespace desk {
 
 struct ExportOptions {
     bool withPasswords = false;
-    char separator = ';';  // what German spreadsheets split on when they open a .csv
+    char separator = ';';      // what German spreadsheets split on when they open a .csv
+    bool formulaGuard = true;  // CSV only: the apostrophe before a value a spreadsheet would run
 };
 
 // One header row, then one row per registration: id, channel, source, received, imported,
 // review, and the 26 fields (without the two password columns unless asked for). UTF-8 with a
 // byte-order mark and CR LF, so spreadsheets show umlauts as they are. A value that a
-// spreadsheet would take for a formula gets a leading apostrophe.
+// spreadsheet would take for a formula gets a leading apostrophe unless `formulaGuard` is off.
 void ExportCsv(CDatabase& db, const ExportOptions& options, std::ostream& out);
+
+// The same columns and rows as one worksheet of an XLSX file at `path`, every cell a text cell
+// holding the value as stored: nothing altered, nothing a spreadsheet runs. Returns "" or why
+// the file could not be written.
+std::string ExportXlsx(CDatabase& db, const ExportOptions& options, const std::string& path);
 
 // One line per registration (or only those needing review, with their reasons).
 void ListRegistrations(CDatabase& db, bool reviewOnly, std::ostream& out);
 
-// Everything of one registration, one field a line; passwords masked unless asked for.
-void ShowRegistration(const StoredRegistration& r, bool withPasswords, std::ostream& out);
+// Everything of one registration, one field a line, and the further sources it came from;
+// passwords masked unless asked for.
+void ShowRegistration(const StoredRegistration& r, bool withPasswords, std::ostream& out,
+                      const std::vector<RegistrationSource>& sources = {});
+
+// One line per rejected message: where it is, who sent it, its subject and why it was rejected.
+void ListRejected(CDatabase& db, std::ostream& out);
+
+// One rejected message with its text; the values of password elements in it masked unless asked for.
+void ShowRejected(const StoredRejected& r, bool withPasswords, std::ostream& out);
+
+// `text` with the value of every password_1 and password_2 element replaced by a mask.
+std::string MaskPasswords(const std::string& text);
 
 // A value as one CSV cell.
 std::string CsvCell(const std::string& value, char separator);

@@ -87,12 +87,26 @@ void CImporter::Add(const std::vector<Registration>& registrations) {
         }
         ++batchSize_;
     }
+    CommitIfFull();
+    ShowProgress(false);
+}
+
+void CImporter::CommitIfFull() {
     if (batch_ && batchSize_ >= kBatch) {
         batch_->Commit();
         delete batch_;
         batch_ = nullptr;
         batchSize_ = 0;
     }
+}
+
+void CImporter::Reject(const RejectedMessage& rejected) {
+    ++counts_.read;
+    ++counts_.rejected;
+    if (!batch_) batch_ = new CTransaction(db_);
+    db_.AddRejected(rejected);
+    ++batchSize_;
+    CommitIfFull();
     ShowProgress(false);
 }
 
@@ -191,12 +205,24 @@ bool CImporter::ImportFile(const std::string& path) {
     }
     const SourceKind kind = ClassifyFile(path);
     const bool mbox = kind == SourceKind::Mbox;
-    const std::string error = ForEachMessage(path, mbox, [&](GMimeMessage* message, std::size_t index) {
-        const std::string place = mbox ? "message " + std::to_string(index + 1) : "";
+    const std::string error = ForEachMessage(path, mbox, [&](GMimeMessage* message, const MessagePlace& place) {
+        if (!message) {
+            // Named at once as well: a damaged message is rarer than a mail without a record.
+            Note(path, place.ref + ": " + place.damage + "; kept as rejected, the rest read on");
+            Reject(RejectedFromMessage(nullptr, path, place, place.damage));
+            return !Stopped();
+        }
         std::string refusal;
-        const std::vector<Registration> found = RegistrationsFromMessage(message, path, place, &refusal);
-        if (!refusal.empty()) Note(path, (place.empty() ? "" : place + ": ") + refusal);
-        Add(found);
+        std::vector<Registration> registrations = RegistrationsFromMessage(message, path, place.ref, &refusal);
+        if (registrations.empty()) {
+            if (!refusal.empty()) Note(path, (place.ref.empty() ? "" : place.ref + ": ") + refusal);
+            Reject(RejectedFromMessage(message, path, place,
+                                       refusal.empty() ? "no registration record in the message" : refusal));
+            return !Stopped();
+        }
+        for (Registration& r : registrations)
+            if (r.receivedAt.empty()) r.receivedAt = place.fallbackReceivedAt;
+        Add(registrations);
         return !Stopped();
     });
     if (!error.empty()) FileFailed(path, error);

@@ -17,7 +17,7 @@ struct ImportCounts {
     std::size_t added = 0;     // registrations new to the database
     std::size_t known = 0;     // registrations already there
     std::size_t review = 0;    // of the new ones, those that need a person
-    std::size_t rejected = 0;  // messages without a record
+    std::size_t rejected = 0;  // messages without a record (mail ones kept in the rejected list)
     std::size_t failedFiles = 0;
 };
 
@@ -42,6 +42,8 @@ public:
     // For importers: one message or page has been read, and the registrations it held (none:
     // it counts as rejected).
     void Add(const std::vector<Registration>& registrations);
+    // For importers: one message has been read that holds no registration; it is kept for a person.
+    void Reject(const RejectedMessage& rejected);
     // For importers: a file could not be read.
     void FileFailed(const std::string& path, const std::string& reason);
     // For importers: one line about a file that was read (a page that is no reply sheet).
@@ -52,6 +54,7 @@ public:
 
 private:
     bool ImportFile(const std::string& path);
+    void CommitIfFull();
     void ShowProgress(bool final);
 
     CDatabase& db_;

@@ -2,12 +2,14 @@
 #include "desk/MailIntake.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 
 #include "desk/InputFile.h"
+#include "desk/Mbox.h"
 #include "output/MailText.h"
 
 namespace desk {
@@ -23,7 +25,11 @@ std::string Lower(std::string s) {
 struct TextLeaf {
     GMimePart* part;  // borrowed from the message, which outlives the leaf list
     bool html;
+    bool octets;      // an application/octet-stream attachment, read when it decodes to text
 };
+
+// Attachments larger than this are no pasted record.
+constexpr std::size_t kMaxOctetText = 1u << 20;
 
 void CollectTextLeaves(GMimeObject* object, std::vector<TextLeaf>& leaves, int depth) {
     if (!object || depth > 32) return;  // a message nested deeper than any mail program makes
@@ -36,9 +42,13 @@ void CollectTextLeaves(GMimeObject* object, std::vector<TextLeaf>& leaves, int d
         if (inner) CollectTextLeaves(g_mime_message_get_mime_part(inner), leaves, depth + 1);
     } else if (GMIME_IS_PART(object)) {
         GMimeContentType* type = g_mime_object_get_content_type(object);
-        if (!type || !g_mime_content_type_is_type(type, "text", "*")) return;
-        const bool html = g_mime_content_type_is_type(type, "text", "html");
-        if (html || g_mime_content_type_is_type(type, "text", "plain")) leaves.push_back({GMIME_PART(object), html});
+        if (!type) return;
+        // Some mail programs send a text they could not type as application/octet-stream.
+        if (g_mime_content_type_is_type(type, "application", "octet-stream")) leaves.push_back({GMIME_PART(object), false, true});
+        if (!g_mime_content_type_is_type(type, "text", "*")) return;
+        // Any other text (text/x-log, text/enriched, an attached .txt under a made-up type) is
+        // read as plain text: a record pasted into it is still a record.
+        leaves.push_back({GMIME_PART(object), g_mime_content_type_is_type(type, "text", "html") != FALSE, false});
     }
 }
 
@@ -84,9 +94,22 @@ std::string ToUtf8(const std::string& bytes, const char* declared, std::vector<s
     return text;
 }
 
+// Bytes a person would read as text: no NUL, few control characters other than line ends and tabs.
+bool LooksLikeText(const std::string& bytes) {
+    if (bytes.empty() || bytes.size() > kMaxOctetText) return false;
+    std::size_t controls = 0;
+    for (char c : bytes) {
+        const unsigned char u = static_cast<unsigned char>(c);
+        if (u == 0) return false;
+        if ((u < 0x20 && u != '\n' && u != '\r' && u != '\t' && u != '\f') || u == 0x7F) ++controls;
+    }
+    return controls * 100 <= bytes.size();
+}
+
 std::string LeafText(const TextLeaf& leaf, std::vector<std::string>& notes) {
     GMimeObject* object = GMIME_OBJECT(leaf.part);
     std::string bytes = DecodedBytes(leaf.part);
+    if (leaf.octets && !LooksLikeText(bytes)) return "";
     // The reader looks at the first MiB of a text only; a larger part is cut before the charset
     // and layout repairs, which would otherwise work through all of it.
     if (bytes.size() > kMailRecordMaxText) {
@@ -134,11 +157,9 @@ CGMimeLibrary::~CGMimeLibrary() {
     g_mime_shutdown();
 }
 
-std::string DedupKey(const std::string& messageId, const MailRecordRead& read) {
-    // The content in its canonical form, so a re-encoded or re-wrapped copy gets the same key.
-    std::string content = BuildMailText(read.record);
-    for (const std::string& problem : read.problems) content += problem + "\n";
-    return (messageId.empty() ? "record:" : "message:" + messageId + "/") + Sha256(content);
+std::string DedupKey(const MailRecordRead& read) {
+    // The answers as read, so a re-encoded, re-wrapped, forwarded or quoted copy gets the same key.
+    return AnswersKey(read.record);
 }
 
 std::vector<Registration> RegistrationsFromMessage(GMimeMessage* message, const std::string& sourceFile,
@@ -164,7 +185,7 @@ std::vector<Registration> RegistrationsFromMessage(GMimeMessage* message, const 
     const std::string messageId = id ? id : "";
     const std::string receivedAt = ReceivedAt(message);
     for (MailRecordRead& read : found) {
-        const std::string key = DedupKey(messageId, read);
+        const std::string key = DedupKey(read);
         // The same record twice in one message (body and attached copy) is one registration.
         bool repeated = false;
         for (const Registration& earlier : registrations) repeated = repeated || earlier.dedupKey == key;
@@ -174,6 +195,7 @@ std::vector<Registration> RegistrationsFromMessage(GMimeMessage* message, const 
         r.channel = "mail";
         r.sourceFile = sourceFile;
         r.sourceRef = messageId.empty() ? fallbackRef : "<" + messageId + ">";
+        r.messageId = messageId;
         r.receivedAt = receivedAt;
         r.dedupKey = key;
         r.reviewReasons = std::move(read.problems);
@@ -195,30 +217,110 @@ CGObject<GMimeMessage> ParseMessage(const std::string& bytes) {
 }
 
 std::string ForEachMessage(const std::string& path, bool mbox,
-                           const std::function<bool(GMimeMessage*, std::size_t index)>& visit) {
+                           const std::function<bool(GMimeMessage*, const MessagePlace&)>& visit) {
     std::string error;
     const int fd = OpenRegularFile(path, error);
     if (fd < 0) return error;
-    // The stream owns the descriptor from here on and reads the file in blocks, so an mbox
-    // of any size needs the memory of one message at a time.
+    if (mbox) {
+        // The reader owns the descriptor and holds one message at a time, however large the file.
+        CMboxReader reader(fd);
+        MboxMessage entry;
+        std::size_t count = 0;
+        while (reader.Next(entry)) {
+            ++count;
+            MessagePlace place;
+            place.index = entry.number - 1;
+            place.ref = "message " + std::to_string(entry.number);
+            place.fallbackReceivedAt = entry.fromLineDate;
+            place.damage = entry.damage;
+            CGObject<GMimeMessage> message;
+            if (place.damage.empty()) {
+                message = ParseMessage(entry.bytes);
+                if (!message) place.damage = "not a mail message";
+            }
+            if (!visit(message.Get(), place)) return "";
+        }
+        if (!reader.Error().empty()) return reader.Error();
+        return count == 0 ? "no message in the mbox" : "";
+    }
+    // The stream owns the descriptor from here on and reads the file in blocks.
     CGObject<GMimeStream> stream = CGObject<GMimeStream>::Adopt(g_mime_stream_fs_new(fd));
     CGObject<GMimeParser> parser = CGObject<GMimeParser>::Adopt(g_mime_parser_new_with_stream(stream.Get()));
-    g_mime_parser_set_format(parser.Get(), mbox ? GMIME_FORMAT_MBOX : GMIME_FORMAT_MESSAGE);
+    g_mime_parser_set_format(parser.Get(), GMIME_FORMAT_MESSAGE);
     // Parts are copied out of the file, not read back from it later.
     g_mime_parser_set_persist_stream(parser.Get(), FALSE);
-    std::size_t index = 0;
-    while (!g_mime_parser_eos(parser.Get())) {
-        CGObject<GMimeMessage> message = CGObject<GMimeMessage>::Adopt(g_mime_parser_construct_message(parser.Get(), nullptr));
-        if (!message) {
-            if (index == 0) return mbox ? "no message in the mbox" : "not a mail message";
-            // What follows cannot be read; the messages before it stand.
-            if (!g_mime_parser_eos(parser.Get())) return "cannot be read after message " + std::to_string(index);
-            break;
-        }
-        if (!visit(message.Get(), index++)) break;
-        if (!mbox) break;
-    }
+    CGObject<GMimeMessage> message = CGObject<GMimeMessage>::Adopt(g_mime_parser_construct_message(parser.Get(), nullptr));
+    if (!message) return "not a mail message";
+    MessagePlace place;
+    place.fallbackReceivedAt = MaildirDeliveryTime(path);
+    visit(message.Get(), place);
     return "";
+}
+
+RejectedMessage RejectedFromMessage(GMimeMessage* message, const std::string& sourceFile, const MessagePlace& place,
+                                    const std::string& reason) {
+    RejectedMessage m;
+    m.sourceFile = sourceFile;
+    m.sourceRef = place.ref;
+    m.reason = reason;
+    m.receivedAt = place.fallbackReceivedAt;
+    if (!message) {
+        m.dedupKey = "damaged:" + Sha256(sourceFile + '\n' + place.ref + '\n' + reason);
+        return m;
+    }
+    // Header values are shown and stored as one line of UTF-8, and short.
+    auto header = [](const char* value) {
+        std::string text = GuessUtf8(value ? value : "");
+        for (char& c : text)
+            if (c == '\r' || c == '\n' || c == '\t') c = ' ';
+        return text.size() > 998 ? text.substr(0, 998) : text;
+    };
+    const char* id = g_mime_message_get_message_id(message);
+    m.messageId = header(id);
+    InternetAddressList* from = g_mime_message_get_from(message);
+    if (from) {
+        gchar* sender = internet_address_list_to_string(from, nullptr, FALSE);
+        m.sender = header(sender);
+        g_free(sender);
+    }
+    m.subject = header(g_mime_message_get_subject(message));
+    const std::string date = ReceivedAt(message);
+    if (!date.empty()) m.receivedAt = date;
+    std::vector<TextLeaf> leaves;
+    CollectTextLeaves(g_mime_message_get_mime_part(message), leaves, 0);
+    std::vector<std::string> notes;
+    for (const TextLeaf& leaf : leaves) {
+        if (m.text.size() >= kMaxRejectedText) break;
+        const std::string text = LeafText(leaf, notes);
+        if (text.empty()) continue;
+        if (!m.text.empty()) m.text += "\n-- \n";
+        m.text += text;
+    }
+    m.dedupKey = "message:" + Sha256(m.messageId + '\n' + m.sender + '\n' + m.subject + '\n' + m.text);
+    return m;
+}
+
+std::string MaildirDeliveryTime(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos || slash < 4) return "";
+    const std::string folder = path.substr(slash - 4, 4);
+    if (folder != "/new" && folder != "/cur") return "";
+    // A Maildir name starts with the delivery's seconds since 1970 ("1765000000.M1P2.host").
+    const std::string name = path.substr(slash + 1);
+    std::size_t digits = 0;
+    while (digits < name.size() && digits < 12 && name[digits] >= '0' && name[digits] <= '9') ++digits;
+    gint64 seconds = -1;
+    if (digits >= 9 && digits < name.size() && name[digits] == '.') seconds = std::stoll(name.substr(0, digits));
+    struct stat st {};
+    if (seconds < 0 && ::stat(path.c_str(), &st) == 0) seconds = st.st_mtime;
+    if (seconds < 0) return "";
+    GDateTime* time = g_date_time_new_from_unix_utc(seconds);
+    if (!time) return "";
+    gchar* text = g_date_time_format(time, "%Y-%m-%dT%H:%M:%SZ");
+    g_date_time_unref(time);
+    std::string result = text ? text : "";
+    g_free(text);
+    return result;
 }
 
 }  // namespace desk

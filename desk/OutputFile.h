@@ -21,6 +21,9 @@ public:
     ~COutputFile();
 
     std::ostream& Stream();
+    // The temporary file's path, for a library that writes a file by its name (it opens the
+    // same file again; it is this process's own, mode 0600, made with O_EXCL).
+    const std::string& TempPath() const { return temp_; }
     // Flushes, syncs and renames into place; throws std::runtime_error on any failure.
     void Commit();
 

@@ -75,19 +75,28 @@ int main(int argc, char** argv) {
 
     CLI::App* list = app.add_subcommand("list", "one line per registration");
     bool reviewOnly = false;
+    bool rejected = false;
     list->add_flag("--review", reviewOnly, "only those that need a person, with the reasons");
+    list->add_flag("--rejected", rejected, "the messages that held no registration, with the reasons");
 
     CLI::App* show = app.add_subcommand("show", "every field of one registration");
     long long id = 0;
     bool showPasswords = false;
     show->add_option("ID", id, "the registration's id (see list)")->required();
     show->add_flag("--with-passwords", showPasswords, "show the VIP passwords in clear");
+    show->add_flag("--rejected", rejected, "show the rejected message with this id (see list --rejected)");
 
-    CLI::App* exportCmd = app.add_subcommand("export", "all registrations as CSV (UTF-8, ';'-separated)");
+    CLI::App* exportCmd = app.add_subcommand("export", "all registrations as CSV (UTF-8, ';'-separated) or XLSX");
     std::string csvPath;
+    std::string xlsxPath;
     desk::ExportOptions exportOptions;
     std::string separator = ";";
-    exportCmd->add_option("--csv", csvPath, "output file; standard output when not given or \"-\"");
+    CLI::Option* csvOption = exportCmd->add_option("--csv", csvPath, "output file; standard output when not given or \"-\"");
+    exportCmd->add_option("--xlsx", xlsxPath, "write an XLSX file instead: every value a text cell, exactly as stored")
+        ->excludes(csvOption);
+    bool noFormulaGuard = false;
+    exportCmd->add_flag("--no-formula-guard", noFormulaGuard,
+                        "CSV for programs: values as stored, without the apostrophe put before a would-be formula");
     exportCmd->add_flag("--with-passwords", exportOptions.withPasswords, "include the two VIP password columns");
     exportCmd->add_option("--separator", separator, "field separator, one character")->capture_default_str()
         ->check([](const std::string& s) { return s.size() == 1 && s != "\"" && s != "\n" && s != "\r" ? "" : "one character"; });
@@ -125,15 +134,28 @@ int main(int argc, char** argv) {
         // Only an import makes a new database: a mistyped --db is said, not answered with an
         // empty list.
         desk::CDatabase db(dbPath, false);
-        if (*list) {
+        if (*list && rejected) {
+            desk::ListRejected(db, std::cout);
+        } else if (*list) {
             desk::ListRegistrations(db, reviewOnly, std::cout);
+        } else if (*show && rejected) {
+            const std::optional<desk::StoredRejected> r = db.FindRejected(id);
+            if (!r) return Fail("no rejected message with id " + std::to_string(id));
+            desk::ShowRejected(*r, showPasswords, std::cout);
         } else if (*show) {
             const std::optional<desk::StoredRegistration> r = db.Find(id);
             if (!r) return Fail("no registration with id " + std::to_string(id));
-            desk::ShowRegistration(*r, showPasswords, std::cout);
+            desk::ShowRegistration(*r, showPasswords, std::cout, db.Sources(id));
         } else if (*exportCmd) {
             exportOptions.separator = separator[0];
-            if (csvPath.empty() || csvPath == "-") {
+            exportOptions.formulaGuard = !noFormulaGuard;
+            if (!xlsxPath.empty()) {
+                // The workbook is written by name into the temporary file, then renamed alike.
+                desk::COutputFile out(xlsxPath, dbPath);
+                const std::string error = desk::ExportXlsx(db, exportOptions, out.TempPath());
+                if (!error.empty()) return Fail(xlsxPath + ": " + error);
+                out.Commit();
+            } else if (csvPath.empty() || csvPath == "-") {
                 desk::ExportCsv(db, exportOptions, std::cout);
                 std::cout.flush();
                 if (!std::cout) return Fail("standard output: write failed");
