@@ -21,6 +21,9 @@ namespace {
 // Registrations per transaction: large enough that commits cost little, small enough that an
 // interrupted import loses only a moment's work (it is redone on the next run).
 constexpr std::size_t kBatch = 500;
+// How long a transaction may hold the write lock: a clerk's save waits at most about this long
+// while an import runs (pages take a second each, so their batches are cut by time, not size).
+constexpr std::chrono::milliseconds kBatchTime{1000};
 
 // Files a folder walk leaves alone: hidden files, and Maildir's tmp folder of deliveries in
 // progress (the finished ones are in cur and new).
@@ -60,25 +63,31 @@ CImporter::CImporter(CDatabase& db, std::FILE* progress, std::FILE* errors, cons
     : db_(db), progress_(progress), errors_(errors), stop_(stop), start_(std::chrono::steady_clock::now()),
       lastShown_(start_) {}
 
-CImporter::~CImporter() {
-    delete batch_;  // rolls back what was not committed
-}
+CImporter::~CImporter() = default;  // the open batch, if any, rolls back what was not committed
 
 void CImporter::Finish() {
-    if (batch_) {
-        batch_->Commit();
-        delete batch_;
-        batch_ = nullptr;
-        batchSize_ = 0;
-    }
+    CommitPending();
     ShowProgress(true);
+}
+
+void CImporter::Begin() {
+    if (batch_) return;
+    batch_ = std::make_unique<CTransaction>(db_);
+    batchStarted_ = std::chrono::steady_clock::now();
+}
+
+void CImporter::CommitPending() {
+    if (!batch_) return;
+    batch_->Commit();
+    batch_.reset();
+    batchSize_ = 0;
 }
 
 void CImporter::Add(const std::vector<Registration>& registrations) {
     ++counts_.read;
     if (registrations.empty()) ++counts_.rejected;
     for (const Registration& r : registrations) {
-        if (!batch_) batch_ = new CTransaction(db_);
+        Begin();
         if (db_.Add(r) == AddOutcome::Added) {
             ++counts_.added;
             if (!r.reviewReasons.empty()) ++counts_.review;
@@ -87,26 +96,22 @@ void CImporter::Add(const std::vector<Registration>& registrations) {
         }
         ++batchSize_;
     }
-    CommitIfFull();
+    CommitIfDue();
     ShowProgress(false);
 }
 
-void CImporter::CommitIfFull() {
-    if (batch_ && batchSize_ >= kBatch) {
-        batch_->Commit();
-        delete batch_;
-        batch_ = nullptr;
-        batchSize_ = 0;
-    }
+void CImporter::CommitIfDue() {
+    if (batch_ && (batchSize_ >= kBatch || std::chrono::steady_clock::now() - batchStarted_ >= kBatchTime))
+        CommitPending();
 }
 
 void CImporter::Reject(const RejectedMessage& rejected) {
     ++counts_.read;
     ++counts_.rejected;
-    if (!batch_) batch_ = new CTransaction(db_);
+    Begin();
     db_.AddRejected(rejected);
     ++batchSize_;
-    CommitIfFull();
+    CommitIfDue();
     ShowProgress(false);
 }
 

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -36,8 +37,13 @@ public:
 
     // Imports a file, or every file under a folder. Returns false when stopped.
     bool ImportPath(const std::string& path);
-    // Commits what is pending. Call once at the end; the destructor rolls back what is left.
+    // Commits what is pending and ends the progress bar. Call once at the end; the destructor
+    // rolls back what is left.
     void Finish();
+    // For importers: commits what is pending before a long wait (the next page being read), so
+    // no other writer waits for the import's lock meanwhile. Batches are otherwise committed
+    // every 500 registrations or every second, whichever comes first.
+    void CommitPending();
 
     // For importers: one message or page has been read, and the registrations it held (none:
     // it counts as rejected).
@@ -54,7 +60,8 @@ public:
 
 private:
     bool ImportFile(const std::string& path);
-    void CommitIfFull();
+    void Begin();
+    void CommitIfDue();
     void ShowProgress(bool final);
 
     CDatabase& db_;
@@ -62,8 +69,9 @@ private:
     std::FILE* errors_;
     const std::atomic<bool>* stop_;
     ImportCounts counts_;
-    CTransaction* batch_ = nullptr;
+    std::unique_ptr<CTransaction> batch_;
     std::size_t batchSize_ = 0;
+    std::chrono::steady_clock::time_point batchStarted_;
     std::chrono::steady_clock::time_point start_;
     std::chrono::steady_clock::time_point lastShown_;
     bool shown_ = false;
