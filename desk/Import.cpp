@@ -8,7 +8,7 @@
 #include <fstream>
 
 #include "desk/InputFile.h"
-#include "desk/MailIntake.h"
+#include "desk/mail/MailIntake.h"
 #include "desk/Printable.h"
 #include "desk/sheet/SheetIntake.h"
 
@@ -59,9 +59,12 @@ std::string SummaryLine(const ImportCounts& c) {
     return line;
 }
 
-CImporter::CImporter(CDatabase& db, std::FILE* progress, std::FILE* errors, const std::atomic<bool>* stop)
-    : db_(db), progress_(progress), errors_(errors), stop_(stop), start_(std::chrono::steady_clock::now()),
-      lastShown_(start_) {}
+void CLineObserver::FileLine(const std::string& path, const std::string& text) {
+    if (out_) std::fprintf(out_, "velkdesk: %s: %s\n", Printable(path).c_str(), Printable(text).c_str());
+}
+
+CImporter::CImporter(CDatabase& db, IImportObserver* observer, const std::atomic<bool>* stop)
+    : db_(db), observer_(observer), stop_(stop) {}
 
 CImporter::~CImporter() = default;  // the open batch, if any, rolls back what was not committed
 
@@ -117,29 +120,15 @@ void CImporter::Reject(const RejectedMessage& rejected) {
 
 void CImporter::FileFailed(const std::string& path, const std::string& reason) {
     ++counts_.failedFiles;
-    if (progress_ && shown_) std::fputs("\r\033[K", progress_);
-    if (errors_) std::fprintf(errors_, "velkdesk: %s: %s\n", Printable(path).c_str(), Printable(reason).c_str());
+    if (observer_) observer_->FileLine(path, reason);
 }
 
 void CImporter::Note(const std::string& path, const std::string& text) {
-    if (progress_ && shown_) std::fputs("\r\033[K", progress_);
-    if (errors_) std::fprintf(errors_, "velkdesk: %s: %s\n", Printable(path).c_str(), Printable(text).c_str());
+    if (observer_) observer_->FileLine(path, text);
 }
 
 void CImporter::ShowProgress(bool final) {
-    if (!progress_) return;
-    const auto now = std::chrono::steady_clock::now();
-    const double elapsed = std::chrono::duration<double>(now - start_).count();
-    // Only imports that take longer than a moment get a bar, redrawn ten times a second.
-    if (!final && (elapsed < 0.5 || now - lastShown_ < std::chrono::milliseconds(100))) return;
-    if (final && !shown_) return;
-    lastShown_ = now;
-    shown_ = true;
-    const double rate = elapsed > 0 ? static_cast<double>(counts_.read) / elapsed : 0;
-    std::fprintf(progress_, "\r\033[Kimporting: %zu messages read, %zu registrations found, %.0f/s",
-                 counts_.read, counts_.added + counts_.known, rate);
-    if (final) std::fputs("\r\033[K", progress_);
-    std::fflush(progress_);
+    if (observer_) observer_->Progress(counts_, final);
 }
 
 bool CImporter::ImportPath(const std::string& path) {

@@ -28,11 +28,30 @@ enum class SourceKind { Message, Mbox };
 
 SourceKind ClassifyFile(const std::string& path);
 
+// What an import tells whoever watches it: a front end draws its progress its own way.
+class IImportObserver {
+public:
+    virtual ~IImportObserver() = default;
+    // After each message or page; `final` once at the end.
+    virtual void Progress(const ImportCounts& counts, bool final) = 0;
+    // One line about a file: why it could not be read, or what was noticed in it.
+    virtual void FileLine(const std::string& path, const std::string& text) = 0;
+};
+
+// Writes each file's line as "velkdesk: FILE: TEXT" to a stream, made printable; no progress.
+class CLineObserver : public IImportObserver {
+public:
+    explicit CLineObserver(std::FILE* out) : out_(out) {}
+    void Progress(const ImportCounts&, bool) override {}
+    void FileLine(const std::string& path, const std::string& text) override;
+private:
+    std::FILE* out_;
+};
+
 class CImporter : CNonCopyable {
 public:
-    // `progress` receives the progress bar (a terminal, or null for none); `errors` the one-line
-    // reasons for files that could not be read.
-    CImporter(CDatabase& db, std::FILE* progress, std::FILE* errors, const std::atomic<bool>* stop);
+    // `observer` (null for none) hears of progress and of every file that could not be read.
+    CImporter(CDatabase& db, IImportObserver* observer, const std::atomic<bool>* stop);
     ~CImporter();
 
     // Imports a file, or every file under a folder. Returns false when stopped.
@@ -65,16 +84,12 @@ private:
     void ShowProgress(bool final);
 
     CDatabase& db_;
-    std::FILE* progress_;
-    std::FILE* errors_;
+    IImportObserver* observer_;
     const std::atomic<bool>* stop_;
     ImportCounts counts_;
     std::unique_ptr<CTransaction> batch_;
     std::size_t batchSize_ = 0;
     std::chrono::steady_clock::time_point batchStarted_;
-    std::chrono::steady_clock::time_point start_;
-    std::chrono::steady_clock::time_point lastShown_;
-    bool shown_ = false;
 };
 
 // "read 10, new 7, already known 2, needing review 1, rejected 1"

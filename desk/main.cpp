@@ -14,9 +14,10 @@
 
 #include "desk/Export.h"
 #include "desk/Import.h"
-#include "desk/MailIntake.h"
+#include "desk/mail/MailIntake.h"
 #include "desk/OutputFile.h"
 #include "desk/Printable.h"
+#include "desk/TerminalProgress.h"
 #include "desk/sheet/SheetIntake.h"
 
 namespace {
@@ -44,7 +45,8 @@ int RunImport(const std::string& dbPath, const std::vector<std::string>& paths) 
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
-    desk::CImporter importer(db, isatty(STDERR_FILENO) ? stderr : nullptr, stderr, &gStop);
+    desk::CTerminalProgress progress(isatty(STDERR_FILENO) ? stderr : nullptr, stderr);
+    desk::CImporter importer(db, &progress, &gStop);
     for (const std::string& path : paths)
         if (!importer.ImportPath(path)) break;
     importer.Finish();

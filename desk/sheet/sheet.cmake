@@ -19,7 +19,7 @@ add_library(velksheet STATIC
     ${CMAKE_CURRENT_LIST_DIR}/SheetReader.cpp
     ${CMAKE_CURRENT_LIST_DIR}/InkMatch.cpp
     ${sheet_embedded})
-target_link_libraries(velksheet PUBLIC velkcore PkgConfig::SHEETLIBS gomp)
+target_link_libraries(velksheet PUBLIC velkdeskcore PkgConfig::SHEETLIBS gomp)
 # The page importer belongs to velkdesk's import.
 target_sources(velkdesklib PRIVATE ${CMAKE_CURRENT_LIST_DIR}/SheetIntake.cpp)
 

@@ -17,8 +17,8 @@
 
 #include "desk/Export.h"
 #include "desk/Import.h"
-#include "desk/MailIntake.h"
-#include "desk/Mbox.h"
+#include "desk/mail/MailIntake.h"
+#include "desk/mail/Mbox.h"
 #include "output/MailRecord.h"
 #include "output/MailText.h"
 #include "tests/support/desk_corpus.h"

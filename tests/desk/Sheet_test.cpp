@@ -439,7 +439,8 @@ TEST_F(SheetTest, ImportStoresEachSheetOnceAndSkipsTheForeignPage) {
     std::FILE* errors = open_memstream(&buffer, &size);
     desk::ImportCounts counts;
     {
-        desk::CImporter importer(db, nullptr, errors, nullptr);
+        desk::CLineObserver lines(errors);
+        desk::CImporter importer(db, &lines, nullptr);
         importer.ImportPath(pages.string());
         importer.Finish();
         counts = importer.Counts();

@@ -13,7 +13,7 @@
 #include <map>
 #include <sstream>
 
-#include "desk/MailIntake.h"
+#include "desk/mail/MailIntake.h"
 #include "output/MailRecord.h"
 #include "tests/support/desk_corpus.h"
 

@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "desk/MailIntake.h"
-#include "desk/Mbox.h"
+#include "desk/mail/MailIntake.h"
+#include "desk/mail/Mbox.h"
 
 namespace {
 

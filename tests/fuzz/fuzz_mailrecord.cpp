@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "output/MailRecord.h"
+#include "desk/mail/MailReader.h"
 #include "output/MailText.h"
 
 namespace {

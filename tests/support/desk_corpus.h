@@ -7,12 +7,10 @@
 #include <vector>
 
 #include "form/RegistrationRecord.h"
+#include "tests/support/sample_record.h"
 
 namespace corpus {
 
-// A complete record with values of its own for `n`: umlauts, "ß", and the "&", "<" and ">"
-// the mail text leaves as they are. UTF-8. With `euro` a "€" too (not in ISO 8859-1).
-RegistrationRecord SampleRecord(int n, bool euro = false);
 
 // Text deformations of mail programs, on UTF-8 text with CR LF or LF line ends.
 std::string LfOnly(const std::string& text);

@@ -1,6 +1,6 @@
 // The mbox reader: a buffered line scanner over the file that keeps at most one message (and a
 // block of lookahead) in memory, whatever the size of the file.
-#include "desk/Mbox.h"
+#include "desk/mail/Mbox.h"
 
 #include <unistd.h>
 

