@@ -18,7 +18,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr int kSchemaVersion = 2;
+constexpr int kSchemaVersion = 3;
 // How long a statement waits for another connection's write lock.
 constexpr int kBusyTimeoutMs = 5000;
 
@@ -28,18 +28,8 @@ std::string Column(sqlite3_stmt* stmt, int index) {
                 : std::string();
 }
 
-std::string JoinReasons(const std::vector<std::string>& reasons) {
-    std::string joined;
-    for (const std::string& reason : reasons) {
-        if (!joined.empty()) joined += '\n';
-        // One reason per line: a line break inside one would split it in two.
-        for (char c : reason) joined += (c == '\n' || c == '\r') ? ' ' : c;
-    }
-    return joined;
-}
-
-// The last guard before a reason is stored: a secret value that an importer let slip into a
-// reason is cut out of it. Values of one or two characters would cut out ordinary words.
+// The last guard before a doubt is stored: a secret value that an importer let slip into its
+// message is cut out of it. Values of one or two characters would cut out ordinary words.
 std::string WithoutSecrets(std::string text, const RegistrationRecord& record) {
     for (const MailElement& element : kMailElements) {
         const std::string& value = record.*element.field;
@@ -50,19 +40,10 @@ std::string WithoutSecrets(std::string text, const RegistrationRecord& record) {
     return text;
 }
 
-std::vector<std::string> SplitReasons(const std::string& joined) {
-    std::vector<std::string> reasons;
-    std::size_t start = 0;
-    while (start < joined.size()) {
-        std::size_t end = joined.find('\n', start);
-        if (end == std::string::npos) end = joined.size();
-        reasons.push_back(joined.substr(start, end - start));
-        start = end + 1;
-    }
-    return reasons;
-}
-
-const char kFixedColumns[] = "id, channel, source_file, source_ref, received_at, imported_at, review, dedup_key";
+const char kFixedColumns[] = "id, channel, source_file, source_ref, received_at, imported_at, dedup_key";
+// The columns after kFixedColumns and the fields.
+constexpr int kFirstField = 7;
+constexpr char kNeedsReview[] = "EXISTS (SELECT 1 FROM doubt WHERE doubt.registration_id = registration.id)";
 
 std::string FieldColumns() {
     std::string columns;
@@ -73,18 +54,20 @@ std::string FieldColumns() {
     return columns;
 }
 
-StoredRegistration ReadRow(sqlite3_stmt* stmt) {
-    StoredRegistration row;
-    row.id = sqlite3_column_int64(stmt, 0);
-    row.channel = Column(stmt, 1);
-    row.sourceFile = Column(stmt, 2);
-    row.sourceRef = Column(stmt, 3);
-    row.receivedAt = Column(stmt, 4);
-    row.importedAt = Column(stmt, 5);
-    row.reviewReasons = SplitReasons(Column(stmt, 6));
-    row.dedupKey = Column(stmt, 7);
-    for (std::size_t i = 0; i < kMailElementCount; ++i) row.record.*kMailElements[i].field = Column(stmt, 8 + static_cast<int>(i));
-    return row;
+// The record's fields from column `first` on.
+void ReadFields(sqlite3_stmt* stmt, int first, RegistrationRecord& record) {
+    for (std::size_t i = 0; i < kMailElementCount; ++i)
+        record.*kMailElements[i].field = Column(stmt, first + static_cast<int>(i));
+}
+
+// A doubt as it may be kept: no secret in its message, no rival of a secret field, one line.
+Doubt Keepable(Doubt doubt, const RegistrationRecord& record) {
+    for (const MailElement& element : kMailElements)
+        if (element.secret && doubt.field == element.name) doubt.rivals.clear();
+    doubt.message = WithoutSecrets(doubt.message, record);
+    for (char& c : doubt.message)
+        if (c == '\n' || c == '\r') c = ' ';
+    return doubt;
 }
 
 bool SameFile(const std::string& a, const std::string& b) {
@@ -171,8 +154,8 @@ CDatabase::CDatabase(const std::string& path, bool create) : path_(path) {
     } catch (const CDatabaseError& e) {
         throw CDatabaseError(path + ": " + e.what());
     }
-    std::string sql = "INSERT INTO registration (channel, source_file, source_ref, received_at, review, dedup_key" +
-                      FieldColumns() + ") VALUES (?, ?, ?, ?, ?, ?";
+    std::string sql = "INSERT INTO registration (channel, source_file, source_ref, received_at, dedup_key" +
+                      FieldColumns() + ") VALUES (?, ?, ?, ?, ?";
     for (std::size_t i = 0; i < kMailElementCount; ++i) sql += ", ?";
     sql += ") ON CONFLICT(dedup_key) DO NOTHING";
     insert_ = Prepare(sql);
@@ -185,6 +168,68 @@ CDatabase::CDatabase(const std::string& path, bool create) : path_(path) {
     insertRejected_ = Prepare(
         "INSERT OR IGNORE INTO rejected (source_file, source_ref, message_id, sender, subject, received_at, reason, text,"
         " dedup_key) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)");
+    insertDoubt_ = Prepare(
+        "INSERT INTO doubt (registration_id, position, field, kind, message, confidence, page, box_x, box_y, box_width,"
+        " box_height) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+    insertRival_ = Prepare("INSERT INTO doubt_rival (doubt_id, rank, value) VALUES (?, ?, ?)");
+    insertPage_ = Prepare("INSERT OR REPLACE INTO page_image (registration_id, page, width, height, format, image)"
+                          " VALUES (?, ?, ?, ?, ?, ?)");
+    selectDoubts_ = Prepare(
+        "SELECT id, field, kind, message, confidence, page, box_x, box_y, box_width, box_height"
+        " FROM doubt WHERE registration_id = ? ORDER BY position");
+    selectRivals_ = Prepare("SELECT value FROM doubt_rival WHERE doubt_id = ? ORDER BY rank");
+}
+
+std::vector<std::string> Registration::ReviewLines() const {
+    std::vector<std::string> lines;
+    for (const Doubt& doubt : doubts) lines.push_back(doubt.Line());
+    return lines;
+}
+
+StoredRegistration CDatabase::ReadRow(sqlite3_stmt* stmt) {
+    StoredRegistration row;
+    row.id = sqlite3_column_int64(stmt, 0);
+    row.channel = Column(stmt, 1);
+    row.sourceFile = Column(stmt, 2);
+    row.sourceRef = Column(stmt, 3);
+    row.receivedAt = Column(stmt, 4);
+    row.importedAt = Column(stmt, 5);
+    row.dedupKey = Column(stmt, 6);
+    ReadFields(stmt, kFirstField, row.record);
+    row.doubts = DoubtsOf(row.id);
+    return row;
+}
+
+std::vector<Doubt> CDatabase::DoubtsOf(std::int64_t id) {
+    sqlite3_stmt* stmt = selectDoubts_.Get();
+    sqlite3_reset(stmt);
+    sqlite3_bind_int64(stmt, 1, id);
+    std::vector<Doubt> doubts;
+    std::vector<std::int64_t> ids;
+    int rc;
+    while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+        Doubt d;
+        ids.push_back(sqlite3_column_int64(stmt, 0));
+        d.field = Column(stmt, 1);
+        if (!DoubtKindFromName(Column(stmt, 2), d.kind)) d.kind = DoubtKind::Structure;
+        d.message = Column(stmt, 3);
+        d.confidence = sqlite3_column_int(stmt, 4);
+        d.page = sqlite3_column_int(stmt, 5);
+        d.box = {sqlite3_column_int(stmt, 6), sqlite3_column_int(stmt, 7), sqlite3_column_int(stmt, 8),
+                 sqlite3_column_int(stmt, 9)};
+        doubts.push_back(std::move(d));
+    }
+    sqlite3_reset(stmt);
+    if (rc != SQLITE_DONE) Fail("read doubts");
+    sqlite3_stmt* rivals = selectRivals_.Get();
+    for (std::size_t i = 0; i < doubts.size(); ++i) {
+        sqlite3_reset(rivals);
+        sqlite3_bind_int64(rivals, 1, ids[i]);
+        while ((rc = sqlite3_step(rivals)) == SQLITE_ROW) doubts[i].rivals.push_back(Column(rivals, 0));
+        sqlite3_reset(rivals);
+        if (rc != SQLITE_DONE) Fail("read rivals");
+    }
+    return doubts;
 }
 
 void CDatabase::Fail(const std::string& what) {
@@ -241,6 +286,7 @@ void CDatabase::Migrate() {
     // One step per version, each from the one before: a new file goes through all of them.
     if (current == 0) CreateVersion1();
     if (current <= 1) UpgradeToV2();
+    if (current <= 2) UpgradeToV3();
     transaction.Commit();
 }
 
@@ -296,12 +342,13 @@ void CDatabase::UpgradeToV2() {
     // keep their old keys: they stay, and new arrivals are linked to the first.
     std::vector<std::pair<std::int64_t, std::string>> keys;
     {
-        CStatement rows = Prepare(std::string("SELECT ") + kFixedColumns + FieldColumns() +
-                                  " FROM registration WHERE channel = 'mail' ORDER BY id");
+        CStatement rows =
+            Prepare("SELECT id" + FieldColumns() + " FROM registration WHERE channel = 'mail' ORDER BY id");
         int rc;
         while ((rc = sqlite3_step(rows.Get())) == SQLITE_ROW) {
-            const StoredRegistration row = ReadRow(rows.Get());
-            keys.emplace_back(row.id, AnswersKey(row.record));
+            RegistrationRecord record;
+            ReadFields(rows.Get(), 1, record);
+            keys.emplace_back(sqlite3_column_int64(rows.Get(), 0), AnswersKey(record));
         }
         if (rc != SQLITE_DONE) Fail("upgrade");
     }
@@ -315,12 +362,77 @@ void CDatabase::UpgradeToV2() {
     Exec("PRAGMA user_version = 2");
 }
 
+// Version 3: doubts as rows (field, kind, message, rivals, confidence, page and box) instead of
+// the joined text of the review column, and the page images the reader worked on. The old
+// reasons become rows as they read, with any secret cut out of them.
+void CDatabase::UpgradeToV3() {
+    Exec("CREATE TABLE doubt ("
+         " id INTEGER PRIMARY KEY,"
+         " registration_id INTEGER NOT NULL REFERENCES registration(id) ON DELETE CASCADE,"
+         " position INTEGER NOT NULL,"
+         " field TEXT NOT NULL,"
+         " kind TEXT NOT NULL,"
+         " message TEXT NOT NULL,"
+         " confidence INTEGER NOT NULL,"
+         " page INTEGER NOT NULL,"
+         " box_x INTEGER NOT NULL, box_y INTEGER NOT NULL, box_width INTEGER NOT NULL, box_height INTEGER NOT NULL);"
+         "CREATE INDEX doubt_registration ON doubt(registration_id, position);"
+         "CREATE TABLE doubt_rival ("
+         " doubt_id INTEGER NOT NULL REFERENCES doubt(id) ON DELETE CASCADE,"
+         " rank INTEGER NOT NULL,"
+         " value TEXT NOT NULL,"
+         " PRIMARY KEY (doubt_id, rank));"
+         "CREATE TABLE page_image ("
+         " registration_id INTEGER NOT NULL REFERENCES registration(id) ON DELETE CASCADE,"
+         " page INTEGER NOT NULL,"
+         " width INTEGER NOT NULL, height INTEGER NOT NULL,"
+         " format TEXT NOT NULL,"
+         " image BLOB NOT NULL,"
+         " PRIMARY KEY (registration_id, page));");
+    std::vector<std::pair<std::int64_t, std::vector<Doubt>>> old;
+    {
+        CStatement rows = Prepare("SELECT id, review" + FieldColumns() + " FROM registration WHERE review <> ''");
+        int rc;
+        while ((rc = sqlite3_step(rows.Get())) == SQLITE_ROW) {
+            RegistrationRecord record;
+            ReadFields(rows.Get(), 2, record);
+            std::vector<Doubt> doubts;
+            const std::string review = Column(rows.Get(), 1);
+            for (std::size_t start = 0; start < review.size();) {
+                std::size_t end = review.find('\n', start);
+                if (end == std::string::npos) end = review.size();
+                doubts.push_back(Keepable(DoubtFromLine(review.substr(start, end - start)), record));
+                start = end + 1;
+            }
+            old.emplace_back(sqlite3_column_int64(rows.Get(), 0), std::move(doubts));
+        }
+        if (rc != SQLITE_DONE) Fail("upgrade");
+    }
+    // The statements that add doubts are made after the tables exist.
+    CStatement doubt = Prepare(
+        "INSERT INTO doubt (registration_id, position, field, kind, message, confidence, page, box_x, box_y, box_width,"
+        " box_height) VALUES (?, ?, ?, ?, ?, -1, ?, 0, 0, 0, 0)");
+    for (const auto& [id, doubts] : old)
+        for (std::size_t i = 0; i < doubts.size(); ++i) {
+            sqlite3_reset(doubt.Get());
+            sqlite3_bind_int64(doubt.Get(), 1, id);
+            sqlite3_bind_int(doubt.Get(), 2, static_cast<int>(i));
+            Bind(doubt.Get(), 3, doubts[i].field);
+            Bind(doubt.Get(), 4, DoubtKindName(doubts[i].kind));
+            Bind(doubt.Get(), 5, doubts[i].message);
+            sqlite3_bind_int(doubt.Get(), 6, doubts[i].page);
+            if (sqlite3_step(doubt.Get()) != SQLITE_DONE) Fail("upgrade");
+        }
+    Exec("DROP INDEX registration_review;"
+         "ALTER TABLE registration DROP COLUMN review;"
+         "PRAGMA user_version = 3;");
+}
+
 AddOutcome CDatabase::Add(const Registration& r) {
     sqlite3_stmt* stmt = insert_.Get();
     sqlite3_reset(stmt);
     sqlite3_clear_bindings(stmt);
-    const std::string review = WithoutSecrets(JoinReasons(r.reviewReasons), r.record);
-    const std::string* texts[] = {&r.channel, &r.sourceFile, &r.sourceRef, &r.receivedAt, &review, &r.dedupKey};
+    const std::string* texts[] = {&r.channel, &r.sourceFile, &r.sourceRef, &r.receivedAt, &r.dedupKey};
     int index = 1;
     for (const std::string* text : texts)
         sqlite3_bind_text(stmt, index++, text->data(), static_cast<int>(text->size()), SQLITE_TRANSIENT);
@@ -331,7 +443,10 @@ AddOutcome CDatabase::Add(const Registration& r) {
     const int rc = sqlite3_step(stmt);
     sqlite3_reset(stmt);
     if (rc != SQLITE_DONE) Fail("add");
-    if (sqlite3_changes(db_.Get()) == 1) return AddOutcome::Added;
+    if (sqlite3_changes(db_.Get()) == 1) {
+        AddDetails(sqlite3_last_insert_rowid(db_.Get()), r);
+        return AddOutcome::Added;
+    }
     sqlite3_stmt* source = insertSource_.Get();
     sqlite3_reset(source);
     const std::string* sourceTexts[] = {&r.channel, &r.sourceFile, &r.sourceRef, &r.messageId, &r.receivedAt, &r.dedupKey};
@@ -341,6 +456,59 @@ AddOutcome CDatabase::Add(const Registration& r) {
     sqlite3_reset(source);
     if (sourceRc != SQLITE_DONE) Fail("add source");
     return AddOutcome::Known;
+}
+
+void CDatabase::AddDetails(std::int64_t id, const Registration& r) {
+    for (std::size_t i = 0; i < r.doubts.size(); ++i) {
+        const Doubt d = Keepable(r.doubts[i], r.record);
+        sqlite3_stmt* stmt = insertDoubt_.Get();
+        sqlite3_reset(stmt);
+        sqlite3_bind_int64(stmt, 1, id);
+        sqlite3_bind_int(stmt, 2, static_cast<int>(i));
+        Bind(stmt, 3, d.field);
+        Bind(stmt, 4, DoubtKindName(d.kind));
+        Bind(stmt, 5, d.message);
+        const int numbers[] = {d.confidence, d.page, d.box.x, d.box.y, d.box.width, d.box.height};
+        for (int k = 0; k < 6; ++k) sqlite3_bind_int(stmt, 6 + k, numbers[k]);
+        if (sqlite3_step(stmt) != SQLITE_DONE) Fail("add doubt");
+        const std::int64_t doubtId = sqlite3_last_insert_rowid(db_.Get());
+        for (std::size_t rank = 0; rank < d.rivals.size(); ++rank) {
+            sqlite3_stmt* rival = insertRival_.Get();
+            sqlite3_reset(rival);
+            sqlite3_bind_int64(rival, 1, doubtId);
+            sqlite3_bind_int(rival, 2, static_cast<int>(rank));
+            Bind(rival, 3, d.rivals[rank]);
+            if (sqlite3_step(rival) != SQLITE_DONE) Fail("add rival");
+        }
+    }
+    for (const StoredPage& page : r.pages) {
+        sqlite3_stmt* stmt = insertPage_.Get();
+        sqlite3_reset(stmt);
+        sqlite3_bind_int64(stmt, 1, id);
+        sqlite3_bind_int(stmt, 2, page.page);
+        sqlite3_bind_int(stmt, 3, page.width);
+        sqlite3_bind_int(stmt, 4, page.height);
+        Bind(stmt, 5, page.format);
+        sqlite3_bind_blob(stmt, 6, page.bytes.data(), static_cast<int>(page.bytes.size()), SQLITE_TRANSIENT);
+        if (sqlite3_step(stmt) != SQLITE_DONE) Fail("add page");
+    }
+}
+
+std::optional<StoredPage> CDatabase::Page(std::int64_t id, int page) {
+    CStatement stmt = Prepare("SELECT width, height, format, image FROM page_image WHERE registration_id = ? AND page = ?");
+    sqlite3_bind_int64(stmt.Get(), 1, id);
+    sqlite3_bind_int(stmt.Get(), 2, page);
+    const int rc = sqlite3_step(stmt.Get());
+    if (rc == SQLITE_DONE) return std::nullopt;
+    if (rc != SQLITE_ROW) Fail("read page");
+    StoredPage stored;
+    stored.page = page;
+    stored.width = sqlite3_column_int(stmt.Get(), 0);
+    stored.height = sqlite3_column_int(stmt.Get(), 1);
+    stored.format = Column(stmt.Get(), 2);
+    const void* blob = sqlite3_column_blob(stmt.Get(), 3);
+    stored.bytes.assign(static_cast<const char*>(blob), static_cast<std::size_t>(sqlite3_column_bytes(stmt.Get(), 3)));
+    return stored;
 }
 
 bool CDatabase::AddRejected(const RejectedMessage& m) {
@@ -388,7 +556,7 @@ std::optional<StoredRejected> CDatabase::FindRejected(std::int64_t id) {
 
 void CDatabase::ForEach(bool reviewOnly, const std::function<void(const StoredRegistration&)>& visit) {
     CStatement stmt = Prepare(std::string("SELECT ") + kFixedColumns + FieldColumns() + " FROM registration" +
-                              (reviewOnly ? " WHERE review <> ''" : "") + " ORDER BY id");
+                              (reviewOnly ? std::string(" WHERE ") + kNeedsReview : std::string()) + " ORDER BY id");
     int rc;
     while ((rc = sqlite3_step(stmt.Get())) == SQLITE_ROW) visit(ReadRow(stmt.Get()));
     if (rc != SQLITE_DONE) Fail("read");

@@ -10,10 +10,20 @@
 #include <string>
 #include <vector>
 
+#include "desk/Doubt.h"
 #include "desk/Guards.h"
 #include "form/RegistrationRecord.h"
 
 namespace desk {
+
+// A page image kept with a registration: the page the reader worked on (one bit, upright,
+// compressed), so a field can be shown to a person after the source file has moved.
+struct StoredPage {
+    int page = 1;
+    int width = 0, height = 0;
+    std::string format;  // "tiff-g4"
+    std::string bytes;
+};
 
 // One registration as an importer hands it over. Stable interface for every importer (the
 // mail importer, and the importer of faxed and scanned sheets): fill one and call
@@ -25,7 +35,8 @@ namespace desk {
 //   messageId      the mail's Message-ID without its brackets, "" for none (and for pages)
 //   receivedAt     ISO 8601 UTC ("2026-12-07T18:54:04Z"), or "" when nothing tells
 //   dedupKey       a key the same registration always gets; a second Add of it adds nothing
-//   reviewReasons  one text per problem, "field: what is wrong" ("zip: missing"); empty when sound
+//   doubts         one per field a person must look at; none when the registration is sound
+//   pages          the page images the doubts' boxes are on (sheets only)
 struct Registration {
     RegistrationRecord record;
     std::string channel;
@@ -34,9 +45,14 @@ struct Registration {
     std::string messageId;
     std::string receivedAt;
     std::string dedupKey;
-    std::vector<std::string> reviewReasons;
+    std::vector<Doubt> doubts;
+    std::vector<StoredPage> pages;
+
+    // The doubts as lines ("page 1, zip: missing"), as list and show print them.
+    std::vector<std::string> ReviewLines() const;
 };
 
+// A registration as stored; its page images are read on demand (CDatabase::Page).
 struct StoredRegistration : Registration {
     std::int64_t id = 0;
     std::string importedAt;
@@ -112,6 +128,8 @@ public:
     std::vector<RegistrationSource> Sources(std::int64_t id);
     void ForEachRejected(const std::function<void(const StoredRejected&)>& visit);
     std::optional<StoredRejected> FindRejected(std::int64_t id);
+    // Page `page` of registration `id` as kept, or nothing.
+    std::optional<StoredPage> Page(std::int64_t id, int page);
 
     sqlite3* Handle() const { return db_.Get(); }
     // The database file's path as opened.
@@ -125,6 +143,10 @@ private:
     void Migrate();
     void CreateVersion1();
     void UpgradeToV2();
+    void UpgradeToV3();
+    std::vector<Doubt> DoubtsOf(std::int64_t id);
+    StoredRegistration ReadRow(sqlite3_stmt* stmt);
+    void AddDetails(std::int64_t id, const Registration& r);
     CStatement Prepare(const std::string& sql);
     [[noreturn]] void Fail(const std::string& what);
 
@@ -133,6 +155,11 @@ private:
     CStatement insert_;
     CStatement insertSource_;
     CStatement insertRejected_;
+    CStatement insertDoubt_;
+    CStatement insertRival_;
+    CStatement insertPage_;
+    CStatement selectDoubts_;
+    CStatement selectRivals_;
 };
 
 // One unit of work: BEGIN IMMEDIATE now, COMMIT on Commit(), ROLLBACK if left without it.

@@ -44,8 +44,12 @@ struct Doubt {
     int page = 0;                     // the page of a sheet, from 1; 0 for a mail
     PageBox box;                      // the field's box on that page's stored image
 
-    // "field: message", the one-line form of list and show.
-    std::string Line() const { return field.empty() ? message : field + ": " + message; }
+    // "page 2, field: message" (a mail's without the page), the one-line form of list and show.
+    std::string Line() const;
 };
+
+// A doubt as a line of the form Line() gives, as version 1 of the database stored them: the
+// page, the field and the message are taken apart, the kind found from the message's words.
+Doubt DoubtFromLine(const std::string& line);
 
 }  // namespace desk

@@ -52,7 +52,7 @@ std::vector<std::string> ExportHeader(const ExportOptions& options) {
 
 std::vector<std::string> ExportRow(const StoredRegistration& r, const ExportOptions& options) {
     std::vector<std::string> row = {std::to_string(r.id), r.channel,    r.sourceFile, r.sourceRef,
-                                    r.receivedAt,         r.importedAt, JoinReasons(r.reviewReasons, "; ")};
+                                    r.receivedAt,         r.importedAt, JoinReasons(r.ReviewLines(), "; ")};
     for (const MailElement& element : kMailElements)
         if (options.withPasswords || !element.secret) row.push_back(r.record.*element.field);
     return row;
@@ -171,7 +171,7 @@ void ListRegistrations(CDatabase& db, bool reviewOnly, std::ostream& out) {
         out << r.id << '\t' << (r.receivedAt.empty() ? "-" : r.receivedAt) << '\t' << r.channel << '\t'
             << OneLine(r.record.vorname + " " + r.record.nachname) << '\t' << OneLine(r.record.zip + " " + r.record.city)
             << '\t' << OneLine(r.record.gprod) << '\t'
-            << (r.reviewReasons.empty() ? "ok" : "REVIEW: " + OneLine(JoinReasons(r.reviewReasons, "; "))) << '\n';
+            << (r.doubts.empty() ? "ok" : "REVIEW: " + OneLine(JoinReasons(r.ReviewLines(), "; "))) << '\n';
     });
 }
 
@@ -182,8 +182,8 @@ void ShowRegistration(const StoredRegistration& r, bool withPasswords, std::ostr
         << "source: " << OneLine(r.sourceFile) << (r.sourceRef.empty() ? "" : " " + OneLine(r.sourceRef)) << '\n'
         << "received: " << (r.receivedAt.empty() ? "unknown" : r.receivedAt) << '\n'
         << "imported: " << OneLine(r.importedAt) << '\n';
-    if (r.reviewReasons.empty()) out << "review: none needed\n";
-    for (const std::string& reason : r.reviewReasons) out << "review: " << OneLine(reason) << '\n';
+    if (r.doubts.empty()) out << "review: none needed\n";
+    for (const Doubt& doubt : r.doubts) out << "review: " << OneLine(doubt.Line()) << '\n';
     for (const MailElement& element : kMailElements) {
         const std::string& value = r.record.*element.field;
         out << element.name << ": ";

@@ -93,7 +93,7 @@ void CImporter::Add(const std::vector<Registration>& registrations) {
         Begin();
         if (db_.Add(r) == AddOutcome::Added) {
             ++counts_.added;
-            if (!r.reviewReasons.empty()) ++counts_.review;
+            if (!r.doubts.empty()) ++counts_.review;
         } else {
             ++counts_.known;
         }

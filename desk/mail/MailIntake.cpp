@@ -67,12 +67,21 @@ std::string GuessUtf8(const std::string& bytes) {
     return IsValidUtf8(bytes) ? bytes : Windows1252ToUtf8(bytes);
 }
 
-std::string ToUtf8(const std::string& bytes, const char* declared, std::vector<std::string>& notes) {
+// A doubt about the mail as a whole rather than one of its fields.
+Doubt MailNote(DoubtKind kind, const char* message) {
+    Doubt doubt;
+    doubt.field = "mail";
+    doubt.kind = kind;
+    doubt.message = message;
+    return doubt;
+}
+
+std::string ToUtf8(const std::string& bytes, const char* declared, std::vector<Doubt>& notes) {
     const std::string charset = Lower(declared ? declared : "");
     if (charset.empty() || charset == "us-ascii" || charset == "ascii") return GuessUtf8(bytes);
     if (charset == "utf-8" || charset == "utf8") {
         if (IsValidUtf8(bytes)) return bytes;
-        notes.push_back("mail: text is not the UTF-8 it declares, read as Windows-1252");
+        notes.push_back(MailNote(DoubtKind::Charset, "text is not the UTF-8 it declares, read as Windows-1252"));
         return Windows1252ToUtf8(bytes);
     }
     // ISO 8859-1 labels cover Windows-1252 in practice: mail programs send its extra characters
@@ -86,7 +95,7 @@ std::string ToUtf8(const std::string& bytes, const char* declared, std::vector<s
                                  g_mime_charset_iconv_name(declared), nullptr, &written, &error);
     if (!converted) {
         g_clear_error(&error);
-        notes.push_back("mail: text not readable as its charset, read as Windows-1252");
+        notes.push_back(MailNote(DoubtKind::Charset, "text not readable as its charset, read as Windows-1252"));
         return GuessUtf8(bytes);
     }
     std::string text(converted, written);
@@ -106,7 +115,7 @@ bool LooksLikeText(const std::string& bytes) {
     return controls * 100 <= bytes.size();
 }
 
-std::string LeafText(const TextLeaf& leaf, std::vector<std::string>& notes) {
+std::string LeafText(const TextLeaf& leaf, std::vector<Doubt>& notes) {
     GMimeObject* object = GMIME_OBJECT(leaf.part);
     std::string bytes = DecodedBytes(leaf.part);
     if (leaf.octets && !LooksLikeText(bytes)) return "";
@@ -116,7 +125,7 @@ std::string LeafText(const TextLeaf& leaf, std::vector<std::string>& notes) {
         // At a line end, so no character of a multibyte charset is cut in two.
         const std::size_t lineEnd = bytes.rfind('\n', kMailRecordMaxText - 1);
         bytes.resize(lineEnd == std::string::npos ? kMailRecordMaxText : lineEnd + 1);
-        notes.push_back("mail: text part larger than 1 MiB, only its first MiB read");
+        notes.push_back(MailNote(DoubtKind::Structure, "text part larger than 1 MiB, only its first MiB read"));
     }
     std::string text = ToUtf8(bytes, g_mime_object_get_content_type_parameter(object, "charset"), notes);
     if (leaf.html) return HtmlToText(text);
@@ -168,11 +177,11 @@ std::vector<Registration> RegistrationsFromMessage(GMimeMessage* message, const 
     CollectTextLeaves(g_mime_message_get_mime_part(message), leaves, 0);
     // Plain text first: an HTML alternative holds the same record once more.
     std::vector<MailRecordRead> found;
-    std::vector<std::string> notes;
+    std::vector<Doubt> notes;
     for (bool html : {false, true}) {
         for (const TextLeaf& leaf : leaves) {
             if (leaf.html != html) continue;
-            std::vector<std::string> leafNotes;
+            std::vector<Doubt> leafNotes;
             std::vector<MailRecordRead> records = ReadMailRecords(LeafText(leaf, leafNotes));
             if (records.empty()) continue;
             notes.insert(notes.end(), leafNotes.begin(), leafNotes.end());
@@ -198,8 +207,8 @@ std::vector<Registration> RegistrationsFromMessage(GMimeMessage* message, const 
         r.messageId = messageId;
         r.receivedAt = receivedAt;
         r.dedupKey = key;
-        r.reviewReasons = std::move(read.problems);
-        r.reviewReasons.insert(r.reviewReasons.end(), notes.begin(), notes.end());
+        r.doubts = std::move(read.problems);
+        r.doubts.insert(r.doubts.end(), notes.begin(), notes.end());
         registrations.push_back(std::move(r));
         if (registrations.size() > kMaxRecordsPerMessage) {
             if (refusal) *refusal = "holds more than " + std::to_string(kMaxRecordsPerMessage) + " records, refused whole";
@@ -288,7 +297,7 @@ RejectedMessage RejectedFromMessage(GMimeMessage* message, const std::string& so
     if (!date.empty()) m.receivedAt = date;
     std::vector<TextLeaf> leaves;
     CollectTextLeaves(g_mime_message_get_mime_part(message), leaves, 0);
-    std::vector<std::string> notes;
+    std::vector<Doubt> notes;
     for (const TextLeaf& leaf : leaves) {
         if (m.text.size() >= kMaxRejectedText) break;
         const std::string text = LeafText(leaf, notes);

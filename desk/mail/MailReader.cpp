@@ -148,7 +148,7 @@ public:
             // No start line: a record whose first line was lost still counts, with the loss named.
             if (IsVersionLine(s) || ElementIndex(StartTagName(s)) >= 0) {
                 first = s;
-                AddProblem(out, "new: start line missing");
+                AddProblem(out, "new", desk::DoubtKind::Structure, "start line missing");
                 break;
             }
         }
@@ -191,7 +191,7 @@ private:
             }
             if (IsVersionLine(current)) {
                 out->text += current + "\n";
-                if (versionSeen) AddProblem(out, "version: appears twice");
+                if (versionSeen) AddProblem(out, "version", desk::DoubtKind::Structure, "appears twice");
                 versionSeen = true;
                 ReadVersion(current, out);
                 continue;
@@ -238,20 +238,20 @@ private:
             }
             const int index = ElementIndex(name);
             if (index < 0) {
-                AddProblem(out, Printable(name) + ": unknown element");
+                AddProblem(out, Printable(name), desk::DoubtKind::Structure, "unknown element");
             } else {
                 const char* element = kMailElements[index].name;
-                if (endAt == std::string::npos) AddProblem(out, std::string(element) + ": end tag missing");
+                if (endAt == std::string::npos) AddProblem(out, element, desk::DoubtKind::Structure, "end tag missing");
                 if (seen[index]) {
-                    AddProblem(out, std::string(element) + ": appears twice");
+                    AddProblem(out, element, desk::DoubtKind::Structure, "appears twice");
                 } else {
                     seen[index] = true;
                     out->record.*kMailElements[index].field = value;
-                    if (index < lastIndex) AddProblem(out, std::string(element) + ": out of order");
+                    if (index < lastIndex) AddProblem(out, element, desk::DoubtKind::Structure, "out of order");
                     lastIndex = index;
                 }
                 if (!after.empty() && !StartsWith(after, "</new>"))
-                    AddProblem(out, std::string(element) + ": text after the end tag");
+                    AddProblem(out, element, desk::DoubtKind::Structure, "text after the end tag");
             }
             if (StartsWith(after, "</new>")) {
                 out->text += "</new>\n";
@@ -261,12 +261,12 @@ private:
             }
         }
         *pos = resume > start ? resume : start + 1;
-        if (!versionSeen) AddProblem(out, "version: line missing");
+        if (!versionSeen) AddProblem(out, "version", desk::DoubtKind::Structure, "line missing");
         for (std::size_t i = 0; i < kMailElementCount; ++i)
-            if (!seen[i]) AddProblem(out, std::string(kMailElements[i].name) + ": missing");
-        if (!closed) AddProblem(out, "new: end line missing");
+            if (!seen[i]) AddProblem(out, kMailElements[i].name, desk::DoubtKind::Missing, "missing");
+        if (!closed) AddProblem(out, "new", desk::DoubtKind::Structure, "end line missing");
         if (seen[1] && seen[2] && out->record.password_1 != out->record.password_2)
-            AddProblem(out, "password_2: differs from password_1");
+            AddProblem(out, "password_2", desk::DoubtKind::DiffersFromTwin, "differs from password_1");
     }
 
     // Line `index` without the record's quote marks, worked out once per record: the look for a
@@ -280,11 +280,19 @@ private:
         return unquoted_[index];
     }
 
-    static void AddProblem(MailRecordRead* out, std::string problem) {
-        if (out->problems.size() < kMaxProblems)
-            out->problems.push_back(std::move(problem));
-        else if (out->problems.size() == kMaxProblems)
-            out->problems.push_back("new: more problems than are listed");
+    static void AddProblem(MailRecordRead* out, std::string field, desk::DoubtKind kind, std::string message) {
+        desk::Doubt doubt;
+        doubt.kind = kind;
+        if (out->problems.size() < kMaxProblems) {
+            doubt.field = std::move(field);
+            doubt.message = std::move(message);
+        } else if (out->problems.size() == kMaxProblems) {
+            doubt.field = "new";
+            doubt.message = "more problems than are listed";
+        } else {
+            return;
+        }
+        out->problems.push_back(std::move(doubt));
     }
 
     void ReadVersion(const std::string& line, MailRecordRead* out) {
@@ -292,12 +300,12 @@ private:
         const std::size_t at = line.find(key);
         const std::size_t close = at == std::string::npos ? at : line.find('"', at + key.size());
         if (close == std::string::npos) {
-            AddProblem(out, "version: no number");
+            AddProblem(out, "version", desk::DoubtKind::Structure, "no number");
             return;
         }
         const std::string number = line.substr(at + key.size(), close - at - key.size());
         if (number != kMailRecordVersion)
-            AddProblem(out, "version: " + Printable(number) + " instead of " + kMailRecordVersion);
+            AddProblem(out, "version", desk::DoubtKind::Structure, Printable(number) + " instead of " + kMailRecordVersion);
     }
 
     const std::vector<std::string>& lines_;

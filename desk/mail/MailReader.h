@@ -7,15 +7,17 @@
 #include <string>
 #include <vector>
 
+#include "desk/Doubt.h"
 #include "form/RegistrationRecord.h"
 #include "output/MailRecord.h"
 
-// One record found in a text. `problems` is empty for a sound record; otherwise each entry
-// names the element and what is wrong with it, and the record holds only what stood in the
-// text (nothing guessed). The password values never appear in a problem text.
+// One record found in a text. `problems` is empty for a sound record; otherwise each names the
+// element (or "new" and "version" for the record's frame) and what is wrong with it, and the
+// record holds only what stood in the text (nothing guessed). The password values never appear
+// in a problem.
 struct MailRecordRead {
     RegistrationRecord record;
-    std::vector<std::string> problems;
+    std::vector<desk::Doubt> problems;
     std::string text;  // the record's lines as found (after quote marks), LF-separated
 };
 

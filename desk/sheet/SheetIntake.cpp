@@ -110,7 +110,11 @@ Registration RegistrationFromSheet(const sheet::SheetReading& reading, const she
     r.sourceRef = "page " + std::to_string(page);
     r.receivedAt = receivedAt;
     r.dedupKey = sheet::SheetDedupKey(reading.record);
-    for (const std::string& problem : reading.problems) r.reviewReasons.push_back(r.sourceRef + ", " + problem);
+    for (const std::string& problem : reading.problems) {
+        desk::Doubt doubt = desk::DoubtFromLine(problem);
+        doubt.page = page;
+        r.doubts.push_back(std::move(doubt));
+    }
     return r;
 }
 

@@ -1,6 +1,7 @@
-// The desk's core on its own, against hostile values: a secret never kept in a reason, a
-// spreadsheet export that runs nothing and never overwrites the database, terminal output
-// without control sequences, and a database that only an import creates, also twice at once.
+// The desk's core on its own: doubts kept as rows, also from a database of the first version;
+// against hostile values a secret never kept in a doubt, a spreadsheet export that runs nothing
+// and never overwrites the database, terminal output without control sequences, and a database
+// that only an import creates, also twice at once.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -23,12 +24,12 @@ namespace {
 class CoreTest : public DeskDbTest {
 protected:
     // Sample registration `n` as an importer would hand it over.
-    static desk::Registration Sample(int n, const std::string& key, std::vector<std::string> reasons = {}) {
+    static desk::Registration Sample(int n, const std::string& key, const std::vector<std::string>& doubts = {}) {
         desk::Registration r;
         r.record = corpus::SampleRecord(n);
         r.channel = "mail";
         r.dedupKey = key;
-        r.reviewReasons = std::move(reasons);
+        for (const std::string& line : doubts) r.doubts.push_back(desk::DoubtFromLine(line));
         return r;
     }
     void Add(const desk::Registration& r) {
@@ -39,13 +40,77 @@ protected:
 
 }  // namespace
 
+TEST_F(CoreTest, DoubtsAreKeptAsRowsWithTheirRivalsBoxesAndPages) {
+    desk::Registration r = Sample(3, "sheet");
+    r.channel = "fax";
+    desk::Doubt zip;
+    zip.field = "zip";
+    zip.kind = desk::DoubtKind::Rival;
+    zip.message = "\"50663\" could as well be \"60663\"";
+    zip.rivals = {"60663", "50668\nx"};
+    zip.confidence = 71;
+    zip.page = 2;
+    zip.box = {120, 840, 300, 40};
+    desk::Doubt password = zip;
+    password.field = "password_1";
+    password.message = "could as well be another text one letter apart";
+    password.rivals = {r.record.password_1 + "x"};  // an importer's slip: no rival of a secret is kept
+    r.doubts = {zip, password};
+    r.pages = {{2, 2480, 3508, "tiff-g4", std::string("II*\0page\0bytes", 14)}};
+    Add(r);
+    Add(Sample(4, "sound"));
+
+    const std::vector<desk::StoredRegistration> review = Rows(true);
+    ASSERT_EQ(1u, review.size());
+    ASSERT_EQ(2u, review[0].doubts.size());
+    const desk::Doubt& kept = review[0].doubts[0];
+    EXPECT_EQ("zip", kept.field);
+    EXPECT_EQ(desk::DoubtKind::Rival, kept.kind);
+    EXPECT_EQ(zip.rivals, kept.rivals);
+    EXPECT_EQ(71, kept.confidence);
+    EXPECT_EQ(2, kept.page);
+    EXPECT_EQ(840, kept.box.y);
+    EXPECT_EQ(40, kept.box.height);
+    EXPECT_EQ("page 2, zip: \"50663\" could as well be \"60663\"", kept.Line());
+    EXPECT_TRUE(review[0].doubts[1].rivals.empty());
+    desk::CDatabase db(db_.string());
+    const std::optional<desk::StoredPage> page = db.Page(review[0].id, 2);
+    ASSERT_TRUE(page);
+    EXPECT_EQ(r.pages[0].bytes, page->bytes);
+    EXPECT_EQ(3508, page->height);
+    EXPECT_FALSE(db.Page(review[0].id, 1));
+}
+
+TEST_F(CoreTest, AFirstVersionDatabaseIsUpgradedInPlaceWithItsReasonsAsRows) {
+    // Made by velkdesk before doubts were rows: a sound mail, a mail whose passwords differ, and
+    // a faxed page whose reason quoted the password (as that version did).
+    fs::copy_file(fs::path(DESK_FIXTURES) / "velkdesk-v1.db", db_);
+    fs::permissions(db_, fs::perms::owner_read | fs::perms::owner_write);
+    const std::vector<desk::StoredRegistration> rows = Rows();
+    ASSERT_EQ(3u, rows.size());
+    EXPECT_EQ("Anna", rows[0].record.vorname);
+    EXPECT_TRUE(rows[0].doubts.empty());
+    EXPECT_EQ(std::vector<std::string>{"password_2: differs from password_1"}, rows[1].ReviewLines());
+    EXPECT_EQ(desk::DoubtKind::DiffersFromTwin, rows[1].doubts[0].kind);
+    EXPECT_EQ((std::vector<std::string>{"page 1, password_1: \"***\" holds I or l, which look alike on paper",
+                                        "page 1, vorname: read as \"Til\", mended by its drawing"}),
+              rows[2].ReviewLines());
+    EXPECT_EQ(desk::DoubtKind::LooksAlike, rows[2].doubts[0].kind);
+    EXPECT_EQ(desk::DoubtKind::Mended, rows[2].doubts[1].kind);
+    EXPECT_EQ(1, rows[2].doubts[1].page);
+    EXPECT_EQ("Blume1493", rows[2].record.password_1);
+    EXPECT_EQ(2u, Rows(true).size());
+    int status = -1;
+    EXPECT_EQ(std::string::npos, RunCli("list --review", &status).find("Blume1493"));
+}
+
 TEST_F(CoreTest, TheStoreCutsASecretOutOfAnyReasonItIsGiven) {
     const desk::Registration r = Sample(5, "guard");
     Add(Sample(5, "guard", {"password_1: \"" + r.record.password_1 + "\" could as well be \"x\"", "zip: missing"}));
     const std::vector<desk::StoredRegistration> rows = Rows();
     ASSERT_EQ(1u, rows.size());
-    EXPECT_EQ("password_1: \"***\" could as well be \"x\"", rows[0].reviewReasons.at(0));
-    EXPECT_EQ("zip: missing", rows[0].reviewReasons.at(1));
+    EXPECT_EQ("password_1: \"***\" could as well be \"x\"", rows[0].ReviewLines().at(0));
+    EXPECT_EQ("zip: missing", rows[0].ReviewLines().at(1));
 }
 
 TEST_F(CoreTest, TheCsvExportRunsNoFormulaAndNeverOverwritesTheDatabase) {
@@ -89,7 +154,7 @@ TEST_F(CoreTest, NothingPrintedCarriesControlSequencesFromValuesOrFileNames) {
     r.channel = "mail";
     r.sourceFile = "x\x1b[2Jy";
     r.dedupKey = "controls";
-    r.reviewReasons = {"firm: \xC2\x9B" "31m"};
+    r.doubts = {desk::DoubtFromLine("firm: \xC2\x9B" "31m")};
     desk::CDatabase db(db_.string());
     db.Add(r);
     std::ostringstream out;

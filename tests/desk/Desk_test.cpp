@@ -125,7 +125,7 @@ TEST_F(DeskTest, ReadsTheRecordFromEveryKindOfMailProgramMessage) {
         const bool euro = name == "cp1252-qp.eml" || name == "latin9-base64.eml" || name == "utf8-base64.eml" ||
                           name == "undeclared-1252.eml" || name == "html-only.eml";
         ExpectSameFields(corpus::SampleRecord(sent[name], euro), row.record);
-        EXPECT_TRUE(row.reviewReasons.empty()) << row.reviewReasons[0];
+        EXPECT_TRUE(row.doubts.empty()) << row.doubts[0].Line();
         EXPECT_EQ("mail", row.channel);
         EXPECT_EQ("2026-12-07T09:30:00Z", row.receivedAt);
     }
@@ -168,7 +168,7 @@ TEST_F(DeskTest, CountsDamagedDuplicateAndEmptyMailsAndAddsNothingTwice) {
 
     const std::vector<desk::StoredRegistration> review = Rows(true);
     ASSERT_EQ(1u, review.size());
-    EXPECT_EQ(std::vector<std::string>{"password_2: differs from password_1"}, review[0].reviewReasons);
+    EXPECT_EQ(std::vector<std::string>{"password_2: differs from password_1"}, review[0].ReviewLines());
     EXPECT_EQ("Gr\xC3\xB6\xC3\x9F" "e", review[0].record.nachname);  // kept as it came
 
     c = Import({dir_ / "all.mbox", dir_ / "Maildir"});
@@ -381,7 +381,7 @@ TEST_F(DeskTest, ReadsEveryMboxDialectAsPythonsMailboxAndASentCopyMboxWriteIt) {
             return ref == "<" + std::string(x.name) + "@python.example>";
         });
         ExpectSameFields(std::string(s.name) == "wrapped" ? WrappedFromRecord(s.n) : corpus::SampleRecord(s.n), row.record);
-        EXPECT_TRUE(row.reviewReasons.empty()) << row.reviewReasons[0];
+        EXPECT_TRUE(row.doubts.empty()) << row.doubts[0].Line();
         // Without a Date header the "From " line tells when the mail came.
         EXPECT_EQ(std::string(s.kind) == "nodate" ? "2026-12-08T07:15:00Z" : "2026-12-07T09:30:00Z", row.receivedAt);
     }
@@ -572,7 +572,7 @@ TEST_F(DeskTest, AVersionOneDatabaseOpensUpgradedWithItsRegistrations) {
     sqlite3_stmt* version = nullptr;
     ASSERT_EQ(SQLITE_OK, sqlite3_prepare_v2(db.Handle(), "PRAGMA user_version", -1, &version, nullptr));
     ASSERT_EQ(SQLITE_ROW, sqlite3_step(version));
-    EXPECT_EQ(2, sqlite3_column_int(version, 0));
+    EXPECT_EQ(3, sqlite3_column_int(version, 0));
     sqlite3_finalize(version);
 }
 

@@ -67,7 +67,7 @@ TEST_F(DeskTest, TheRecordReaderStaysLinearOnTextsOfUnclosedTags) {
         const std::vector<MailRecordRead> records = ReadMailRecords(text + "\n" + SampleText(7));
         ASSERT_FALSE(records.empty());
         EXPECT_LE(records[0].problems.size(), 41u);
-        EXPECT_EQ("new: more problems than are listed", records[0].problems.back());
+        EXPECT_EQ("new: more problems than are listed", records[0].problems.back().Line());
     }
     // A record wrapped over a few lines still reads; past the first MiB nothing is searched.
     std::string wrapped = SampleText(8);

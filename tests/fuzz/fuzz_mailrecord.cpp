@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string input(reinterpret_cast<const char*>(data), size);
 
     for (const MailRecordRead& read : ReadMailRecords(input)) {
-        for (const std::string& problem : read.problems) Check(problem.find('\n') == std::string::npos);
+        for (const desk::Doubt& problem : read.problems) Check(problem.Line().find('\n') == std::string::npos);
     }
     const std::string utf8 = Windows1252ToUtf8(input);
     Check(IsValidUtf8(utf8));
