@@ -18,7 +18,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr int kSchemaVersion = 1;
+// 1: the registrations; 2: the review station's clerks (CreateReviewTables).
+constexpr int kSchemaVersion = 2;
 // How long a statement waits for another connection's write lock.
 constexpr int kBusyTimeoutMs = 5000;
 
@@ -184,6 +185,13 @@ void CDatabase::Migrate() {
     if (current == kSchemaVersion) return;
     if (current > kSchemaVersion)
         throw CDatabaseError("made by a newer velkdesk (schema " + std::to_string(current) + ")");
+    if (current == 0) CreateRegistrationTables();
+    CreateReviewTables();
+    Exec(("PRAGMA user_version = " + std::to_string(kSchemaVersion)).c_str());
+    transaction.Commit();
+}
+
+void CDatabase::CreateRegistrationTables() {
     // Version 0: a new, empty file (or a database of something else, which has tables).
     CStatement tables = Prepare("SELECT count(*) FROM sqlite_schema");
     if (sqlite3_step(tables.Get()) != SQLITE_ROW) Fail("schema");
@@ -200,10 +208,16 @@ void CDatabase::Migrate() {
         " review TEXT NOT NULL";
     for (const MailElement& element : kMailElements) sql += std::string(", ") + element.name + " TEXT NOT NULL";
     sql += ");"
-           "CREATE INDEX registration_review ON registration(id) WHERE review <> '';"
-           "PRAGMA user_version = " + std::to_string(kSchemaVersion) + ";";
+           "CREATE INDEX registration_review ON registration(id) WHERE review <> '';";
     Exec(sql.c_str());
-    transaction.Commit();
+}
+
+void CDatabase::CreateReviewTables() {
+    // The review station's clerks: a name and its Argon2id hash (crypto_pwhash_str's text).
+    Exec("CREATE TABLE clerk ("
+         " name TEXT PRIMARY KEY,"
+         " hash TEXT NOT NULL,"
+         " created_at TEXT NOT NULL DEFAULT (strftime('%Y-%m-%dT%H:%M:%SZ', 'now')));");
 }
 
 AddOutcome CDatabase::Add(const Registration& r) {
@@ -231,6 +245,47 @@ void CDatabase::ForEach(bool reviewOnly, const std::function<void(const StoredRe
     int rc;
     while ((rc = sqlite3_step(stmt.Get())) == SQLITE_ROW) visit(ReadRow(stmt.Get()));
     if (rc != SQLITE_DONE) Fail("read");
+}
+
+std::vector<StoredRegistration> CDatabase::ReviewQueue(int limit) {
+    CStatement stmt = Prepare(std::string("SELECT ") + kFixedColumns + FieldColumns() +
+                              " FROM registration WHERE review <> '' ORDER BY id LIMIT ?");
+    sqlite3_bind_int(stmt.Get(), 1, limit);
+    std::vector<StoredRegistration> rows;
+    int rc;
+    while ((rc = sqlite3_step(stmt.Get())) == SQLITE_ROW) rows.push_back(ReadRow(stmt.Get()));
+    if (rc != SQLITE_DONE) Fail("read");
+    return rows;
+}
+
+std::int64_t CDatabase::ReviewCount() {
+    CStatement stmt = Prepare("SELECT count(*) FROM registration WHERE review <> ''");
+    if (sqlite3_step(stmt.Get()) != SQLITE_ROW) Fail("read");
+    return sqlite3_column_int64(stmt.Get(), 0);
+}
+
+std::vector<StoredRegistration> CDatabase::Search(const std::string& text, int limit) {
+    // A part of a name, e-mail address or article number; a postcode from its start. LIKE's
+    // wildcards in what was typed are taken as themselves.
+    std::string escaped;
+    for (char c : text) {
+        if (c == '%' || c == '_' || c == '\\') escaped += '\\';
+        escaped += c;
+    }
+    const std::string part = "%" + escaped + "%", prefix = escaped + "%";
+    CStatement stmt = Prepare(std::string("SELECT ") + kFixedColumns + FieldColumns() +
+                              " FROM registration WHERE vorname LIKE ?1 ESCAPE '\\' OR nachname LIKE ?1 ESCAPE '\\'"
+                              " OR (vorname || ' ' || nachname) LIKE ?1 ESCAPE '\\' OR firm LIKE ?1 ESCAPE '\\'"
+                              " OR username LIKE ?1 ESCAPE '\\' OR gprod LIKE ?1 ESCAPE '\\' OR zip LIKE ?2 ESCAPE '\\'"
+                              " ORDER BY id LIMIT ?3");
+    sqlite3_bind_text(stmt.Get(), 1, part.data(), static_cast<int>(part.size()), SQLITE_TRANSIENT);
+    sqlite3_bind_text(stmt.Get(), 2, prefix.data(), static_cast<int>(prefix.size()), SQLITE_TRANSIENT);
+    sqlite3_bind_int(stmt.Get(), 3, limit);
+    std::vector<StoredRegistration> rows;
+    int rc;
+    while ((rc = sqlite3_step(stmt.Get())) == SQLITE_ROW) rows.push_back(ReadRow(stmt.Get()));
+    if (rc != SQLITE_DONE) Fail("read");
+    return rows;
 }
 
 std::optional<StoredRegistration> CDatabase::Find(std::int64_t id) {

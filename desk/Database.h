@@ -65,19 +65,30 @@ public:
     // All registrations, or those needing review, ordered by id.
     void ForEach(bool reviewOnly, const std::function<void(const StoredRegistration&)>& visit);
     std::optional<StoredRegistration> Find(std::int64_t id);
+    // The oldest `limit` registrations needing review, and how many need it in all.
+    std::vector<StoredRegistration> ReviewQueue(int limit);
+    std::int64_t ReviewCount();
+    // Registrations whose name, company, e-mail address or article number holds `text`, or
+    // whose postcode starts with it; at most `limit`, ordered by id.
+    std::vector<StoredRegistration> Search(const std::string& text, int limit);
 
     sqlite3* Handle() const { return db_.Get(); }
     // The database file's path as opened.
     const std::string& Path() const { return path_; }
     // Runs SQL without results (BEGIN, COMMIT ...); throws CDatabaseError.
     void Exec(const char* sql);
+    // A prepared statement on this connection; throws CDatabaseError.
+    CStatement Prepare(const std::string& sql);
+    // Throws CDatabaseError with `what` and SQLite's last message.
+    [[noreturn]] void Fail(const std::string& what);
 
 private:
     void SwitchToWal();
     int SchemaVersion();
     void Migrate();
-    CStatement Prepare(const std::string& sql);
-    [[noreturn]] void Fail(const std::string& what);
+    // The schema's steps, one per version; each runs inside Migrate's transaction.
+    void CreateRegistrationTables();
+    void CreateReviewTables();
 
     std::string path_;
     CSqliteDb db_;

@@ -1,9 +1,13 @@
 // velkdesk: the registration desk's command line. Reads registration mails into a database,
-// lists and shows what is there, and exports it for a spreadsheet.
+// lists and shows what is there, exports it for a spreadsheet, and keeps the review station's
+// clerk accounts.
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <termios.h>
 #include <unistd.h>
+
+#include <sodium.h>
 
 #include <CLI/CLI.hpp>
 
@@ -12,6 +16,7 @@
 #include <cstdio>
 #include <iostream>
 
+#include "desk/Clerks.h"
 #include "desk/Export.h"
 #include "desk/Import.h"
 #include "desk/MailIntake.h"
@@ -54,6 +59,48 @@ int RunImport(const std::string& dbPath, const std::vector<std::string>& paths) 
     return 0;
 }
 
+// Wipes a password from memory when it goes out of scope.
+class CSecret {
+public:
+    ~CSecret() { sodium_memzero(text.data(), text.size()); }
+    std::string text;
+};
+
+// One line from standard input; without echo when it is a terminal (the prompt goes to
+// standard error). False at end of input.
+bool ReadPassword(const char* prompt, std::string& out) {
+    const bool terminal = isatty(STDIN_FILENO);
+    termios saved = {};
+    if (terminal) {
+        std::cerr << prompt << std::flush;
+        tcgetattr(STDIN_FILENO, &saved);
+        termios quiet = saved;
+        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+    }
+    const bool got = static_cast<bool>(std::getline(std::cin, out));
+    if (terminal) {
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+        std::cerr << '\n';
+    }
+    if (!out.empty() && out.back() == '\r') out.pop_back();
+    return got;
+}
+
+int RunClerkAdd(const std::string& dbPath, const std::string& name) {
+    if (!desk::CClerks::ValidName(name)) return Fail("a clerk's name is 1 to 64 letters, digits, '.', '_' or '-'");
+    CSecret password, again;
+    if (!ReadPassword("Password: ", password.text)) return Fail("no password given");
+    if (isatty(STDIN_FILENO)) {
+        if (!ReadPassword("Again: ", again.text) || again.text != password.text)
+            return Fail("the two passwords differ; nothing changed");
+    }
+    desk::CDatabase db(dbPath);
+    desk::CClerks(db).Add(name, password.text);
+    std::cout << "clerk " << name << " added" << std::endl;
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -90,7 +137,16 @@ int main(int argc, char** argv) {
     exportCmd->add_option("--separator", separator, "field separator, one character")->capture_default_str()
         ->check([](const std::string& s) { return s.size() == 1 && s != "\"" && s != "\n" && s != "\r" ? "" : "one character"; });
 
-    for (CLI::App* sub : {import, list, show, exportCmd}) sub->fallthrough();
+    CLI::App* clerk = app.add_subcommand("clerk", "the review station's accounts");
+    clerk->require_subcommand(1);
+    CLI::App* clerkAdd = clerk->add_subcommand("add", "add an account (password from the terminal or standard input)");
+    CLI::App* clerkList = clerk->add_subcommand("list", "list the accounts");
+    CLI::App* clerkRemove = clerk->add_subcommand("remove", "remove an account");
+    std::string clerkName;
+    clerkAdd->add_option("NAME", clerkName, "the clerk's name")->required();
+    clerkRemove->add_option("NAME", clerkName, "the clerk's name")->required();
+
+    for (CLI::App* sub : {import, list, show, exportCmd, clerk}) sub->fallthrough();
 
     // CLI11 would call a mistyped command a missing one; name it instead.
     for (int i = 1; i < argc; ++i) {
@@ -100,7 +156,8 @@ int main(int argc, char** argv) {
             continue;
         }
         if (arg.empty() || arg[0] == '-') continue;
-        const std::vector<std::string> commands = {import->get_name(), list->get_name(), show->get_name(), exportCmd->get_name()};
+        const std::vector<std::string> commands = {import->get_name(),    list->get_name(),  show->get_name(),
+                                                   exportCmd->get_name(), clerk->get_name()};
         if (std::find(commands.begin(), commands.end(), arg) == commands.end()) {
             Fail("unknown command '" + arg + "' (see --help)");
             return 2;
@@ -120,6 +177,8 @@ int main(int argc, char** argv) {
 
     try {
         if (*import) return RunImport(dbPath, paths);
+        // Accounts may come before the first import: adding one makes the database.
+        if (*clerkAdd) return RunClerkAdd(dbPath, clerkName);
         // Only an import makes a new database: a mistyped --db is said, not answered with an
         // empty list.
         desk::CDatabase db(dbPath, false);
@@ -129,6 +188,11 @@ int main(int argc, char** argv) {
             const std::optional<desk::StoredRegistration> r = db.Find(id);
             if (!r) return Fail("no registration with id " + std::to_string(id));
             desk::ShowRegistration(*r, showPasswords, std::cout);
+        } else if (*clerkList) {
+            for (const std::string& name : desk::CClerks(db).Names()) std::cout << desk::Printable(name) << '\n';
+        } else if (*clerkRemove) {
+            if (!desk::CClerks(db).Remove(clerkName)) return Fail("there is no clerk named " + clerkName);
+            std::cout << "clerk " << desk::Printable(clerkName) << " removed" << std::endl;
         } else if (*exportCmd) {
             exportOptions.separator = separator[0];
             if (csvPath.empty() || csvPath == "-") {

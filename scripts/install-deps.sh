@@ -16,13 +16,15 @@ have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok ins
 # screenshots, python3-pefile reads the built programs' headers and resources.
 # Then the registration desk's libraries (mail, storage, page reading, command line);
 # fonts-dejavu-core draws the fax header line on the sheet benchmark's pages.
+# The review station (velkdesk serve): libsodium hashes the clerks' passwords.
 for p in cmake make g++ pkgconf mingw-w64 wine wine32:i386 wine64 xvfb x11-utils \
          fonts-wine fonts-liberation cups printer-driver-cups-pdf libcups2:i386 \
          poppler-utils imagemagick libtiff-tools googletest libgtest-dev python3 python3-pefile \
          clang libclang-rt-14-dev \
          libgmime-3.0-dev libsqlite3-dev sqlite3 libcli11-dev \
          libtesseract-dev libleptonica-dev tesseract-ocr-deu libpoppler-cpp-dev libfreetype-dev \
-         fonts-dejavu-core; do
+         fonts-dejavu-core \
+         libsodium-dev; do
     have "$p" || need+=("$p")
 done
 
