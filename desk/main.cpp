@@ -1,6 +1,6 @@
 // velkdesk: the registration desk's command line. Reads registration mails into a database,
-// lists and shows what is there, exports it for a spreadsheet, and keeps the review station's
-// clerk accounts.
+// lists and shows what is there, exports it for a spreadsheet, and serves the clerks' review
+// station.
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
@@ -22,6 +22,9 @@
 #include "desk/MailIntake.h"
 #include "desk/OutputFile.h"
 #include "desk/Printable.h"
+#include "desk/ReviewDesk.h"
+#include "desk/web/Server.h"
+#include "desk/web/Station.h"
 
 namespace {
 
@@ -101,6 +104,54 @@ int RunClerkAdd(const std::string& dbPath, const std::string& name) {
     return 0;
 }
 
+int RunServe(const std::string& dbPath, const std::string& listen, const std::vector<std::string>& hosts,
+             bool secureCookies) {
+    const desk::web::ListenAddress address = desk::web::ParseListenAddress(listen);
+    desk::CReviewDesk desk(dbPath);
+    const bool anyClerk = desk.AnyClerk();
+    if (!anyClerk && !address.loopback)
+        return Fail("--listen " + listen + ": there is no clerk account yet, and without one only this machine "
+                    "(127.0.0.1, ::1) is served; add one first with 'velkdesk clerk add NAME'");
+    // The server's threads inherit this mask; the main thread waits for the signal below.
+    sigset_t stop;
+    sigemptyset(&stop);
+    sigaddset(&stop, SIGINT);
+    sigaddset(&stop, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stop, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+
+    // Requests that come before the station is made (the port is known only once bound) wait
+    // for nothing: they are told to come again.
+    std::atomic<desk::web::CStation*> station{nullptr};
+    desk::web::CHttpServer server(address, desk::web::ServerLimits(), [&station](const desk::web::CRequest& request) {
+        desk::web::CStation* s = station.load();
+        if (!s) {
+            desk::web::Reply busy;
+            busy.status = 503;
+            busy.contentType = "text/plain; charset=utf-8";
+            busy.body = "Noch nicht bereit.\n";
+            return busy;
+        }
+        return s->Dispatch(request);
+    });
+    desk::web::StationOptions options;
+    options.listenHost = address.host;
+    options.port = server.Port();
+    options.hosts = hosts;
+    options.secureCookies = secureCookies;
+    options.oneTimeToken = !anyClerk;
+    desk::web::CStation made(desk, options);
+    station.store(&made);
+    std::cout << made.StartAddress() << std::endl;
+    std::cerr << "velkdesk: serving " << desk::Printable(dbPath)
+              << (anyClerk ? "; clerks log in with their accounts" : "; the address above opens one session, once")
+              << " (Ctrl-C ends)" << std::endl;
+    int signal = 0;
+    sigwait(&stop, &signal);
+    station.store(nullptr);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -137,6 +188,14 @@ int main(int argc, char** argv) {
     exportCmd->add_option("--separator", separator, "field separator, one character")->capture_default_str()
         ->check([](const std::string& s) { return s.size() == 1 && s != "\"" && s != "\n" && s != "\r" ? "" : "one character"; });
 
+    CLI::App* serve = app.add_subcommand("serve", "the clerks' review station in a browser");
+    std::string listen = "127.0.0.1:8080";
+    std::vector<std::string> hosts;
+    bool secureCookies = false;
+    serve->add_option("--listen", listen, "HOST:PORT to listen on (port 0: any free one)")->capture_default_str();
+    serve->add_option("--host", hosts, "a further name the station answers to (behind a proxy)");
+    serve->add_flag("--secure-cookies", secureCookies, "send the session cookie over HTTPS only (behind an HTTPS proxy)");
+
     CLI::App* clerk = app.add_subcommand("clerk", "the review station's accounts");
     clerk->require_subcommand(1);
     CLI::App* clerkAdd = clerk->add_subcommand("add", "add an account (password from the terminal or standard input)");
@@ -146,7 +205,7 @@ int main(int argc, char** argv) {
     clerkAdd->add_option("NAME", clerkName, "the clerk's name")->required();
     clerkRemove->add_option("NAME", clerkName, "the clerk's name")->required();
 
-    for (CLI::App* sub : {import, list, show, exportCmd, clerk}) sub->fallthrough();
+    for (CLI::App* sub : {import, list, show, exportCmd, serve, clerk}) sub->fallthrough();
 
     // CLI11 would call a mistyped command a missing one; name it instead.
     for (int i = 1; i < argc; ++i) {
@@ -157,7 +216,7 @@ int main(int argc, char** argv) {
         }
         if (arg.empty() || arg[0] == '-') continue;
         const std::vector<std::string> commands = {import->get_name(),    list->get_name(),  show->get_name(),
-                                                   exportCmd->get_name(), clerk->get_name()};
+                                                   exportCmd->get_name(), serve->get_name(), clerk->get_name()};
         if (std::find(commands.begin(), commands.end(), arg) == commands.end()) {
             Fail("unknown command '" + arg + "' (see --help)");
             return 2;
@@ -177,7 +236,8 @@ int main(int argc, char** argv) {
 
     try {
         if (*import) return RunImport(dbPath, paths);
-        // Accounts may come before the first import: adding one makes the database.
+        // The station and the accounts may come before the first import: they make the database.
+        if (*serve) return RunServe(dbPath, listen, hosts, secureCookies);
         if (*clerkAdd) return RunClerkAdd(dbPath, clerkName);
         // Only an import makes a new database: a mistyped --db is said, not answered with an
         // empty list.
@@ -192,7 +252,7 @@ int main(int argc, char** argv) {
             for (const std::string& name : desk::CClerks(db).Names()) std::cout << desk::Printable(name) << '\n';
         } else if (*clerkRemove) {
             if (!desk::CClerks(db).Remove(clerkName)) return Fail("there is no clerk named " + clerkName);
-            std::cout << "clerk " << desk::Printable(clerkName) << " removed" << std::endl;
+            std::cout << "clerk " << desk::Printable(clerkName) << " removed; a running station ends their sessions" << std::endl;
         } else if (*exportCmd) {
             exportOptions.separator = separator[0];
             if (csvPath.empty() || csvPath == "-") {
