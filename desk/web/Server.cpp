@@ -117,7 +117,9 @@ struct CHttpServer::Impl {
                                 "default-src 'none'; script-src 'self'; style-src 'self'; img-src 'self'; "
                                 "connect-src 'self'; form-action 'self'; frame-ancestors 'none'; base-uri 'none'");
         MHD_add_response_header(r, "X-Content-Type-Options", "nosniff");
-        MHD_add_response_header(r, "Referrer-Policy", "no-referrer");
+        // No address of ours goes to another site. Not no-referrer: under that policy a browser
+        // sends "Origin: null" with the station's own forms, and the Origin check needs the real one.
+        MHD_add_response_header(r, "Referrer-Policy", "same-origin");
         MHD_add_response_header(r, "X-Frame-Options", "DENY");
         MHD_add_response_header(r, "Cache-Control", reply.cacheable ? "private, max-age=3600" : "no-store");
         for (const auto& header : reply.headers) MHD_add_response_header(r, header.first.c_str(), header.second.c_str());
