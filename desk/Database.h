@@ -42,6 +42,34 @@ struct StoredRegistration : Registration {
 
 enum class AddOutcome { Added, Known };
 
+// A clerk's hold on one registration until `expiresAt` (Unix seconds); it runs out by itself.
+struct Lease {
+    std::int64_t registration = 0;
+    std::string clerk;
+    std::int64_t expiresAt = 0;
+};
+
+// One field of a registration as a clerk changes it: the value the clerk saw and the new one.
+struct FieldChange {
+    std::string field;  // a column name of kMailElements
+    std::string oldValue;
+    std::string newValue;
+};
+
+// A recorded change: who, when (ISO 8601 UTC), which field, from what to what.
+struct Correction {
+    std::string clerk;
+    std::string at;
+    std::string field;
+    std::string oldValue;
+    std::string newValue;
+};
+
+// Saved: the changes are in. Stale: a value is no longer what the clerk saw (someone changed
+// it meanwhile); nothing is saved. Leased: another clerk holds the registration. Missing: no
+// such registration. Invalid: a field that is none of the registration's.
+enum class CorrectOutcome { Saved, Stale, Leased, Missing, Invalid };
+
 // Every failure of the database, with SQLite's message.
 class CDatabaseError : public std::runtime_error {
 public:
@@ -71,6 +99,23 @@ public:
     // Registrations whose name, company, e-mail address or article number holds `text`, or
     // whose postcode starts with it; at most `limit`, ordered by id.
     std::vector<StoredRegistration> Search(const std::string& text, int limit);
+
+    // Leases `clerk` the oldest registration needing review after `afterId` (from the start
+    // when there is none after it) that no other clerk holds, until now + `seconds`; the
+    // clerk's other leases end. Atomic: two clerks never get the same one. None when all are held.
+    std::optional<std::int64_t> LeaseNext(const std::string& clerk, std::int64_t afterId, std::int64_t now, int seconds);
+    // Takes or renews the lease on `id`; false when another clerk holds a live one.
+    bool TakeLease(std::int64_t id, const std::string& clerk, std::int64_t now, int seconds);
+    // The live lease on `id`, if any.
+    std::optional<Lease> LeaseOf(std::int64_t id, std::int64_t now);
+    void EndLeases(const std::string& clerk);
+
+    // Saves a clerk's changes to one registration and records each, if every old value is still
+    // the stored one and no other clerk holds a live lease on it; all or nothing.
+    CorrectOutcome Correct(std::int64_t id, const std::string& clerk, const std::vector<FieldChange>& changes,
+                           std::int64_t now);
+    // The corrections of one registration, oldest first.
+    std::vector<Correction> Corrections(std::int64_t id);
 
     sqlite3* Handle() const { return db_.Get(); }
     // The database file's path as opened.

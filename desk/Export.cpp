@@ -34,6 +34,12 @@ bool PlainPhoneNumber(const std::string& value) {
     return digit;
 }
 
+bool IsSecret(const std::string& field) {
+    for (const MailElement& element : kMailElements)
+        if (field == element.name) return element.secret;
+    return false;
+}
+
 }  // namespace
 
 std::string CsvCell(const std::string& value, char separator) {
@@ -77,7 +83,8 @@ void ListRegistrations(CDatabase& db, bool reviewOnly, std::ostream& out) {
     });
 }
 
-void ShowRegistration(const StoredRegistration& r, bool withPasswords, std::ostream& out) {
+void ShowRegistration(const StoredRegistration& r, const std::vector<Correction>& corrections, bool withPasswords,
+                      std::ostream& out) {
     out << "id: " << r.id << '\n'
         << "channel: " << r.channel << '\n'
         << "source: " << OneLine(r.sourceFile) << (r.sourceRef.empty() ? "" : " " + OneLine(r.sourceRef)) << '\n'
@@ -91,6 +98,12 @@ void ShowRegistration(const StoredRegistration& r, bool withPasswords, std::ostr
         if (element.secret && !withPasswords) out << (value.empty() ? "" : "(hidden, --with-passwords shows it)");
         else out << OneLine(value);
         out << '\n';
+    }
+    for (const Correction& c : corrections) {
+        const bool hide = IsSecret(c.field) && !withPasswords;
+        out << "correction: " << OneLine(c.at) << ' ' << OneLine(c.clerk) << ' ' << OneLine(c.field) << ": "
+            << (hide ? "(hidden)" : '"' + OneLine(c.oldValue) + '"') << " -> "
+            << (hide ? "(hidden)" : '"' + OneLine(c.newValue) + '"') << '\n';
     }
 }
 

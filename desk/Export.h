@@ -22,8 +22,13 @@ void ExportCsv(CDatabase& db, const ExportOptions& options, std::ostream& out);
 // One line per registration (or only those needing review, with their reasons).
 void ListRegistrations(CDatabase& db, bool reviewOnly, std::ostream& out);
 
-// Everything of one registration, one field a line; passwords masked unless asked for.
-void ShowRegistration(const StoredRegistration& r, bool withPasswords, std::ostream& out);
+// Everything of one registration, one field a line, then the clerks' corrections; passwords
+// masked unless asked for.
+void ShowRegistration(const StoredRegistration& r, const std::vector<Correction>& corrections, bool withPasswords,
+                      std::ostream& out);
+inline void ShowRegistration(const StoredRegistration& r, bool withPasswords, std::ostream& out) {
+    ShowRegistration(r, {}, withPasswords, out);
+}
 
 // A value as one CSV cell.
 std::string CsvCell(const std::string& value, char separator);

@@ -1,6 +1,7 @@
 // The review station's core over CDatabase.
 #include "desk/ReviewDesk.h"
 
+#include <ctime>
 #include <sstream>
 
 #include "desk/Clerks.h"
@@ -48,6 +49,39 @@ std::string CReviewDesk::ExportCsv(bool withPasswords) {
     options.withPasswords = withPasswords;
     desk::ExportCsv(db_, options, out);
     return out.str();
+}
+
+namespace {
+
+std::int64_t Now() {
+    return static_cast<std::int64_t>(std::time(nullptr));
+}
+
+}  // namespace
+
+std::optional<std::int64_t> CReviewDesk::Next(const std::string& clerk, std::int64_t afterId) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return db_.LeaseNext(clerk, afterId, Now(), kLeaseSeconds);
+}
+
+std::optional<Lease> CReviewDesk::LeaseOf(std::int64_t id) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return db_.LeaseOf(id, Now());
+}
+
+void CReviewDesk::EndLeases(const std::string& clerk) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    db_.EndLeases(clerk);
+}
+
+CorrectOutcome CReviewDesk::Correct(std::int64_t id, const std::string& clerk, const std::vector<FieldChange>& changes) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return db_.Correct(id, clerk, changes, Now());
+}
+
+std::vector<Correction> CReviewDesk::Corrections(std::int64_t id) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return db_.Corrections(id);
 }
 
 bool CReviewDesk::AnyClerk() {

@@ -28,6 +28,15 @@ public:
     // The whole database as `velkdesk export` writes it.
     std::string ExportCsv(bool withPasswords);
 
+    // How long a lease lasts: a registration left by a closed browser is free again after it.
+    static constexpr int kLeaseSeconds = 10 * 60;
+    // Leases `clerk` the oldest free registration needing review after `afterId`.
+    std::optional<std::int64_t> Next(const std::string& clerk, std::int64_t afterId);
+    std::optional<Lease> LeaseOf(std::int64_t id);
+    void EndLeases(const std::string& clerk);
+    CorrectOutcome Correct(std::int64_t id, const std::string& clerk, const std::vector<FieldChange>& changes);
+    std::vector<Correction> Corrections(std::int64_t id);
+
     bool AnyClerk();
     std::optional<std::string> ClerkHash(const std::string& name);
 

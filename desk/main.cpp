@@ -247,7 +247,7 @@ int main(int argc, char** argv) {
         } else if (*show) {
             const std::optional<desk::StoredRegistration> r = db.Find(id);
             if (!r) return Fail("no registration with id " + std::to_string(id));
-            desk::ShowRegistration(*r, showPasswords, std::cout);
+            desk::ShowRegistration(*r, db.Corrections(id), showPasswords, std::cout);
         } else if (*clerkList) {
             for (const std::string& name : desk::CClerks(db).Names()) std::cout << desk::Printable(name) << '\n';
         } else if (*clerkRemove) {

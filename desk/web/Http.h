@@ -17,7 +17,8 @@ using Fields = std::map<std::string, std::string>;
 
 // Bounds for what a request may carry into the handlers.
 constexpr std::size_t kMaxFormFields = 64;
-constexpr std::size_t kMaxBodyBytes = 64 * 1024;
+// A registration's save carries each field twice (as seen and as changed), URL-encoded.
+constexpr std::size_t kMaxBodyBytes = 256 * 1024;
 
 struct CRequest {
     std::string method;       // "GET", "POST", ...

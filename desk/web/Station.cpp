@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 
 #include <cstdlib>
+#include <ctime>
 
 #include "desk/Clerks.h"
 #include "desk/FieldLabels.h"
@@ -56,6 +57,16 @@ bool ParseId(const std::string& text, std::int64_t& id) {
     return true;
 }
 
+// "14:05 UTC" of a Unix time.
+std::string ClockTime(std::int64_t unixSeconds) {
+    const std::time_t t = static_cast<std::time_t>(unixSeconds);
+    std::tm tm = {};
+    gmtime_r(&t, &tm);
+    char text[16];
+    std::strftime(text, sizeof text, "%H:%M UTC", &tm);
+    return text;
+}
+
 std::string Seconds(Clock::duration wait) {
     return std::to_string(std::chrono::duration_cast<std::chrono::seconds>(wait + std::chrono::milliseconds(999)).count());
 }
@@ -77,6 +88,8 @@ CStation::CStation(CReviewDesk& desk, const StationOptions& options)
     router_.Add("GET", "/queue.json", bind(&CStation::QueueCount));
     router_.Add("GET", "/registration", [this](const CRequest& r) { return Registration(r, false); });
     router_.Add("POST", "/registration/passwords", [this](const CRequest& r) { return Registration(r, true); });
+    router_.Add("POST", "/registration/save", bind(&CStation::Save));
+    router_.Add("POST", "/next", bind(&CStation::Next));
     router_.Add("GET", "/search", bind(&CStation::Search));
     router_.Add("GET", "/export", bind(&CStation::ExportPage));
     router_.Add("POST", "/export", bind(&CStation::Export));
@@ -177,6 +190,7 @@ Reply CStation::Redeem(const CRequest& request) {
 
 Reply CStation::Logout(const CRequest& request) {
     sessions_.Close(request.Cookie(kSessionCookie));
+    desk_.EndLeases(request.clerk);
     Reply reply = respond_.Redirect("/login");
     reply.headers.emplace_back("Set-Cookie", std::string(kSessionCookie) + "=; Path=/; Max-Age=0; HttpOnly; SameSite=Strict" +
                                                  (options_.secureCookies ? "; Secure" : ""));
@@ -192,6 +206,7 @@ Reply CStation::Queue(const CRequest& request) {
     data.set("more", queue.count > static_cast<std::int64_t>(queue.oldest.size()));
     data.set("shown", std::to_string(queue.oldest.size()));
     data.set("rows", Rows(queue.oldest));
+    if (request.Query("none") == "1") data.set("noneFree", true);
     return respond_.Page(request, "queue", "Warteschlange", data);
 }
 
@@ -205,24 +220,41 @@ Reply CStation::Registration(const CRequest& request, bool revealPasswords) {
         return respond_.Error(request, 400, "Keine gültige Nummer einer Registrierung.");
     const std::optional<StoredRegistration> r = desk_.Find(id);
     if (!r) return respond_.Error(request, 404, "Diese Registrierung gibt es nicht.");
+    return RegistrationPage(request, *r, revealPasswords,
+                            request.Query("saved") == "1" ? "Gespeichert." : std::string(), {}, 200);
+}
+
+Reply CStation::RegistrationPage(const CRequest& request, const StoredRegistration& r, bool revealPasswords,
+                                 const std::string& message, const std::vector<FieldChange>& entered, int status) {
     Data data;
-    data.set("id", std::to_string(r->id));
-    data.set("received", Received(*r));
-    data.set("channel", r->channel);
-    data.set("source", r->sourceRef.empty() ? r->sourceFile : r->sourceFile + " " + r->sourceRef);
-    data.set("imported", r->importedAt);
+    data.set("id", std::to_string(r.id));
+    data.set("received", Received(r));
+    data.set("channel", r.channel);
+    data.set("source", r.sourceRef.empty() ? r.sourceFile : r.sourceFile + " " + r.sourceRef);
+    data.set("imported", r.importedAt);
+    if (!message.empty()) data.set("message", message);
     Data reasons{Data::type::list};
-    for (const std::string& reason : r->reviewReasons) {
+    for (const std::string& reason : r.reviewReasons) {
         Data item;
         item.set("text", reason);
         reasons.push_back(item);
     }
-    data.set("anyReason", !r->reviewReasons.empty());
+    data.set("anyReason", !r.reviewReasons.empty());
     data.set("reasons", reasons);
+    if (const std::optional<Lease> lease = desk_.LeaseOf(r.id)) {
+        data.set("leased", true);
+        data.set("leaseMine", lease->clerk == request.clerk);
+        data.set("leaseClerk", lease->clerk);
+        data.set("leaseUntil", ClockTime(lease->expiresAt));
+    }
+    std::map<std::string, std::string> labels;
+    std::map<std::string, bool> secret;
     Data fields{Data::type::list};
     bool anySecret = false;
     for (const FieldLabel& field : SheetFieldLabels()) {
-        const std::string& value = r->record.*field.member;
+        labels[field.name] = field.label;
+        secret[field.name] = field.secret;
+        const std::string& value = r.record.*field.member;
         Data item;
         item.set("name", field.name);
         item.set("label", field.label);
@@ -234,7 +266,66 @@ Reply CStation::Registration(const CRequest& request, bool revealPasswords) {
     }
     data.set("fields", fields);
     data.set("canReveal", anySecret && !revealPasswords);
-    return respond_.Page(request, "registration", "Registrierung " + std::to_string(r->id), data);
+    Data yours{Data::type::list};
+    for (const FieldChange& change : entered) {
+        if (change.newValue == change.oldValue) continue;
+        Data item;
+        item.set("label", labels[change.field]);
+        item.set("value", secret[change.field] && !revealPasswords ? std::string("(verborgen)") : change.newValue);
+        yours.push_back(item);
+    }
+    data.set("anyEntered", !entered.empty());
+    data.set("entered", yours);
+    Data corrections{Data::type::list};
+    const std::vector<Correction> made = desk_.Corrections(r.id);
+    for (const Correction& c : made) {
+        Data item;
+        item.set("at", c.at);
+        item.set("clerk", c.clerk);
+        item.set("label", labels.count(c.field) ? labels[c.field] : c.field);
+        const bool hide = secret[c.field] && !revealPasswords;
+        item.set("old", hide ? std::string("(verborgen)") : c.oldValue);
+        item.set("new", hide ? std::string("(verborgen)") : c.newValue);
+        corrections.push_back(item);
+    }
+    data.set("anyCorrection", !made.empty());
+    data.set("corrections", corrections);
+    return respond_.Page(request, "registration", "Registrierung " + std::to_string(r.id), data, status);
+}
+
+Reply CStation::Next(const CRequest& request) {
+    std::int64_t after = 0;
+    if (!request.Form("after").empty() && !ParseId(request.Form("after"), after))
+        return respond_.Error(request, 400, "Keine gültige Nummer einer Registrierung.");
+    const std::optional<std::int64_t> id = desk_.Next(request.clerk, after);
+    if (!id) return respond_.Redirect("/?none=1");
+    return respond_.Redirect("/registration?id=" + std::to_string(*id));
+}
+
+Reply CStation::Save(const CRequest& request) {
+    std::int64_t id = 0;
+    if (!ParseId(request.Form("id"), id)) return respond_.Error(request, 400, "Keine gültige Nummer einer Registrierung.");
+    // Each shown field comes back twice: as the clerk saw it (o_) and as it is now (f_). A
+    // field left out (a hidden password) is not touched.
+    std::vector<FieldChange> changes;
+    for (const FieldLabel& field : SheetFieldLabels()) {
+        const auto seen = request.form.find(std::string("o_") + field.name);
+        const auto now = request.form.find(std::string("f_") + field.name);
+        if (seen == request.form.end() || now == request.form.end()) continue;
+        changes.push_back({field.name, seen->second, now->second});
+    }
+    const CorrectOutcome outcome = desk_.Correct(id, request.clerk, changes);
+    if (outcome == CorrectOutcome::Saved) return respond_.Redirect("/registration?id=" + std::to_string(id) + "&saved=1");
+    if (outcome == CorrectOutcome::Missing || outcome == CorrectOutcome::Invalid)
+        return respond_.Error(request, outcome == CorrectOutcome::Missing ? 404 : 400, "Diese Registrierung gibt es nicht.");
+    const std::optional<StoredRegistration> current = desk_.Find(id);
+    if (!current) return respond_.Error(request, 404, "Diese Registrierung gibt es nicht.");
+    const std::string message =
+        outcome == CorrectOutcome::Leased
+            ? "Nicht gespeichert: jemand anderes bearbeitet diese Registrierung gerade."
+            : "Nicht gespeichert: die Registrierung wurde inzwischen geändert. Hier die aktuellen Werte; "
+              "Ihre Eingaben stehen darunter.";
+    return RegistrationPage(request, *current, false, message, changes, 409);
 }
 
 Reply CStation::Search(const CRequest& request) {

@@ -43,6 +43,12 @@ private:
     Reply Queue(const CRequest& request);
     Reply QueueCount(const CRequest& request);
     Reply Registration(const CRequest& request, bool revealPasswords);
+    Reply Next(const CRequest& request);
+    Reply Save(const CRequest& request);
+    // The registration page of `r`; `message` says why it is shown again, `entered` what the
+    // clerk had typed when a save was refused.
+    Reply RegistrationPage(const CRequest& request, const StoredRegistration& r, bool revealPasswords,
+                           const std::string& message, const std::vector<FieldChange>& entered, int status);
     Reply Search(const CRequest& request);
     Reply ExportPage(const CRequest& request);
     Reply Export(const CRequest& request);

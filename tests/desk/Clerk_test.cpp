@@ -77,17 +77,19 @@ TEST_F(DeskTest, ClerkCommandsTakeThePasswordFromStandardInputAndNeverShowIt) {
     EXPECT_NE(std::string::npos, missing.find("no clerk named carla")) << missing;
 }
 
-TEST_F(DeskTest, ADatabaseOfTheFirstSchemaGainsTheClerksAndKeepsItsRegistrations) {
+TEST_F(DeskTest, ADatabaseOfTheFirstSchemaGainsTheReviewTablesAndKeepsItsRegistrations) {
     Write("mail.eml", SoundMail(3));
     ASSERT_EQ(1u, Import({dir_ / "mail.eml"}).added);
     {
         // Back to the first schema, as a velkdesk before the review station left it.
         desk::CDatabase db(db_.string());
-        db.Exec("DROP TABLE clerk; PRAGMA user_version = 1;");
+        db.Exec("DROP TABLE clerk; DROP TABLE lease; DROP TABLE correction; PRAGMA user_version = 1;");
     }
     desk::CDatabase db(db_.string());
     desk::CClerks(db).Add("erik", "Passwort-fuer-Erik");
     EXPECT_EQ(1u, desk::CClerks(db).Names().size());
+    EXPECT_TRUE(db.TakeLease(1, "erik", 1000, 60));
+    EXPECT_TRUE(db.Corrections(1).empty());
     ASSERT_EQ(1u, Rows().size());
     ExpectSameFields(corpus::SampleRecord(3), Rows()[0].record);
 }

@@ -20,6 +20,7 @@ try:
     from selenium.common.exceptions import NoAlertPresentException
     from selenium.webdriver.chrome.service import Service
     from selenium.webdriver.common.by import By
+    from selenium.webdriver.common.keys import Keys
     from selenium.webdriver.support.ui import WebDriverWait
 except ImportError:
     print("SKIP: python3-selenium is not installed (scripts/install-deps.sh installs it)")
@@ -150,7 +151,7 @@ def main():
 
         # HTML and script in every field render as text and run nothing.
         browser.get(local.base + "/registration?id=2")
-        values = [e.text for e in browser.find_elements(By.CSS_SELECTOR, "#fields .value")]
+        values = [e.get_attribute("value") for e in browser.find_elements(By.CSS_SELECTOR, "#fields input.value")]
         checks.expect(len(values) == 24 and all(v == HOSTILE for v in values),
                       "every hostile value shows as its text (%d fields)" % len(values))
         checks.expect(browser.find_element(By.CSS_SELECTOR, "#reasons li").text == "vorname: " + HOSTILE,
@@ -183,14 +184,29 @@ def main():
         browser.find_element(By.LINK_TEXT, "1").click()
         row = browser.find_element(By.ID, "field-zip")
         checks.expect(row.find_element(By.TAG_NAME, "th").text == "Postleitzahl" and
-                      row.find_element(By.TAG_NAME, "td").text == "50667", "the registration shows Postleitzahl 50667")
+                      browser.find_element(By.ID, "f-zip").get_attribute("value") == "50667",
+                      "the registration shows Postleitzahl 50667")
         password = browser.find_element(By.ID, "field-password_1")
         checks.expect("Kennwort-XY" not in browser.page_source and password.text.endswith("verborgen"),
                       "passwords are hidden")
         submit(browser, browser.find_element(By.ID, "reveal"))
-        shown = browser.find_element(By.ID, "field-password_1").text
-        checks.expect(shown.endswith("Kennwort-XY") and "Kennwort" not in browser.current_url + browser.title,
+        shown = browser.find_element(By.ID, "f-password_1").get_attribute("value")
+        checks.expect(shown == "Kennwort-XY" and "Kennwort" not in browser.current_url + browser.title,
                       "the button shows them, in no address or title: %s at %s" % (shown, browser.current_url))
+
+        # A correction by keyboard: the new value typed, Enter saves it, and it is listed.
+        browser.get(station.base + "/registration?id=1")
+        zip_field = browser.find_element(By.ID, "f-zip")
+        zip_field.clear()
+        zip_field.send_keys("60667")
+        old = browser.find_element(By.TAG_NAME, "html")
+        zip_field.send_keys(Keys.ENTER)
+        WebDriverWait(browser, 10).until(lambda b: old.id != b.find_element(By.TAG_NAME, "html").id)
+        corrections = browser.find_elements(By.CSS_SELECTOR, "#corrections tbody tr")
+        checks.expect(browser.find_element(By.ID, "notice").text == "Gespeichert." and
+                      browser.find_element(By.ID, "f-zip").get_attribute("value") == "60667" and
+                      len(corrections) == 1 and "anna Postleitzahl 50667 60667" in corrections[0].text,
+                      "a typed correction is saved by Enter and listed")
 
         # A POST without the session's token changes nothing: the clerk stays logged in.
         old = browser.find_element(By.TAG_NAME, "html")
