@@ -143,6 +143,9 @@ int RunServe(const std::string& dbPath, const std::string& listen, const std::ve
     desk::web::CStation made(desk, options);
     station.store(&made);
     std::cout << made.StartAddress() << std::endl;
+    if ((address.host == "0.0.0.0" || address.host == "::") && hosts.empty())
+        std::cerr << "velkdesk: listening on all addresses, but answering only to localhost names: give every name "
+                     "the clerks' browsers use with --host NAME" << std::endl;
     std::cerr << "velkdesk: serving " << desk::Printable(dbPath)
               << (anyClerk ? "; clerks log in with their accounts" : "; the address above opens one session, once")
               << " (Ctrl-C ends)" << std::endl;
