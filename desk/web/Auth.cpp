@@ -110,6 +110,21 @@ void CLoginThrottle::Succeeded(const std::string& name) {
     names_.erase(name);
 }
 
+bool CConcurrencyLimit::Enter(Clock::duration wait) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (!freed_.wait_for(lock, wait, [this] { return free_ > 0; })) return false;
+    --free_;
+    return true;
+}
+
+void CConcurrencyLimit::Leave() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++free_;
+    }
+    freed_.notify_one();
+}
+
 bool COneTimeToken::Redeem(const std::string& candidate) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (used_ || !SameToken(candidate, token_)) return false;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <map>
 #include <mutex>
@@ -80,6 +81,21 @@ private:
     Policy policy_;
     std::mutex mutex_;
     std::map<std::string, Record> names_, addresses_;
+};
+
+// At most `slots` holders at once; the others wait their turn, up to a limit. Password checks
+// go through one: each takes Argon2id's 64 MiB, and connections alone would allow dozens.
+class CConcurrencyLimit {
+public:
+    explicit CConcurrencyLimit(unsigned slots) : free_(slots) {}
+    // True with a slot taken; false when none came free within `wait`.
+    bool Enter(Clock::duration wait);
+    void Leave();
+
+private:
+    std::mutex mutex_;
+    std::condition_variable freed_;
+    unsigned free_;
 };
 
 // The token printed at start by a station without accounts: it opens one session, once.

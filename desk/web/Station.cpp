@@ -171,7 +171,10 @@ Reply CStation::Login(const CRequest& request) {
     // An unknown name costs the same as a wrong password, so names cannot be told apart.
     static const std::string kDummy = CClerks::HashPassword("no clerk has this password");
     const std::optional<std::string> hash = CClerks::ValidName(name) ? desk_.ClerkHash(name) : std::nullopt;
+    if (!passwordChecks_.Enter(std::chrono::seconds(10)))
+        return LoginForm(request, std::string(), "Zu viele Anmeldungen auf einmal. Bitte gleich noch einmal.", 503);
     const bool good = CClerks::Verify(hash ? *hash : kDummy, password) && hash;
+    passwordChecks_.Leave();
     if (!good) {
         throttle_.Failed(name, request.peerAddress, Clock::now());
         return LoginForm(request, CClerks::ValidName(name) ? name : std::string(), "Name oder Passwort ist falsch.", 403);

@@ -60,6 +60,7 @@ private:
     CHostRules hostRules_;
     CSessions sessions_;
     CLoginThrottle throttle_;
+    CConcurrencyLimit passwordChecks_{2};
     std::unique_ptr<COneTimeToken> oneTime_;
     CResponder respond_;
     CRouter router_;

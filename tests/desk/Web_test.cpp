@@ -198,6 +198,21 @@ TEST(WebAuth, HostAndOriginMustBeThisStations) {
     EXPECT_FALSE(https.OriginAllowed("http://desk.example.de", ""));
 }
 
+TEST(WebAuth, PasswordChecksRunAtMostTwoAtOnce) {
+    CConcurrencyLimit limit(2);
+    EXPECT_TRUE(limit.Enter(seconds(0)));
+    EXPECT_TRUE(limit.Enter(seconds(0)));
+    EXPECT_FALSE(limit.Enter(std::chrono::milliseconds(20)));
+    // A waiting check goes ahead as soon as one ends.
+    std::thread ending([&limit] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        limit.Leave();
+    });
+    EXPECT_TRUE(limit.Enter(seconds(10)));
+    ending.join();
+    EXPECT_FALSE(limit.Enter(seconds(0)));
+}
+
 TEST(WebAuth, TheOneTimeTokenOpensOnce) {
     COneTimeToken token;
     EXPECT_EQ(64u, token.Text().size());
