@@ -365,6 +365,17 @@ std::optional<Lease> CDatabase::LeaseOf(std::int64_t id, std::int64_t now) {
     return Lease{id, Column(stmt.Get(), 0), sqlite3_column_int64(stmt.Get(), 1)};
 }
 
+std::vector<Lease> CDatabase::LiveLeases(std::int64_t now) {
+    CStatement stmt = Prepare("SELECT registration, clerk, expires_at FROM lease WHERE expires_at > ? ORDER BY registration");
+    sqlite3_bind_int64(stmt.Get(), 1, now);
+    std::vector<Lease> leases;
+    int rc;
+    while ((rc = sqlite3_step(stmt.Get())) == SQLITE_ROW)
+        leases.push_back({sqlite3_column_int64(stmt.Get(), 0), Column(stmt.Get(), 1), sqlite3_column_int64(stmt.Get(), 2)});
+    if (rc != SQLITE_DONE) Fail("lease");
+    return leases;
+}
+
 void CDatabase::EndLeases(const std::string& clerk) {
     CStatement stmt = Prepare("DELETE FROM lease WHERE clerk = ?");
     BindText(stmt.Get(), 1, clerk);

@@ -109,6 +109,8 @@ public:
     // The live lease on `id`, if any.
     std::optional<Lease> LeaseOf(std::int64_t id, std::int64_t now);
     void EndLeases(const std::string& clerk);
+    // Every live lease.
+    std::vector<Lease> LiveLeases(std::int64_t now);
 
     // Saves a clerk's changes to one registration and records each, if every old value is still
     // the stored one and no other clerk holds a live lease on it; all or nothing.

@@ -9,6 +9,14 @@
 
 namespace desk {
 
+namespace {
+
+std::int64_t Now() {
+    return static_cast<std::int64_t>(std::time(nullptr));
+}
+
+}  // namespace
+
 CReviewDesk::CReviewDesk(const std::string& databasePath) : db_(databasePath) {}
 
 CReviewDesk::Queue CReviewDesk::ReviewQueue(int limit) {
@@ -19,6 +27,7 @@ CReviewDesk::Queue CReviewDesk::ReviewQueue(int limit) {
     try {
         queue.count = db_.ReviewCount();
         queue.oldest = db_.ReviewQueue(limit);
+        for (const Lease& lease : db_.LiveLeases(Now())) queue.heldBy[lease.registration] = lease.clerk;
     } catch (...) {
         db_.Exec("ROLLBACK");
         throw;
@@ -50,14 +59,6 @@ std::string CReviewDesk::ExportCsv(bool withPasswords) {
     desk::ExportCsv(db_, options, out);
     return out.str();
 }
-
-namespace {
-
-std::int64_t Now() {
-    return static_cast<std::int64_t>(std::time(nullptr));
-}
-
-}  // namespace
 
 std::optional<std::int64_t> CReviewDesk::Next(const std::string& clerk, std::int64_t afterId) {
     std::lock_guard<std::mutex> lock(mutex_);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -20,6 +21,7 @@ public:
     struct Queue {
         std::int64_t count = 0;                 // all registrations needing review
         std::vector<StoredRegistration> oldest;  // the first of them, oldest first
+        std::map<std::int64_t, std::string> heldBy;  // who holds a live lease on which
     };
     Queue ReviewQueue(int limit);
     std::int64_t ReviewCount();

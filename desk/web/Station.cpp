@@ -208,7 +208,14 @@ Reply CStation::Queue(const CRequest& request) {
     data.set("any", !queue.oldest.empty());
     data.set("more", queue.count > static_cast<std::int64_t>(queue.oldest.size()));
     data.set("shown", std::to_string(queue.oldest.size()));
-    data.set("rows", Rows(queue.oldest));
+    Data rows{Data::type::list};
+    for (const StoredRegistration& r : queue.oldest) {
+        Data row = Row(r);
+        const auto held = queue.heldBy.find(r.id);
+        if (held != queue.heldBy.end()) row.set("heldBy", held->second);
+        rows.push_back(row);
+    }
+    data.set("rows", rows);
     if (request.Query("none") == "1") data.set("noneFree", true);
     return respond_.Page(request, "queue", "Warteschlange", data);
 }

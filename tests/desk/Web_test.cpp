@@ -454,6 +454,8 @@ TEST_F(StationTest, TwoClerksGetDifferentRegistrationsAndAStaleSaveIsRefusedWith
     const std::string second = HeaderOf(post(ben, "/next", {}), "Location");
     EXPECT_EQ("/registration?id=1", first);
     EXPECT_EQ("/registration?id=2", second);
+    cookie_ = anna.first;
+    EXPECT_NE(std::string::npos, Station().Dispatch(Request("GET", "/")).body.find("<td class=\"held\">ben</td>"));
     // Anna moves on: 2 is Ben's, so she is back at her own, and a third clerk would get nothing.
     EXPECT_EQ("/registration?id=1", HeaderOf(post(anna, "/next", {{"after", "1"}}), "Location"));
 
