@@ -18,7 +18,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr int kSchemaVersion = 3;
+// 1 the registrations; 2 rejected messages and further sources; 3 doubts as rows and page
+// images; 4 the review station's clerks, leases and corrections.
+constexpr int kSchemaVersion = 4;
 // How long a statement waits for another connection's write lock.
 constexpr int kBusyTimeoutMs = 5000;
 
@@ -287,6 +289,7 @@ void CDatabase::Migrate() {
     if (current == 0) CreateVersion1();
     if (current <= 1) UpgradeToV2();
     if (current <= 2) UpgradeToV3();
+    if (current <= 3) UpgradeToV4();
     transaction.Commit();
 }
 
@@ -428,6 +431,32 @@ void CDatabase::UpgradeToV3() {
          "PRAGMA user_version = 3;");
 }
 
+// Version 4: the review station's clerks, their leases on registrations and their corrections.
+void CDatabase::UpgradeToV4() {
+    // The review station's clerks: a name and its Argon2id hash (crypto_pwhash_str's text).
+    // A lease: one clerk's hold on a registration until expires_at (Unix seconds).
+    // A correction: one field changed by a clerk, with the value before and after.
+    Exec("CREATE TABLE clerk ("
+         " name TEXT PRIMARY KEY,"
+         " hash TEXT NOT NULL,"
+         " created_at TEXT NOT NULL DEFAULT (strftime('%Y-%m-%dT%H:%M:%SZ', 'now')));"
+         "CREATE TABLE lease ("
+         " registration INTEGER PRIMARY KEY REFERENCES registration(id),"
+         " clerk TEXT NOT NULL,"
+         " expires_at INTEGER NOT NULL);"
+         "CREATE INDEX lease_clerk ON lease(clerk);"
+         "CREATE TABLE correction ("
+         " id INTEGER PRIMARY KEY,"
+         " registration INTEGER NOT NULL REFERENCES registration(id),"
+         " clerk TEXT NOT NULL,"
+         " at TEXT NOT NULL DEFAULT (strftime('%Y-%m-%dT%H:%M:%SZ', 'now')),"
+         " field TEXT NOT NULL,"
+         " old_value TEXT NOT NULL,"
+         " new_value TEXT NOT NULL);"
+         "CREATE INDEX correction_registration ON correction(registration);"
+         "PRAGMA user_version = 4;");
+}
+
 AddOutcome CDatabase::Add(const Registration& r) {
     sqlite3_stmt* stmt = insert_.Get();
     sqlite3_reset(stmt);
@@ -560,6 +589,171 @@ void CDatabase::ForEach(bool reviewOnly, const std::function<void(const StoredRe
     int rc;
     while ((rc = sqlite3_step(stmt.Get())) == SQLITE_ROW) visit(ReadRow(stmt.Get()));
     if (rc != SQLITE_DONE) Fail("read");
+}
+
+std::vector<StoredRegistration> CDatabase::ReviewQueue(int limit) {
+    CStatement stmt = Prepare(std::string("SELECT ") + kFixedColumns + FieldColumns() +
+                              " FROM registration WHERE " + std::string(kNeedsReview) + " ORDER BY id LIMIT ?");
+    sqlite3_bind_int(stmt.Get(), 1, limit);
+    std::vector<StoredRegistration> rows;
+    int rc;
+    while ((rc = sqlite3_step(stmt.Get())) == SQLITE_ROW) rows.push_back(ReadRow(stmt.Get()));
+    if (rc != SQLITE_DONE) Fail("read");
+    return rows;
+}
+
+std::int64_t CDatabase::ReviewCount() {
+    CStatement stmt = Prepare(std::string("SELECT count(*) FROM registration WHERE ") + kNeedsReview);
+    if (sqlite3_step(stmt.Get()) != SQLITE_ROW) Fail("read");
+    return sqlite3_column_int64(stmt.Get(), 0);
+}
+
+std::vector<StoredRegistration> CDatabase::Search(const std::string& text, int limit) {
+    // A part of a name, e-mail address or article number; a postcode from its start. LIKE's
+    // wildcards in what was typed are taken as themselves.
+    std::string escaped;
+    for (char c : text) {
+        if (c == '%' || c == '_' || c == '\\') escaped += '\\';
+        escaped += c;
+    }
+    const std::string part = "%" + escaped + "%", prefix = escaped + "%";
+    CStatement stmt = Prepare(std::string("SELECT ") + kFixedColumns + FieldColumns() +
+                              " FROM registration WHERE vorname LIKE ?1 ESCAPE '\\' OR nachname LIKE ?1 ESCAPE '\\'"
+                              " OR (vorname || ' ' || nachname) LIKE ?1 ESCAPE '\\' OR firm LIKE ?1 ESCAPE '\\'"
+                              " OR username LIKE ?1 ESCAPE '\\' OR gprod LIKE ?1 ESCAPE '\\' OR zip LIKE ?2 ESCAPE '\\'"
+                              " ORDER BY id LIMIT ?3");
+    sqlite3_bind_text(stmt.Get(), 1, part.data(), static_cast<int>(part.size()), SQLITE_TRANSIENT);
+    sqlite3_bind_text(stmt.Get(), 2, prefix.data(), static_cast<int>(prefix.size()), SQLITE_TRANSIENT);
+    sqlite3_bind_int(stmt.Get(), 3, limit);
+    std::vector<StoredRegistration> rows;
+    int rc;
+    while ((rc = sqlite3_step(stmt.Get())) == SQLITE_ROW) rows.push_back(ReadRow(stmt.Get()));
+    if (rc != SQLITE_DONE) Fail("read");
+    return rows;
+}
+
+namespace {
+
+void BindText(sqlite3_stmt* stmt, int index, const std::string& text) {
+    sqlite3_bind_text(stmt, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+}
+
+const MailElement* ElementNamed(const std::string& name) {
+    for (const MailElement& element : kMailElements)
+        if (name == element.name) return &element;
+    return nullptr;
+}
+
+}  // namespace
+
+bool CDatabase::TakeLease(std::int64_t id, const std::string& clerk, std::int64_t now, int seconds) {
+    // One statement: the lease is taken only where there is none, it ran out, or it is the
+    // clerk's own; a second clerk's statement finds it held.
+    CStatement stmt = Prepare(
+        "INSERT INTO lease (registration, clerk, expires_at) SELECT id, ?2, ?3 + ?4 FROM registration WHERE id = ?1"
+        " ON CONFLICT(registration) DO UPDATE SET clerk = excluded.clerk, expires_at = excluded.expires_at"
+        " WHERE lease.expires_at <= ?3 OR lease.clerk = excluded.clerk");
+    sqlite3_bind_int64(stmt.Get(), 1, id);
+    BindText(stmt.Get(), 2, clerk);
+    sqlite3_bind_int64(stmt.Get(), 3, now);
+    sqlite3_bind_int(stmt.Get(), 4, seconds);
+    if (sqlite3_step(stmt.Get()) != SQLITE_DONE) Fail("lease");
+    return sqlite3_changes(db_.Get()) == 1;
+}
+
+std::optional<std::int64_t> CDatabase::LeaseNext(const std::string& clerk, std::int64_t afterId, std::int64_t now,
+                                                 int seconds) {
+    CTransaction transaction(*this);
+    EndLeases(clerk);
+    CStatement pick = Prepare(
+        "SELECT r.id FROM registration r LEFT JOIN lease l ON l.registration = r.id"
+        " WHERE EXISTS (SELECT 1 FROM doubt WHERE doubt.registration_id = r.id) AND (l.registration IS NULL OR l.expires_at <= ?1)"
+        " ORDER BY r.id > ?2 DESC, r.id LIMIT 1");
+    sqlite3_bind_int64(pick.Get(), 1, now);
+    sqlite3_bind_int64(pick.Get(), 2, afterId);
+    const int rc = sqlite3_step(pick.Get());
+    if (rc == SQLITE_DONE) {
+        transaction.Commit();
+        return std::nullopt;
+    }
+    if (rc != SQLITE_ROW) Fail("lease");
+    const std::int64_t id = sqlite3_column_int64(pick.Get(), 0);
+    if (!TakeLease(id, clerk, now, seconds)) Fail("lease taken under the write lock");
+    transaction.Commit();
+    return id;
+}
+
+std::optional<Lease> CDatabase::LeaseOf(std::int64_t id, std::int64_t now) {
+    CStatement stmt = Prepare("SELECT clerk, expires_at FROM lease WHERE registration = ? AND expires_at > ?");
+    sqlite3_bind_int64(stmt.Get(), 1, id);
+    sqlite3_bind_int64(stmt.Get(), 2, now);
+    const int rc = sqlite3_step(stmt.Get());
+    if (rc == SQLITE_DONE) return std::nullopt;
+    if (rc != SQLITE_ROW) Fail("lease");
+    return Lease{id, Column(stmt.Get(), 0), sqlite3_column_int64(stmt.Get(), 1)};
+}
+
+std::vector<Lease> CDatabase::LiveLeases(std::int64_t now) {
+    CStatement stmt = Prepare("SELECT registration, clerk, expires_at FROM lease WHERE expires_at > ? ORDER BY registration");
+    sqlite3_bind_int64(stmt.Get(), 1, now);
+    std::vector<Lease> leases;
+    int rc;
+    while ((rc = sqlite3_step(stmt.Get())) == SQLITE_ROW)
+        leases.push_back({sqlite3_column_int64(stmt.Get(), 0), Column(stmt.Get(), 1), sqlite3_column_int64(stmt.Get(), 2)});
+    if (rc != SQLITE_DONE) Fail("lease");
+    return leases;
+}
+
+void CDatabase::EndLeases(const std::string& clerk) {
+    CStatement stmt = Prepare("DELETE FROM lease WHERE clerk = ?");
+    BindText(stmt.Get(), 1, clerk);
+    if (sqlite3_step(stmt.Get()) != SQLITE_DONE) Fail("lease");
+}
+
+CorrectOutcome CDatabase::Correct(std::int64_t id, const std::string& clerk, const std::vector<FieldChange>& changes,
+                                  std::int64_t now) {
+    for (const FieldChange& change : changes)
+        if (!ElementNamed(change.field)) return CorrectOutcome::Invalid;
+    CTransaction transaction(*this);
+    const std::optional<StoredRegistration> current = Find(id);
+    if (!current) return CorrectOutcome::Missing;
+    const std::optional<Lease> lease = LeaseOf(id, now);
+    if (lease && lease->clerk != clerk) return CorrectOutcome::Leased;
+    for (const FieldChange& change : changes)
+        if (current->record.*ElementNamed(change.field)->field != change.oldValue) return CorrectOutcome::Stale;
+    CStatement record = Prepare(
+        "INSERT INTO correction (registration, clerk, field, old_value, new_value) VALUES (?, ?, ?, ?, ?)");
+    for (const FieldChange& change : changes) {
+        if (change.newValue == change.oldValue) continue;
+        // The column name comes from the element table, never from the request.
+        CStatement update = Prepare(std::string("UPDATE registration SET ") + ElementNamed(change.field)->name +
+                                    " = ? WHERE id = ?");
+        BindText(update.Get(), 1, change.newValue);
+        sqlite3_bind_int64(update.Get(), 2, id);
+        if (sqlite3_step(update.Get()) != SQLITE_DONE) Fail("correct");
+        sqlite3_reset(record.Get());
+        sqlite3_bind_int64(record.Get(), 1, id);
+        BindText(record.Get(), 2, clerk);
+        BindText(record.Get(), 3, change.field);
+        BindText(record.Get(), 4, change.oldValue);
+        BindText(record.Get(), 5, change.newValue);
+        if (sqlite3_step(record.Get()) != SQLITE_DONE) Fail("correct");
+    }
+    transaction.Commit();
+    return CorrectOutcome::Saved;
+}
+
+std::vector<Correction> CDatabase::Corrections(std::int64_t id) {
+    CStatement stmt = Prepare(
+        "SELECT clerk, at, field, old_value, new_value FROM correction WHERE registration = ? ORDER BY id");
+    sqlite3_bind_int64(stmt.Get(), 1, id);
+    std::vector<Correction> corrections;
+    int rc;
+    while ((rc = sqlite3_step(stmt.Get())) == SQLITE_ROW)
+        corrections.push_back({Column(stmt.Get(), 0), Column(stmt.Get(), 1), Column(stmt.Get(), 2), Column(stmt.Get(), 3),
+                               Column(stmt.Get(), 4)});
+    if (rc != SQLITE_DONE) Fail("read");
+    return corrections;
 }
 
 std::optional<StoredRegistration> CDatabase::Find(std::int64_t id) {

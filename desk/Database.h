@@ -98,6 +98,34 @@ constexpr std::size_t kMaxRejectedText = 64u << 10;
 // stored registration's is that registration, whatever its Message-ID or layout.
 std::string AnswersKey(const RegistrationRecord& record);
 
+// A clerk's hold on one registration until `expiresAt` (Unix seconds); it runs out by itself.
+struct Lease {
+    std::int64_t registration = 0;
+    std::string clerk;
+    std::int64_t expiresAt = 0;
+};
+
+// One field of a registration as a clerk changes it: the value the clerk saw and the new one.
+struct FieldChange {
+    std::string field;  // a column name of kMailElements
+    std::string oldValue;
+    std::string newValue;
+};
+
+// A recorded change: who, when (ISO 8601 UTC), which field, from what to what.
+struct Correction {
+    std::string clerk;
+    std::string at;
+    std::string field;
+    std::string oldValue;
+    std::string newValue;
+};
+
+// Saved: the changes are in. Stale: a value is no longer what the clerk saw (someone changed
+// it meanwhile); nothing is saved. Leased: another clerk holds the registration. Missing: no
+// such registration. Invalid: a field that is none of the registration's.
+enum class CorrectOutcome { Saved, Stale, Leased, Missing, Invalid };
+
 // Every failure of the database, with SQLite's message.
 class CDatabaseError : public std::runtime_error {
 public:
@@ -130,12 +158,41 @@ public:
     std::optional<StoredRejected> FindRejected(std::int64_t id);
     // Page `page` of registration `id` as kept, or nothing.
     std::optional<StoredPage> Page(std::int64_t id, int page);
+    // The oldest `limit` registrations needing review, and how many need it in all.
+    std::vector<StoredRegistration> ReviewQueue(int limit);
+    std::int64_t ReviewCount();
+    // Registrations whose name, company, e-mail address or article number holds `text`, or
+    // whose postcode starts with it; at most `limit`, ordered by id.
+    std::vector<StoredRegistration> Search(const std::string& text, int limit);
+
+    // Leases `clerk` the oldest registration needing review after `afterId` (from the start
+    // when there is none after it) that no other clerk holds, until now + `seconds`; the
+    // clerk's other leases end. Atomic: two clerks never get the same one. None when all are held.
+    std::optional<std::int64_t> LeaseNext(const std::string& clerk, std::int64_t afterId, std::int64_t now, int seconds);
+    // Takes or renews the lease on `id`; false when another clerk holds a live one.
+    bool TakeLease(std::int64_t id, const std::string& clerk, std::int64_t now, int seconds);
+    // The live lease on `id`, if any.
+    std::optional<Lease> LeaseOf(std::int64_t id, std::int64_t now);
+    void EndLeases(const std::string& clerk);
+    // Every live lease.
+    std::vector<Lease> LiveLeases(std::int64_t now);
+
+    // Saves a clerk's changes to one registration and records each, if every old value is still
+    // the stored one and no other clerk holds a live lease on it; all or nothing.
+    CorrectOutcome Correct(std::int64_t id, const std::string& clerk, const std::vector<FieldChange>& changes,
+                           std::int64_t now);
+    // The corrections of one registration, oldest first.
+    std::vector<Correction> Corrections(std::int64_t id);
 
     sqlite3* Handle() const { return db_.Get(); }
     // The database file's path as opened.
     const std::string& Path() const { return path_; }
     // Runs SQL without results (BEGIN, COMMIT ...); throws CDatabaseError.
     void Exec(const char* sql);
+    // A prepared statement on this connection; throws CDatabaseError.
+    CStatement Prepare(const std::string& sql);
+    // Throws CDatabaseError with `what` and SQLite's last message.
+    [[noreturn]] void Fail(const std::string& what);
 
 private:
     void SwitchToWal();
@@ -144,11 +201,10 @@ private:
     void CreateVersion1();
     void UpgradeToV2();
     void UpgradeToV3();
+    void UpgradeToV4();
     std::vector<Doubt> DoubtsOf(std::int64_t id);
     StoredRegistration ReadRow(sqlite3_stmt* stmt);
     void AddDetails(std::int64_t id, const Registration& r);
-    CStatement Prepare(const std::string& sql);
-    [[noreturn]] void Fail(const std::string& what);
 
     std::string path_;
     CSqliteDb db_;

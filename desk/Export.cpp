@@ -50,6 +50,13 @@ std::vector<std::string> ExportHeader(const ExportOptions& options) {
     return header;
 }
 
+bool IsSecret(const std::string& field) {
+    for (const MailElement& element : kMailElements)
+        if (field == element.name) return element.secret;
+    return false;
+}
+
+
 std::vector<std::string> ExportRow(const StoredRegistration& r, const ExportOptions& options) {
     std::vector<std::string> row = {std::to_string(r.id), r.channel,    r.sourceFile, r.sourceRef,
                                     r.receivedAt,         r.importedAt, JoinReasons(r.ReviewLines(), "; ")};
@@ -176,7 +183,7 @@ void ListRegistrations(CDatabase& db, bool reviewOnly, std::ostream& out) {
 }
 
 void ShowRegistration(const StoredRegistration& r, bool withPasswords, std::ostream& out,
-                      const std::vector<RegistrationSource>& sources) {
+                      const std::vector<RegistrationSource>& sources, const std::vector<Correction>& corrections) {
     out << "id: " << r.id << '\n'
         << "channel: " << r.channel << '\n'
         << "source: " << OneLine(r.sourceFile) << (r.sourceRef.empty() ? "" : " " + OneLine(r.sourceRef)) << '\n'
@@ -195,6 +202,12 @@ void ShowRegistration(const StoredRegistration& r, bool withPasswords, std::ostr
         out << "also from: " << OneLine(source.channel) << ' ' << OneLine(source.sourceFile)
             << (source.sourceRef.empty() ? "" : " " + OneLine(source.sourceRef)) << ", received "
             << (source.receivedAt.empty() ? "unknown" : OneLine(source.receivedAt)) << '\n';
+    for (const Correction& c : corrections) {
+        const bool hide = IsSecret(c.field) && !withPasswords;
+        out << "correction: " << OneLine(c.at) << ' ' << OneLine(c.clerk) << ' ' << OneLine(c.field) << ": "
+            << (hide ? "(hidden)" : '"' + OneLine(c.oldValue) + '"') << " -> "
+            << (hide ? "(hidden)" : '"' + OneLine(c.newValue) + '"') << '\n';
+    }
 }
 
 std::string MaskPasswords(const std::string& text) {

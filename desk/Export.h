@@ -28,10 +28,11 @@ std::string ExportXlsx(CDatabase& db, const ExportOptions& options, const std::s
 // One line per registration (or only those needing review, with their reasons).
 void ListRegistrations(CDatabase& db, bool reviewOnly, std::ostream& out);
 
-// Everything of one registration, one field a line, and the further sources it came from;
-// passwords masked unless asked for.
+// Everything of one registration, one field a line, the further sources it came from and the
+// clerks' corrections; passwords masked unless asked for.
 void ShowRegistration(const StoredRegistration& r, bool withPasswords, std::ostream& out,
-                      const std::vector<RegistrationSource>& sources = {});
+                      const std::vector<RegistrationSource>& sources = {},
+                      const std::vector<Correction>& corrections = {});
 
 // One line per rejected message: where it is, who sent it, its subject and why it was rejected.
 void ListRejected(CDatabase& db, std::ostream& out);

@@ -1,9 +1,13 @@
 // velkdesk: the registration desk's command line. Reads registration mails into a database,
-// lists and shows what is there, and exports it for a spreadsheet.
+// lists and shows what is there, exports it for a spreadsheet, and serves the clerks' review
+// station.
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <termios.h>
 #include <unistd.h>
+
+#include <sodium.h>
 
 #include <CLI/CLI.hpp>
 
@@ -12,6 +16,7 @@
 #include <cstdio>
 #include <iostream>
 
+#include "desk/Clerks.h"
 #include "desk/Export.h"
 #include "desk/Import.h"
 #include "desk/mail/MailIntake.h"
@@ -19,6 +24,9 @@
 #include "desk/Printable.h"
 #include "desk/TerminalProgress.h"
 #include "desk/sheet/SheetIntake.h"
+#include "desk/ReviewDesk.h"
+#include "desk/web/Server.h"
+#include "desk/web/Station.h"
 
 namespace {
 
@@ -55,6 +63,99 @@ int RunImport(const std::string& dbPath, const std::vector<std::string>& paths) 
     std::cout << desk::SummaryLine(counts) << std::endl;
     if (importer.Stopped()) return Fail("import stopped; what was read is saved, run it again to finish");
     if (counts.failedFiles) return Fail(std::to_string(counts.failedFiles) + " file(s) could not be read");
+    return 0;
+}
+
+// Wipes a password from memory when it goes out of scope.
+class CSecret {
+public:
+    ~CSecret() { sodium_memzero(text.data(), text.size()); }
+    std::string text;
+};
+
+// One line from standard input; without echo when it is a terminal (the prompt goes to
+// standard error). False at end of input.
+bool ReadPassword(const char* prompt, std::string& out) {
+    const bool terminal = isatty(STDIN_FILENO);
+    termios saved = {};
+    if (terminal) {
+        std::cerr << prompt << std::flush;
+        tcgetattr(STDIN_FILENO, &saved);
+        termios quiet = saved;
+        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+    }
+    const bool got = static_cast<bool>(std::getline(std::cin, out));
+    if (terminal) {
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+        std::cerr << '\n';
+    }
+    if (!out.empty() && out.back() == '\r') out.pop_back();
+    return got;
+}
+
+int RunClerkAdd(const std::string& dbPath, const std::string& name) {
+    if (!desk::CClerks::ValidName(name)) return Fail("a clerk's name is 1 to 64 letters, digits, '.', '_' or '-'");
+    CSecret password, again;
+    if (!ReadPassword("Password: ", password.text)) return Fail("no password given");
+    if (isatty(STDIN_FILENO)) {
+        if (!ReadPassword("Again: ", again.text) || again.text != password.text)
+            return Fail("the two passwords differ; nothing changed");
+    }
+    desk::CDatabase db(dbPath);
+    desk::CClerks(db).Add(name, password.text);
+    std::cout << "clerk " << name << " added" << std::endl;
+    return 0;
+}
+
+int RunServe(const std::string& dbPath, const std::string& listen, const std::vector<std::string>& hosts,
+             bool secureCookies) {
+    const desk::web::ListenAddress address = desk::web::ParseListenAddress(listen);
+    desk::CReviewDesk desk(dbPath);
+    const bool anyClerk = desk.AnyClerk();
+    if (!anyClerk && !address.loopback)
+        return Fail("--listen " + listen + ": there is no clerk account yet, and without one only this machine "
+                    "(127.0.0.1, ::1) is served; add one first with 'velkdesk clerk add NAME'");
+    // The server's threads inherit this mask; the main thread waits for the signal below.
+    sigset_t stop;
+    sigemptyset(&stop);
+    sigaddset(&stop, SIGINT);
+    sigaddset(&stop, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stop, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+
+    // Requests that come before the station is made (the port is known only once bound) wait
+    // for nothing: they are told to come again.
+    std::atomic<desk::web::CStation*> station{nullptr};
+    desk::web::CHttpServer server(address, desk::web::ServerLimits(), [&station](const desk::web::CRequest& request) {
+        desk::web::CStation* s = station.load();
+        if (!s) {
+            desk::web::Reply busy;
+            busy.status = 503;
+            busy.contentType = "text/plain; charset=utf-8";
+            busy.body = "Noch nicht bereit.\n";
+            return busy;
+        }
+        return s->Dispatch(request);
+    });
+    desk::web::StationOptions options;
+    options.listenHost = address.host;
+    options.port = server.Port();
+    options.hosts = hosts;
+    options.secureCookies = secureCookies;
+    options.oneTimeToken = !anyClerk;
+    desk::web::CStation made(desk, options);
+    station.store(&made);
+    std::cout << made.StartAddress() << std::endl;
+    if ((address.host == "0.0.0.0" || address.host == "::") && hosts.empty())
+        std::cerr << "velkdesk: listening on all addresses, but answering only to localhost names: give every name "
+                     "the clerks' browsers use with --host NAME" << std::endl;
+    std::cerr << "velkdesk: serving " << desk::Printable(dbPath)
+              << (anyClerk ? "; clerks log in with their accounts" : "; the address above opens one session, once")
+              << " (Ctrl-C ends)" << std::endl;
+    int signal = 0;
+    sigwait(&stop, &signal);
+    station.store(nullptr);
     return 0;
 }
 
@@ -103,7 +204,24 @@ int main(int argc, char** argv) {
     exportCmd->add_option("--separator", separator, "field separator, one character")->capture_default_str()
         ->check([](const std::string& s) { return s.size() == 1 && s != "\"" && s != "\n" && s != "\r" ? "" : "one character"; });
 
-    for (CLI::App* sub : {import, list, show, exportCmd}) sub->fallthrough();
+    CLI::App* serve = app.add_subcommand("serve", "the clerks' review station in a browser");
+    std::string listen = "127.0.0.1:8080";
+    std::vector<std::string> hosts;
+    bool secureCookies = false;
+    serve->add_option("--listen", listen, "HOST:PORT to listen on (port 0: any free one)")->capture_default_str();
+    serve->add_option("--host", hosts, "a further name the station answers to (behind a proxy)");
+    serve->add_flag("--secure-cookies", secureCookies, "send the session cookie over HTTPS only (behind an HTTPS proxy)");
+
+    CLI::App* clerk = app.add_subcommand("clerk", "the review station's accounts");
+    clerk->require_subcommand(1);
+    CLI::App* clerkAdd = clerk->add_subcommand("add", "add an account (password from the terminal or standard input)");
+    CLI::App* clerkList = clerk->add_subcommand("list", "list the accounts");
+    CLI::App* clerkRemove = clerk->add_subcommand("remove", "remove an account");
+    std::string clerkName;
+    clerkAdd->add_option("NAME", clerkName, "the clerk's name")->required();
+    clerkRemove->add_option("NAME", clerkName, "the clerk's name")->required();
+
+    for (CLI::App* sub : {import, list, show, exportCmd, serve, clerk}) sub->fallthrough();
 
     // CLI11 would call a mistyped command a missing one; name it instead.
     for (int i = 1; i < argc; ++i) {
@@ -113,7 +231,8 @@ int main(int argc, char** argv) {
             continue;
         }
         if (arg.empty() || arg[0] == '-') continue;
-        const std::vector<std::string> commands = {import->get_name(), list->get_name(), show->get_name(), exportCmd->get_name()};
+        const std::vector<std::string> commands = {import->get_name(),    list->get_name(),  show->get_name(),
+                                                   exportCmd->get_name(), serve->get_name(), clerk->get_name()};
         if (std::find(commands.begin(), commands.end(), arg) == commands.end()) {
             Fail("unknown command '" + arg + "' (see --help)");
             return 2;
@@ -133,6 +252,9 @@ int main(int argc, char** argv) {
 
     try {
         if (*import) return RunImport(dbPath, paths);
+        // The station and the accounts may come before the first import: they make the database.
+        if (*serve) return RunServe(dbPath, listen, hosts, secureCookies);
+        if (*clerkAdd) return RunClerkAdd(dbPath, clerkName);
         // Only an import makes a new database: a mistyped --db is said, not answered with an
         // empty list.
         desk::CDatabase db(dbPath, false);
@@ -147,7 +269,12 @@ int main(int argc, char** argv) {
         } else if (*show) {
             const std::optional<desk::StoredRegistration> r = db.Find(id);
             if (!r) return Fail("no registration with id " + std::to_string(id));
-            desk::ShowRegistration(*r, showPasswords, std::cout, db.Sources(id));
+            desk::ShowRegistration(*r, showPasswords, std::cout, db.Sources(id), db.Corrections(id));
+        } else if (*clerkList) {
+            for (const std::string& name : desk::CClerks(db).Names()) std::cout << desk::Printable(name) << '\n';
+        } else if (*clerkRemove) {
+            if (!desk::CClerks(db).Remove(clerkName)) return Fail("there is no clerk named " + clerkName);
+            std::cout << "clerk " << desk::Printable(clerkName) << " removed; a running station ends their sessions" << std::endl;
         } else if (*exportCmd) {
             exportOptions.separator = separator[0];
             exportOptions.formulaGuard = !noFormulaGuard;

@@ -1,0 +1,368 @@
+// The station's rules and handlers.
+#include "desk/web/Station.h"
+
+#include <nlohmann/json.hpp>
+
+#include <cstdlib>
+#include <ctime>
+
+#include "desk/Clerks.h"
+#include "desk/FieldLabels.h"
+
+namespace desk::web {
+
+namespace {
+
+constexpr int kQueueRows = 200;
+constexpr int kSearchRows = 100;
+constexpr std::size_t kMaxQuery = 200;
+
+// The name the session of a station without accounts is kept under: no account can have it.
+const char kLocalClerk[] = "(lokal)";
+
+std::string Received(const StoredRegistration& r) {
+    return r.receivedAt.empty() ? "unbekannt" : r.receivedAt;
+}
+
+std::string JoinReasons(const std::vector<std::string>& reasons) {
+    std::string joined;
+    for (const std::string& reason : reasons) joined += (joined.empty() ? "" : "; ") + reason;
+    return joined;
+}
+
+Data Row(const StoredRegistration& r) {
+    Data row;
+    row.set("id", std::to_string(r.id));
+    row.set("received", Received(r));
+    row.set("channel", r.channel);
+    row.set("name", r.record.vorname + " " + r.record.nachname);
+    row.set("place", r.record.zip + " " + r.record.city);
+    row.set("email", r.record.username);
+    row.set("article", r.record.gprod);
+    row.set("reasons", JoinReasons(r.ReviewLines()));
+    return row;
+}
+
+Data Rows(const std::vector<StoredRegistration>& registrations) {
+    Data rows{Data::type::list};
+    for (const StoredRegistration& r : registrations) rows.push_back(Row(r));
+    return rows;
+}
+
+bool ParseId(const std::string& text, std::int64_t& id) {
+    if (text.empty() || text.size() > 18) return false;
+    for (char c : text)
+        if (c < '0' || c > '9') return false;
+    id = std::strtoll(text.c_str(), nullptr, 10);
+    return true;
+}
+
+// "14:05 UTC" of a Unix time.
+std::string ClockTime(std::int64_t unixSeconds) {
+    const std::time_t t = static_cast<std::time_t>(unixSeconds);
+    std::tm tm = {};
+    gmtime_r(&t, &tm);
+    char text[16];
+    std::strftime(text, sizeof text, "%H:%M UTC", &tm);
+    return text;
+}
+
+std::string Seconds(Clock::duration wait) {
+    return std::to_string(std::chrono::duration_cast<std::chrono::seconds>(wait + std::chrono::milliseconds(999)).count());
+}
+
+}  // namespace
+
+CStation::CStation(CReviewDesk& desk, const StationOptions& options)
+    : desk_(desk),
+      options_(options),
+      hostRules_(options.listenHost, options.port, options.hosts, options.secureCookies),
+      sessions_(options.idle, options.absolute, 1000),
+      throttle_(options.throttle) {
+    if (options.oneTimeToken) oneTime_ = std::make_unique<COneTimeToken>();
+    // One handler per page and action.
+    auto bind = [this](Reply (CStation::*handler)(const CRequest&)) {
+        return [this, handler](const CRequest& request) { return (this->*handler)(request); };
+    };
+    router_.Add("GET", "/", bind(&CStation::Queue));
+    router_.Add("GET", "/queue.json", bind(&CStation::QueueCount));
+    router_.Add("GET", "/registration", [this](const CRequest& r) { return Registration(r, false); });
+    router_.Add("POST", "/registration/passwords", [this](const CRequest& r) { return Registration(r, true); });
+    router_.Add("POST", "/registration/save", bind(&CStation::Save));
+    router_.Add("POST", "/next", bind(&CStation::Next));
+    router_.Add("GET", "/search", bind(&CStation::Search));
+    router_.Add("GET", "/export", bind(&CStation::ExportPage));
+    router_.Add("POST", "/export", bind(&CStation::Export));
+    router_.Add("POST", "/logout", bind(&CStation::Logout));
+}
+
+std::string CStation::StartAddress() const {
+    const bool v6 = options_.listenHost.find(':') != std::string::npos;
+    const std::string base = "http://" + (v6 ? "[" + options_.listenHost + "]" : options_.listenHost) + ":" +
+                             std::to_string(options_.port) + "/";
+    return oneTime_ ? base + "auth?token=" + oneTime_->Text() : base;
+}
+
+Reply CStation::Dispatch(CRequest request) {
+    // A name this station does not answer to is a rebound DNS name or a confused proxy.
+    if (!hostRules_.HostAllowed(request.Header("host")))
+        return respond_.Error(request, 421, "Diese Adresse bedient velkdesk nicht.");
+    if (request.path.rfind("/static/", 0) == 0 && request.method == "GET") return respond_.Static(request);
+    const bool post = request.method == "POST";
+    if (post && !hostRules_.OriginAllowed(request.Header("origin"), request.Header("referer")))
+        return respond_.Error(request, 403, "Diese Anfrage kam nicht von einer Seite von velkdesk.");
+    if (request.formMalformed) return respond_.Error(request, 400, "Das Formular ist fehlerhaft.");
+
+    if (request.path == "/login") {
+        if (post) return Login(request);
+        if (request.method == "GET") return LoginPage(request);
+    }
+    if (request.path == "/auth" && request.method == "GET") return Redeem(request);
+
+    const std::optional<CSessions::Session> session = sessions_.Touch(request.Cookie(kSessionCookie), Clock::now());
+    if (!session) {
+        if (request.method == "GET") return respond_.Redirect("/login");
+        return respond_.Error(request, 403, "Bitte melden Sie sich an.");
+    }
+    // A removed account's sessions end with it.
+    if (CClerks::ValidName(session->clerk) && !desk_.ClerkHash(session->clerk)) {
+        sessions_.CloseClerk(session->clerk);
+        return request.method == "GET" ? respond_.Redirect("/login") : respond_.Error(request, 403, "Bitte melden Sie sich an.");
+    }
+    request.clerk = session->clerk;
+    request.csrf = session->csrf;
+    // Every state change carries the session's token: a page of another site cannot know it.
+    if (post && !SameToken(request.Form("token"), session->csrf))
+        return respond_.Error(request, 403, "Die Anfrage trägt nicht das Zeichen dieser Sitzung; nichts wurde geändert.");
+    bool pathKnown = false;
+    const Handler* handler = router_.Find(request.method, request.path, pathKnown);
+    if (!handler) return respond_.Error(request, pathKnown ? 405 : 404, "Diese Seite gibt es nicht.");
+    return (*handler)(request);
+}
+
+Reply CStation::WithSession(Reply reply, const std::string& clerk) {
+    const std::string id = sessions_.Open(clerk, Clock::now());
+    reply.headers.emplace_back("Set-Cookie", std::string(kSessionCookie) + "=" + id +
+                                                 "; Path=/; HttpOnly; SameSite=Strict" +
+                                                 (options_.secureCookies ? "; Secure" : ""));
+    return reply;
+}
+
+Reply CStation::LoginForm(const CRequest& request, const std::string& name, const std::string& message, int status) {
+    Data data;
+    data.set("name", name);
+    if (!message.empty()) data.set("message", message);
+    if (oneTime_ && !desk_.AnyClerk()) data.set("noAccounts", true);
+    return respond_.Page(request, "login", "Anmelden", data, status);
+}
+
+Reply CStation::LoginPage(const CRequest& request) {
+    return LoginForm(request, std::string(), std::string(), 200);
+}
+
+Reply CStation::Login(const CRequest& request) {
+    const std::string& name = request.Form("name");
+    const std::string& password = request.Form("password");
+    const Clock::duration wait = throttle_.Wait(name, request.peerAddress, Clock::now());
+    if (wait > Clock::duration::zero())
+        return LoginForm(request, CClerks::ValidName(name) ? name : std::string(),
+                         "Zu viele Fehlversuche. Bitte versuchen Sie es in " + Seconds(wait) + " Sekunden wieder.",
+                         429);
+    // An unknown name costs the same as a wrong password, so names cannot be told apart.
+    static const std::string kDummy = CClerks::HashPassword("no clerk has this password");
+    const std::optional<std::string> hash = CClerks::ValidName(name) ? desk_.ClerkHash(name) : std::nullopt;
+    if (!passwordChecks_.Enter(std::chrono::seconds(10)))
+        return LoginForm(request, std::string(), "Zu viele Anmeldungen auf einmal. Bitte gleich noch einmal.", 503);
+    const bool good = CClerks::Verify(hash ? *hash : kDummy, password) && hash;
+    passwordChecks_.Leave();
+    if (!good) {
+        throttle_.Failed(name, request.peerAddress, Clock::now());
+        return LoginForm(request, CClerks::ValidName(name) ? name : std::string(), "Name oder Passwort ist falsch.", 403);
+    }
+    throttle_.Succeeded(name);
+    return WithSession(respond_.Redirect("/"), name);
+}
+
+Reply CStation::Redeem(const CRequest& request) {
+    // The token opens one session, once; the redirect takes it out of the address bar.
+    if (!oneTime_ || !oneTime_->Redeem(request.Query("token")))
+        return respond_.Error(request, 403, "Dieser Zugangslink gilt nicht (mehr). Starten Sie velkdesk serve neu "
+                                            "oder melden Sie sich mit einem Konto an.");
+    return WithSession(respond_.Redirect("/"), kLocalClerk);
+}
+
+Reply CStation::Logout(const CRequest& request) {
+    sessions_.Close(request.Cookie(kSessionCookie));
+    desk_.EndLeases(request.clerk);
+    Reply reply = respond_.Redirect("/login");
+    reply.headers.emplace_back("Set-Cookie", std::string(kSessionCookie) + "=; Path=/; Max-Age=0; HttpOnly; SameSite=Strict" +
+                                                 (options_.secureCookies ? "; Secure" : ""));
+    return reply;
+}
+
+Reply CStation::Queue(const CRequest& request) {
+    const CReviewDesk::Queue queue = desk_.ReviewQueue(kQueueRows);
+    Data data;
+    data.set("count", std::to_string(queue.count));
+    data.set("countWord", queue.count == 1 ? "Registrierung ist" : "Registrierungen sind");
+    data.set("any", !queue.oldest.empty());
+    data.set("more", queue.count > static_cast<std::int64_t>(queue.oldest.size()));
+    data.set("shown", std::to_string(queue.oldest.size()));
+    Data rows{Data::type::list};
+    for (const StoredRegistration& r : queue.oldest) {
+        Data row = Row(r);
+        const auto held = queue.heldBy.find(r.id);
+        if (held != queue.heldBy.end()) row.set("heldBy", held->second);
+        rows.push_back(row);
+    }
+    data.set("rows", rows);
+    if (request.Query("none") == "1") data.set("noneFree", true);
+    return respond_.Page(request, "queue", "Warteschlange", data);
+}
+
+Reply CStation::QueueCount(const CRequest&) {
+    return respond_.Json(nlohmann::json{{"count", desk_.ReviewCount()}}.dump());
+}
+
+Reply CStation::Registration(const CRequest& request, bool revealPasswords) {
+    std::int64_t id = 0;
+    if (!ParseId(revealPasswords ? request.Form("id") : request.Query("id"), id))
+        return respond_.Error(request, 400, "Keine gültige Nummer einer Registrierung.");
+    const std::optional<StoredRegistration> r = desk_.Find(id);
+    if (!r) return respond_.Error(request, 404, "Diese Registrierung gibt es nicht.");
+    return RegistrationPage(request, *r, revealPasswords,
+                            request.Query("saved") == "1" ? "Gespeichert." : std::string(), {}, 200);
+}
+
+Reply CStation::RegistrationPage(const CRequest& request, const StoredRegistration& r, bool revealPasswords,
+                                 const std::string& message, const std::vector<FieldChange>& entered, int status) {
+    Data data;
+    data.set("id", std::to_string(r.id));
+    data.set("received", Received(r));
+    data.set("channel", r.channel);
+    data.set("source", r.sourceRef.empty() ? r.sourceFile : r.sourceFile + " " + r.sourceRef);
+    data.set("imported", r.importedAt);
+    if (!message.empty()) data.set("message", message);
+    Data reasons{Data::type::list};
+    for (const std::string& reason : r.ReviewLines()) {
+        Data item;
+        item.set("text", reason);
+        reasons.push_back(item);
+    }
+    data.set("anyReason", !r.doubts.empty());
+    data.set("reasons", reasons);
+    if (const std::optional<Lease> lease = desk_.LeaseOf(r.id)) {
+        data.set("leased", true);
+        data.set("leaseMine", lease->clerk == request.clerk);
+        data.set("leaseClerk", lease->clerk);
+        data.set("leaseUntil", ClockTime(lease->expiresAt));
+    }
+    std::map<std::string, std::string> labels;
+    std::map<std::string, bool> secret;
+    Data fields{Data::type::list};
+    bool anySecret = false;
+    for (const FieldLabel& field : SheetFieldLabels()) {
+        labels[field.name] = field.label;
+        secret[field.name] = field.secret;
+        const std::string& value = r.record.*field.member;
+        Data item;
+        item.set("name", field.name);
+        item.set("label", field.label);
+        const bool hidden = field.secret && !revealPasswords && !value.empty();
+        anySecret = anySecret || (field.secret && !value.empty());
+        item.set("hidden", hidden);
+        if (!hidden) item.set("value", value);
+        fields.push_back(item);
+    }
+    data.set("fields", fields);
+    data.set("canReveal", anySecret && !revealPasswords);
+    Data yours{Data::type::list};
+    for (const FieldChange& change : entered) {
+        if (change.newValue == change.oldValue) continue;
+        Data item;
+        item.set("label", labels[change.field]);
+        item.set("value", secret[change.field] && !revealPasswords ? std::string("(verborgen)") : change.newValue);
+        yours.push_back(item);
+    }
+    data.set("anyEntered", !entered.empty());
+    data.set("entered", yours);
+    Data corrections{Data::type::list};
+    const std::vector<Correction> made = desk_.Corrections(r.id);
+    for (const Correction& c : made) {
+        Data item;
+        item.set("at", c.at);
+        item.set("clerk", c.clerk);
+        item.set("label", labels.count(c.field) ? labels[c.field] : c.field);
+        const bool hide = secret[c.field] && !revealPasswords;
+        item.set("old", hide ? std::string("(verborgen)") : c.oldValue);
+        item.set("new", hide ? std::string("(verborgen)") : c.newValue);
+        corrections.push_back(item);
+    }
+    data.set("anyCorrection", !made.empty());
+    data.set("corrections", corrections);
+    return respond_.Page(request, "registration", "Registrierung " + std::to_string(r.id), data, status);
+}
+
+Reply CStation::Next(const CRequest& request) {
+    std::int64_t after = 0;
+    if (!request.Form("after").empty() && !ParseId(request.Form("after"), after))
+        return respond_.Error(request, 400, "Keine gültige Nummer einer Registrierung.");
+    const std::optional<std::int64_t> id = desk_.Next(request.clerk, after);
+    if (!id) return respond_.Redirect("/?none=1");
+    return respond_.Redirect("/registration?id=" + std::to_string(*id));
+}
+
+Reply CStation::Save(const CRequest& request) {
+    std::int64_t id = 0;
+    if (!ParseId(request.Form("id"), id)) return respond_.Error(request, 400, "Keine gültige Nummer einer Registrierung.");
+    // Each shown field comes back twice: as the clerk saw it (o_) and as it is now (f_). A
+    // field left out (a hidden password) is not touched.
+    std::vector<FieldChange> changes;
+    for (const FieldLabel& field : SheetFieldLabels()) {
+        const auto seen = request.form.find(std::string("o_") + field.name);
+        const auto now = request.form.find(std::string("f_") + field.name);
+        if (seen == request.form.end() || now == request.form.end()) continue;
+        changes.push_back({field.name, seen->second, now->second});
+    }
+    const CorrectOutcome outcome = desk_.Correct(id, request.clerk, changes);
+    if (outcome == CorrectOutcome::Saved) return respond_.Redirect("/registration?id=" + std::to_string(id) + "&saved=1");
+    if (outcome == CorrectOutcome::Missing || outcome == CorrectOutcome::Invalid)
+        return respond_.Error(request, outcome == CorrectOutcome::Missing ? 404 : 400, "Diese Registrierung gibt es nicht.");
+    const std::optional<StoredRegistration> current = desk_.Find(id);
+    if (!current) return respond_.Error(request, 404, "Diese Registrierung gibt es nicht.");
+    const std::string message =
+        outcome == CorrectOutcome::Leased
+            ? "Nicht gespeichert: jemand anderes bearbeitet diese Registrierung gerade."
+            : "Nicht gespeichert: die Registrierung wurde inzwischen geändert. Hier die aktuellen Werte; "
+              "Ihre Eingaben stehen darunter.";
+    return RegistrationPage(request, *current, false, message, changes, 409);
+}
+
+Reply CStation::Search(const CRequest& request) {
+    const std::string& query = request.Query("q");
+    Data data;
+    data.set("query", query.substr(0, kMaxQuery));
+    if (!query.empty()) {
+        const std::vector<StoredRegistration> rows = desk_.Search(query.substr(0, kMaxQuery), kSearchRows + 1);
+        const bool more = rows.size() > static_cast<std::size_t>(kSearchRows);
+        const std::vector<StoredRegistration> shown(rows.begin(), more ? rows.begin() + kSearchRows : rows.end());
+        data.set("searched", true);
+        data.set("count", std::to_string(shown.size()));
+        data.set("more", more);
+        data.set("any", !shown.empty());
+        data.set("rows", Rows(shown));
+    }
+    return respond_.Page(request, "search", "Suche", data);
+}
+
+Reply CStation::ExportPage(const CRequest& request) {
+    return respond_.Page(request, "export", "Export", Data());
+}
+
+Reply CStation::Export(const CRequest& request) {
+    const bool withPasswords = request.Form("passwords") == "1";
+    return respond_.Download(desk_.ExportCsv(withPasswords), "text/csv; charset=utf-8",
+                             withPasswords ? "velkdesk-mit-passwoertern.csv" : "velkdesk.csv");
+}
+
+}  // namespace desk::web

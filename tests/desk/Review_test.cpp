@@ -1,0 +1,115 @@
+// The review station's core: leases that two clerks never share and that run out by
+// themselves, and corrections that are recorded and never overwrite a change made meanwhile.
+#include <set>
+#include <thread>
+
+#include "tests/support/desk_fixture.h"
+
+namespace {
+
+desk::Registration NeedingReview(const std::string& key, const std::string& zip) {
+    desk::Registration r;
+    r.record.vorname = "Grete";
+    r.record.zip = zip;
+    r.record.password_1 = r.record.password_2 = "Kennwort-XY";
+    r.channel = "fax";
+    r.dedupKey = key;
+    r.doubts = {desk::DoubtFromLine("zip: \"" + zip + "\" could as well be \"6" + zip.substr(1) + "\"")};
+    return r;
+}
+
+}  // namespace
+
+class ReviewTest : public DeskDbTest {
+protected:
+
+    // Registrations 1 to `count` need review; one more after them does not.
+    void AddRegistrations(int count) {
+        desk::CDatabase db(db_.string());
+        for (int i = 1; i <= count; ++i) db.Add(NeedingReview("k" + std::to_string(i), "5066" + std::to_string(i % 10)));
+        desk::Registration sound = NeedingReview("sound", "10115");
+        sound.doubts.clear();
+        db.Add(sound);
+    }
+};
+
+TEST_F(ReviewTest, LeasesGiveEveryClerkAnotherRegistrationAndRunOutByThemselves) {
+    AddRegistrations(3);
+    desk::CDatabase db(db_.string());
+    const std::int64_t t = 1000000;
+    EXPECT_EQ(1, db.LeaseNext("anna", 0, t, 600));
+    EXPECT_EQ(2, db.LeaseNext("ben", 0, t, 600));
+    EXPECT_EQ(3, db.LeaseNext("carl", 0, t, 600));
+    EXPECT_FALSE(db.LeaseNext("dora", 0, t, 600));  // the sound one is never handed out
+    EXPECT_FALSE(db.TakeLease(1, "ben", t + 10, 600));
+    EXPECT_EQ("anna", db.LeaseOf(1, t + 10)->clerk);
+    // "Next" ends the clerk's lease and moves on, back to the start when nothing is after it.
+    EXPECT_EQ(1, db.LeaseNext("anna", 1, t + 20, 600));
+    EXPECT_TRUE(db.TakeLease(1, "anna", t + 30, 600));  // renewed by its holder
+    // A lease left behind runs out: another clerk gets it then, the oldest first.
+    EXPECT_FALSE(db.LeaseOf(2, t + 600));
+    EXPECT_EQ(2, db.LeaseNext("dora", 0, t + 600, 600));
+    EXPECT_TRUE(db.TakeLease(3, "dora", t + 600, 600));
+    db.EndLeases("dora");
+    EXPECT_FALSE(db.LeaseOf(2, t + 601));
+    EXPECT_FALSE(db.LeaseOf(3, t + 601));
+}
+
+TEST_F(ReviewTest, ClerksAskingAtOnceOnTheirOwnConnectionsNeverShareALease) {
+    AddRegistrations(12);
+    std::vector<std::int64_t> got(8, 0);
+    std::vector<std::thread> clerks;
+    for (int c = 0; c < 8; ++c)
+        clerks.emplace_back([this, c, &got] {
+            desk::CDatabase db(db_.string());
+            got[static_cast<std::size_t>(c)] = db.LeaseNext("clerk" + std::to_string(c), 0, 1000, 600).value_or(-1);
+        });
+    for (std::thread& t : clerks) t.join();
+    const std::set<std::int64_t> distinct(got.begin(), got.end());
+    EXPECT_EQ(8u, distinct.size());
+    EXPECT_EQ(1, *distinct.begin());
+    EXPECT_EQ(8, *distinct.rbegin());  // the eight oldest
+}
+
+TEST_F(ReviewTest, CorrectionsAreRecordedAndAStaleSaveChangesNothing) {
+    AddRegistrations(2);
+    {
+        desk::CDatabase db(db_.string());
+        EXPECT_EQ(desk::CorrectOutcome::Saved,
+                  db.Correct(1, "anna", {{"zip", "50661", "60661"}, {"vorname", "Grete", "Grete"}}, 1000));
+        EXPECT_EQ("60661", db.Find(1)->record.zip);
+        const std::vector<desk::Correction> made = db.Corrections(1);
+        ASSERT_EQ(1u, made.size());  // an unchanged field is no correction
+        EXPECT_EQ("anna", made[0].clerk);
+        EXPECT_EQ("zip", made[0].field);
+        EXPECT_EQ("50661", made[0].oldValue);
+        EXPECT_EQ("60661", made[0].newValue);
+        EXPECT_EQ(20u, made[0].at.size());
+
+        // Ben saw the old value: his save is refused whole, nothing of it lands.
+        EXPECT_EQ(desk::CorrectOutcome::Stale,
+                  db.Correct(1, "ben", {{"vorname", "Grete", "Greta"}, {"zip", "50661", "70661"}}, 1000));
+        EXPECT_EQ("60661", db.Find(1)->record.zip);
+        EXPECT_EQ("Grete", db.Find(1)->record.vorname);
+        EXPECT_EQ(1u, db.Corrections(1).size());
+
+        // Held by another clerk: refused until the lease runs out.
+        ASSERT_TRUE(db.TakeLease(2, "ben", 1000, 600));
+        EXPECT_EQ(desk::CorrectOutcome::Leased, db.Correct(2, "anna", {{"zip", "50662", "60662"}}, 1100));
+        EXPECT_EQ(desk::CorrectOutcome::Saved, db.Correct(2, "ben", {{"zip", "50662", "60662"}}, 1100));
+        EXPECT_EQ(desk::CorrectOutcome::Saved,
+                  db.Correct(2, "anna", {{"password_1", "Kennwort-XY", "Kennwort-XI"}}, 1600));
+        // Only the registration's own fields, named as the element table names them.
+        EXPECT_EQ(desk::CorrectOutcome::Invalid, db.Correct(2, "anna", {{"review", "", "x"}}, 1600));
+        EXPECT_EQ(desk::CorrectOutcome::Invalid, db.Correct(2, "anna", {{"zip = 1 --", "", "x"}}, 1600));
+        EXPECT_EQ(desk::CorrectOutcome::Missing, db.Correct(99, "anna", {{"zip", "", "x"}}, 1600));
+    }
+    // `show` lists the corrections, the password's only when asked.
+    int status = -1;
+    const std::string shown = RunCli("show 2", &status);
+    EXPECT_EQ(0, status);
+    EXPECT_NE(std::string::npos, shown.find(" ben zip: \"50662\" -> \"60662\"")) << shown;
+    EXPECT_NE(std::string::npos, shown.find(" anna password_1: (hidden) -> (hidden)")) << shown;
+    EXPECT_EQ(std::string::npos, shown.find("Kennwort-X")) << shown;
+    EXPECT_NE(std::string::npos, RunCli("show 2 --with-passwords", &status).find("\"Kennwort-XY\" -> \"Kennwort-XI\""));
+}

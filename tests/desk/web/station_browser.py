@@ -1,0 +1,269 @@
+#!/usr/bin/python3
+"""The review station in a real browser: headless Chromium driven by Selenium against
+`velkdesk serve`, one browser for all cases. Run by CTest (desk_browser_test):
+
+    station_browser.py --velkdesk PATH
+"""
+import argparse
+import os
+import shutil
+import sqlite3
+import subprocess
+import sys
+import tempfile
+import time
+
+SKIP = 77  # CTest's skip code (SKIP_RETURN_CODE)
+
+try:
+    from selenium import webdriver
+    from selenium.common.exceptions import NoAlertPresentException
+    from selenium.webdriver.chrome.service import Service
+    from selenium.webdriver.common.by import By
+    from selenium.webdriver.common.keys import Keys
+    from selenium.webdriver.support.ui import WebDriverWait
+except ImportError:
+    print("SKIP: python3-selenium is not installed (scripts/install-deps.sh installs it)")
+    sys.exit(SKIP)
+
+CHROMIUM = "/usr/bin/chromium"
+CHROMEDRIVER = "/usr/bin/chromedriver"
+PASSWORD = "Richtiges-Passwort-1"
+# Markup and script in every field: a page that runs any of it sets the title or opens an alert.
+HOSTILE = "<script>document.title='pwned'</script><img src=x onerror=\"document.title='pwned'\">&amp;\"'"
+
+
+class Station:
+    """One `velkdesk serve` on a free loopback port; the first line of its output is the address."""
+
+    def __init__(self, velkdesk, db, listen="127.0.0.1:0"):
+        self.process = subprocess.Popen([velkdesk, "--db", db, "serve", "--listen", listen],
+                                        stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        self.address = self.process.stdout.readline().strip()
+        if not self.address.startswith("http://"):
+            self.stop()
+            raise RuntimeError("velkdesk serve did not start: " + self.process.stderr.read())
+        self.base = self.address.split("/auth?")[0].rstrip("/")
+
+    def stop(self):
+        """Ends the station; returns what it wrote to standard error."""
+        if self.process.poll() is None:
+            self.process.terminate()
+        return self.process.communicate(timeout=30)[1]
+
+
+def make_database(velkdesk, folder, name, clerk):
+    """A database with two registrations needing review (one hostile), and a clerk if asked."""
+    db = os.path.join(folder, name)
+    if clerk:
+        subprocess.run([velkdesk, "--db", db, "clerk", "add", clerk], input=PASSWORD + "\n", text=True, check=True,
+                       stdout=subprocess.DEVNULL)
+    else:
+        # A database without accounts: made by adding a clerk and removing it again.
+        subprocess.run([velkdesk, "--db", db, "clerk", "add", "tmp"], input=PASSWORD + "\n", text=True, check=True,
+                       stdout=subprocess.DEVNULL)
+        subprocess.run([velkdesk, "--db", db, "clerk", "remove", "tmp"], check=True, stdout=subprocess.DEVNULL)
+    with sqlite3.connect(db) as con:
+        fixed = {"channel", "source_file", "source_ref", "received_at", "dedup_key", "id", "imported_at"}
+        fields = [row[1] for row in con.execute("PRAGMA table_info(registration)") if row[1] not in fixed]
+        def add(key, values, field, kind, message):
+            columns = ["dedup_key", "channel", "source_file", "source_ref", "received_at"] + fields
+            row = [key, "fax", HOSTILE + ".pdf", "page 1", "2026-12-01T10:00:00Z"] + [values(f) for f in fields]
+            cursor = con.execute("INSERT INTO registration (%s) VALUES (%s)"
+                                 % (", ".join(columns), ", ".join("?" * len(columns))), row)
+            con.execute("INSERT INTO doubt (registration_id, position, field, kind, message, confidence, page, box_x,"
+                        " box_y, box_width, box_height) VALUES (?, 0, ?, ?, ?, -1, 0, 0, 0, 0, 0)",
+                        (cursor.lastrowid, field, kind, message))
+        add("plain", lambda f: {"vorname": "Grete", "nachname": "Berg", "zip": "50667", "city": "Köln",
+                                "password_1": "Kennwort-XY", "password_2": "Kennwort-XY"}.get(f, ""),
+            "zip", "rival", "\"50667\" could as well be \"60667\"")
+        add("hostile", lambda f: HOSTILE, "vorname", "structure", HOSTILE)
+    return db
+
+
+class Checks:
+    def __init__(self):
+        self.failures = []
+
+    def expect(self, condition, what):
+        print(("ok   " if condition else "FAIL ") + what)
+        if not condition:
+            self.failures.append(what)
+
+
+def no_alert(browser):
+    try:
+        browser.switch_to.alert
+        return False
+    except NoAlertPresentException:
+        return True
+
+
+def submit(browser, element):
+    """Clicks a submit button and waits until the answer has replaced the page."""
+    old = browser.find_element(By.TAG_NAME, "html")
+    element.click()
+    WebDriverWait(browser, 10).until(lambda b: old.id != b.find_element(By.TAG_NAME, "html").id)
+
+
+def log_in(browser, base, name, password):
+    browser.get(base + "/login")
+    browser.find_element(By.ID, "name").clear()
+    browser.find_element(By.ID, "name").send_keys(name)
+    browser.find_element(By.ID, "password").send_keys(password)
+    submit(browser, browser.find_element(By.ID, "login"))
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--velkdesk", required=True)
+    args = parser.parse_args()
+    if not (os.access(CHROMIUM, os.X_OK) and os.access(CHROMEDRIVER, os.X_OK)):
+        print("SKIP: chromium or chromium-driver is not installed (scripts/install-deps.sh installs them)")
+        return SKIP
+
+    folder = tempfile.mkdtemp(prefix="velkdesk-browser-")
+    checks = Checks()
+    stations = []
+    browser = None
+    try:
+        # A non-loopback listen without accounts does not start, and says why.
+        empty = make_database(args.velkdesk, folder, "refuse.db", None)
+        refused = subprocess.run([args.velkdesk, "--db", empty, "serve", "--listen", "0.0.0.0:0"],
+                                 capture_output=True, text=True, timeout=30)
+        checks.expect(refused.returncode != 0 and refused.stdout == "" and "clerk add" in refused.stderr,
+                      "non-loopback listen without accounts refuses to start: " + refused.stderr.strip())
+
+        options = webdriver.ChromeOptions()
+        options.binary_location = CHROMIUM
+        for flag in ("--headless=new", "--no-sandbox", "--disable-dev-shm-usage", "--disable-gpu", "--no-first-run",
+                     "--disable-background-networking", "--disable-component-update", "--disable-sync",
+                     "--user-data-dir=" + os.path.join(folder, "profile")):
+            options.add_argument(flag)
+        options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
+        browser = webdriver.Chrome(service=Service(CHROMEDRIVER), options=options)
+        browser.set_page_load_timeout(30)
+
+        # Without accounts: the printed address opens a session once, then leaves the address bar.
+        local = Station(args.velkdesk, make_database(args.velkdesk, folder, "local.db", None))
+        stations.append(local)
+        browser.get(local.address)
+        checks.expect(browser.current_url == local.base + "/", "one-time address redirects to " + browser.current_url)
+        checks.expect("token" not in browser.current_url, "the token is gone from the address bar")
+        checks.expect(browser.find_element(By.ID, "queue-count").get_attribute("data-count") == "2",
+                      "the one-time session sees the queue")
+
+        # HTML and script in every field render as text and run nothing.
+        browser.get(local.base + "/registration?id=2")
+        values = [e.get_attribute("value") for e in browser.find_elements(By.CSS_SELECTOR, "#fields input.value")]
+        checks.expect(len(values) == 24 and all(v == HOSTILE for v in values),
+                      "every hostile value shows as its text (%d fields)" % len(values))
+        checks.expect(browser.find_element(By.CSS_SELECTOR, "#reasons li").text == "vorname: " + HOSTILE,
+                      "the review reason shows as text")
+        checks.expect(browser.title == "Registrierung 2 · velkdesk" and no_alert(browser), "no script ran: " + browser.title)
+        browser.get(local.base + "/")
+        checks.expect(browser.title == "Warteschlange · velkdesk" and no_alert(browser), "the queue ran no script either")
+        # Had anything slipped through as markup, the policy would have had to block it.
+        blocked = [e["message"] for e in browser.get_log("browser") if "Content Security Policy" in e["message"]]
+        checks.expect(not blocked, "nothing needed blocking by the Content-Security-Policy: %s" % blocked)
+        checks.expect(HOSTILE in browser.find_element(By.TAG_NAME, "main").text, "the queue shows the hostile name as text")
+
+        # The same address a second time opens nothing.
+        browser.delete_all_cookies()
+        browser.get(local.address)
+        checks.expect(browser.find_elements(By.ID, "queue-count") == [] and
+                      "gilt nicht" in browser.find_element(By.ID, "error-message").text,
+                      "the one-time address opens no second session")
+        local.stop()
+
+        # With an account: log in, see the queue and a registration with the sheet's labels.
+        station = Station(args.velkdesk, make_database(args.velkdesk, folder, "clerks.db", "anna"))
+        stations.append(station)
+        browser.delete_all_cookies()
+        checks.expect("auth?token" not in station.address, "a station with accounts prints no token")
+        browser.get(station.address)
+        checks.expect(browser.current_url == station.base + "/login", "a visitor is sent to the login page")
+        log_in(browser, station.base, "anna", PASSWORD)
+        checks.expect(browser.current_url == station.base + "/", "the clerk lands on the queue: " + browser.current_url)
+        count = browser.find_elements(By.ID, "queue-count")
+        checks.expect(count and count[0].get_attribute("data-count") == "2" and "2" in count[0].text,
+                      "the queue shows its count")
+        browser.find_element(By.LINK_TEXT, "1").click()
+        row = browser.find_element(By.ID, "field-zip")
+        checks.expect(row.find_element(By.TAG_NAME, "th").text == "Postleitzahl" and
+                      browser.find_element(By.ID, "f-zip").get_attribute("value") == "50667",
+                      "the registration shows Postleitzahl 50667")
+        password = browser.find_element(By.ID, "field-password_1")
+        checks.expect("Kennwort-XY" not in browser.page_source and password.text.endswith("verborgen"),
+                      "passwords are hidden")
+        submit(browser, browser.find_element(By.ID, "reveal"))
+        shown = browser.find_element(By.ID, "f-password_1").get_attribute("value")
+        checks.expect(shown == "Kennwort-XY" and "Kennwort" not in browser.current_url + browser.title,
+                      "the button shows them, in no address or title: %s at %s" % (shown, browser.current_url))
+
+        # A correction by keyboard: the new value typed, Enter saves it, and it is listed.
+        browser.get(station.base + "/registration?id=1")
+        zip_field = browser.find_element(By.ID, "f-zip")
+        zip_field.clear()
+        zip_field.send_keys("60667")
+        old = browser.find_element(By.TAG_NAME, "html")
+        zip_field.send_keys(Keys.ENTER)
+        WebDriverWait(browser, 10).until(lambda b: old.id != b.find_element(By.TAG_NAME, "html").id)
+        corrections = browser.find_elements(By.CSS_SELECTOR, "#corrections tbody tr")
+        checks.expect(browser.find_element(By.ID, "notice").text == "Gespeichert." and
+                      browser.find_element(By.ID, "f-zip").get_attribute("value") == "60667" and
+                      len(corrections) == 1 and "anna Postleitzahl 50667 60667" in corrections[0].text,
+                      "a typed correction is saved by Enter and listed")
+
+        # A POST without the session's token changes nothing: the clerk stays logged in.
+        old = browser.find_element(By.TAG_NAME, "html")
+        browser.execute_script(
+            "const f = document.createElement('form'); f.method = 'post'; f.action = '/logout';"
+            "document.body.appendChild(f); f.submit();")
+        WebDriverWait(browser, 10).until(lambda b: old.id != b.find_element(By.TAG_NAME, "html").id)
+        refused = browser.find_elements(By.ID, "error-message")
+        checks.expect(refused and "Zeichen dieser Sitzung" in refused[0].text, "a logout without the token is refused")
+        browser.get(station.base + "/")
+        checks.expect(browser.find_elements(By.ID, "queue-count") != [], "and the session is still open")
+
+        # Logging out with the page's own form ends the session.
+        submit(browser, browser.find_element(By.CSS_SELECTOR, ".logout button"))
+        browser.get(station.base + "/")
+        checks.expect(browser.current_url == station.base + "/login", "logged out")
+
+        # Repeated wrong passwords are slowed: the wait doubles (1, 2, 4 s after the free first
+        # one), and while it runs even the right password is turned away.
+        log_in(browser, station.base, "anna", "falsch-1")
+        log_in(browser, station.base, "anna", "falsch-2")
+        log_in(browser, station.base, "anna", "falsch-3")
+        message = browser.find_element(By.ID, "login-message").text
+        checks.expect("Zu viele Fehlversuche" in message, "a wrong password right after another waits: " + message)
+        time.sleep(1.1)
+        log_in(browser, station.base, "anna", "falsch-4")
+        time.sleep(2.1)
+        log_in(browser, station.base, "anna", "falsch-5")
+        log_in(browser, station.base, "anna", PASSWORD)
+        message = browser.find_element(By.ID, "login-message").text
+        checks.expect(browser.current_url == station.base + "/login" and "Zu viele Fehlversuche" in message,
+                      "the right password is refused while the delay runs: " + message)
+        time.sleep(4.1)
+        log_in(browser, station.base, "anna", PASSWORD)
+        checks.expect(browser.current_url == station.base + "/", "after the delay the right password gets in")
+        log = station.stop()
+        checks.expect(PASSWORD not in log and "falsch" not in log, "no password reaches the station's log")
+    finally:
+        if browser:
+            browser.quit()
+        for s in stations:
+            s.stop()
+        shutil.rmtree(folder, ignore_errors=True)
+
+    if checks.failures:
+        print("%d check(s) failed" % len(checks.failures))
+        return 1
+    print("all checks passed")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
