@@ -122,38 +122,60 @@ bool StartsWith(const unsigned char* data, std::size_t size, const char* magic, 
     return size >= length && std::equal(magic, magic + length, reinterpret_cast<const char*>(data));
 }
 
-// The number after `key` in bytes[from, to): -1 when there is none.
-long NumberAfter(std::string_view bytes, std::string_view key, std::size_t from, std::size_t to) {
-    for (std::size_t at = bytes.find(key, from); at != std::string_view::npos && at < to;
-         at = bytes.find(key, at + 1)) {
-        std::size_t k = at + key.size();
-        if (k >= to || !std::isspace(static_cast<unsigned char>(bytes[k]))) continue;  // "/Widths"
-        while (k < to && std::isspace(static_cast<unsigned char>(bytes[k]))) ++k;
-        long n = 0;
-        std::size_t digits = 0;
-        for (; k < to && std::isdigit(static_cast<unsigned char>(bytes[k])) && digits < 7; ++k, ++digits)
-            n = n * 10 + (bytes[k] - '0');
-        if (digits > 0 && digits < 7) return n;
-    }
-    return -1;
+// The number after `key` where `key` stands at `at`: white space, then one to six digits. -1 when
+// there is none ("/Widths", "/Width /", seven digits).
+long NumberAt(std::string_view bytes, std::size_t at, std::string_view key) {
+    if (bytes.compare(at, key.size(), key) != 0) return -1;
+    std::size_t k = at + key.size();
+    if (k >= bytes.size() || !std::isspace(static_cast<unsigned char>(bytes[k]))) return -1;
+    while (k < bytes.size() && std::isspace(static_cast<unsigned char>(bytes[k]))) ++k;
+    long n = 0;
+    std::size_t digits = 0;
+    for (; k < bytes.size() && std::isdigit(static_cast<unsigned char>(bytes[k])) && digits < 7; ++k, ++digits)
+        n = n * 10 + (bytes[k] - '0');
+    return digits > 0 && digits < 7 ? n : -1;
 }
 
 // The pixel sizes of the fax-coded images, in the order the file holds them. An image is a
-// stream, and a stream's dictionary is never compressed: it stands in plain text between
-// "obj" and "stream".
+// stream, and a stream's dictionary is never compressed: it stands in plain text between the
+// last "obj" before the filter's name and the next "stream", and its size is the first /Width
+// and /Height there. One pass over the file: the file is the customer's, and a name repeated
+// all over it must not make every occurrence search the file again.
 std::vector<std::pair<long, long>> FaxImageSizes(std::string_view bytes) {
-    std::vector<std::pair<std::size_t, std::pair<long, long>>> found;  // by place in the file
-    for (std::string_view filter : {"/CCITTFaxDecode", "/JBIG2Decode"}) {
-        for (std::size_t at = bytes.find(filter); at != std::string_view::npos; at = bytes.find(filter, at + 1)) {
-            const std::size_t from = bytes.rfind("obj", at), to = bytes.find("stream", at);
-            if (from == std::string_view::npos || to == std::string_view::npos) continue;
-            const long w = NumberAfter(bytes, "/Width", from, to), h = NumberAfter(bytes, "/Height", from, to);
-            if (w > 0 && h > 0) found.push_back({at, {w, h}});
+    struct Key {
+        std::size_t at;
+        long value;
+    };
+    std::vector<Key> widths, heights;  // every /Width n and /Height n, in the file's order
+    std::size_t width = 0, height = 0;  // the first of them not before the dictionary asked about
+    // The first of `keys` in [from, to). Asked with `from` never decreasing, so `next` only moves on.
+    const auto first = [](const std::vector<Key>& keys, std::size_t& next, std::size_t from, std::size_t to) {
+        while (next < keys.size() && keys[next].at < from) ++next;
+        return next < keys.size() && keys[next].at < to ? keys[next].value : -1;
+    };
+    std::size_t obj = std::string_view::npos;  // the last "obj"
+    std::vector<std::size_t> waiting;          // for each filter's name since the last "stream", the "obj" before it
+    std::vector<std::pair<long, long>> sizes;
+    for (std::size_t at = 0; at < bytes.size(); ++at) {
+        const char c = bytes[at];
+        if (c == 'o' && bytes.compare(at, 3, "obj") == 0) {
+            obj = at;
+        } else if (c == 's' && bytes.compare(at, 6, "stream") == 0) {
+            for (const std::size_t from : waiting) {
+                const long w = first(widths, width, from, at), h = first(heights, height, from, at);
+                if (w > 0 && h > 0) sizes.push_back({w, h});
+            }
+            waiting.clear();
+        } else if (c == '/') {
+            if (bytes.compare(at, 15, "/CCITTFaxDecode") == 0 || bytes.compare(at, 12, "/JBIG2Decode") == 0) {
+                if (obj != std::string_view::npos) waiting.push_back(obj);
+            } else if (const long w = NumberAt(bytes, at, "/Width"); w >= 0) {
+                widths.push_back({at, w});
+            } else if (const long h = NumberAt(bytes, at, "/Height"); h >= 0) {
+                heights.push_back({at, h});
+            }
         }
     }
-    std::sort(found.begin(), found.end());
-    std::vector<std::pair<long, long>> sizes;
-    for (const auto& f : found) sizes.push_back(f.second);
     return sizes;
 }
 
