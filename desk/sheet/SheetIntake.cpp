@@ -47,47 +47,46 @@ sheet::CSheetReader& Reader(std::size_t index) {
 
 // What one page file gave, kept until the importer takes it in the files' order.
 struct FileOutcome {
-    std::string error;  // the file could not be read
     struct Page {
+        int number = 0;        // in the file, from 1
         std::string notSheet;  // why the page is no reply sheet, or ""
         Registration registration;
     };
     std::vector<Page> pages;
+    std::string error;  // the file could not be read, or not to its end
 };
 
+// Reads the file's pages one at a time: only the page in hand is held as an image.
 FileOutcome ReadPageFile(sheet::CSheetReader& reader, const std::string& path, const CImporter& importer) {
     FileOutcome outcome;
-    std::vector<sheet::PageImage> pages;
-    if (!sheet::LoadPages(path, pages, outcome.error)) {
-        if (outcome.error.empty()) outcome.error = "unreadable";
-        return outcome;
-    }
     const std::string receivedAt = FileTime(path);
-    for (std::size_t i = 0; i < pages.size() && !importer.Stopped(); ++i) {
-        const sheet::SheetReading reading = reader.Read(pages[i]);
+    const auto read = [&](sheet::PageImage& image, int number) {
+        if (importer.Stopped()) return false;
+        const sheet::SheetReading reading = reader.Read(image);
         FileOutcome::Page page;
+        page.number = number;
         if (reading.isSheet)
-            page.registration = RegistrationFromSheet(reading, pages[i], path, static_cast<int>(i) + 1, receivedAt);
+            page.registration = RegistrationFromSheet(reading, image, path, number, receivedAt);
         else
             page.notSheet = reading.notSheetReason;
         outcome.pages.push_back(std::move(page));
-    }
+        return true;
+    };
+    if (!sheet::ReadPages(path, read, outcome.error) && outcome.error.empty()) outcome.error = "unreadable";
     return outcome;
 }
 
+// The pages read come first: a file refused at its seventh page keeps the six before it.
 void Take(CImporter& importer, const std::string& path, const FileOutcome& outcome) {
-    if (!outcome.error.empty()) {
-        importer.FileFailed(path, outcome.error);
-        return;
-    }
-    for (std::size_t i = 0; i < outcome.pages.size(); ++i) {
-        if (!outcome.pages[i].notSheet.empty()) {
-            importer.Note(path, "page " + std::to_string(i + 1) + ": " + outcome.pages[i].notSheet + ", skipped");
+    for (const FileOutcome::Page& page : outcome.pages) {
+        if (!page.notSheet.empty()) {
+            importer.Note(path, "page " + std::to_string(page.number) + ": " + page.notSheet + ", skipped");
             importer.Add({});
             continue;
         }
-        importer.Add({outcome.pages[i].registration});
+        importer.Add({page.registration});
     }
+    if (!outcome.error.empty()) importer.FileFailed(path, outcome.error);
 }
 
 }  // namespace
