@@ -6,7 +6,9 @@
 #include <chrono>
 #include <condition_variable>
 #include <ctime>
+#include <exception>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -56,12 +58,13 @@ struct FileOutcome {
     std::string error;  // the file could not be read, or not to its end
 };
 
-// Reads the file's pages one at a time: only the page in hand is held as an image.
-FileOutcome ReadPageFile(sheet::CSheetReader& reader, const std::string& path, const CImporter& importer) {
+// Reads the file's pages one at a time: only the page in hand is held as an image. Stops between
+// pages once `stopped` says so.
+FileOutcome ReadPageFile(sheet::CSheetReader& reader, const std::string& path, const std::function<bool()>& stopped) {
     FileOutcome outcome;
     const std::string receivedAt = FileTime(path);
     const auto read = [&](sheet::PageImage& image, int number) {
-        if (importer.Stopped()) return false;
+        if (stopped()) return false;
         const sheet::SheetReading reading = reader.Read(image);
         FileOutcome::Page page;
         page.number = number;
@@ -122,12 +125,14 @@ void ImportPageFiles(CImporter& importer, const std::vector<std::string>& paths)
     std::mutex mutex;
     std::condition_variable ready;
     std::atomic<std::size_t> next{0};
+    std::atomic<bool> failed{false};  // the importer failed: no reader goes on
+    const std::function<bool()> stopped = [&] { return failed || importer.Stopped(); };
     const auto work = [&](sheet::CSheetReader* reader) {
         // Every file taken is marked done, read or not: the importer waits for each in turn.
-        for (std::size_t i = next++; i < paths.size(); i = next++) {
+        for (std::size_t i = next++; i < paths.size() && !failed; i = next++) {
             FileOutcome outcome;
             try {
-                if (!importer.Stopped()) outcome = ReadPageFile(*reader, paths[i], importer);
+                if (!stopped()) outcome = ReadPageFile(*reader, paths[i], stopped);
             } catch (const std::exception& e) {
                 outcome.error = e.what();
             }
@@ -139,19 +144,29 @@ void ImportPageFiles(CImporter& importer, const std::vector<std::string>& paths)
             ready.notify_all();
         }
     };
+    // The importer may fail (the database locked by another program, or its disk full): the
+    // readers then stop between pages and are joined before the error goes on, to end the
+    // import with its reason; what was committed stays.
     std::vector<std::thread> threads;
-    for (sheet::CSheetReader* reader : readers) threads.emplace_back(work, reader);
-    for (std::size_t i = 0; i < paths.size(); ++i) {
-        FileOutcome outcome;
-        {
-            std::unique_lock<std::mutex> lock(mutex);
-            ready.wait(lock, [&] { return done[i] != 0; });
-            outcome = std::move(outcomes[i]);
+    std::exception_ptr failure;
+    try {
+        for (sheet::CSheetReader* reader : readers) threads.emplace_back(work, reader);
+        for (std::size_t i = 0; i < paths.size(); ++i) {
+            FileOutcome outcome;
+            {
+                std::unique_lock<std::mutex> lock(mutex);
+                ready.wait(lock, [&] { return done[i] != 0; });
+                outcome = std::move(outcomes[i]);
+            }
+            if (importer.Stopped()) break;
+            Take(importer, paths[i], outcome);
         }
-        if (importer.Stopped()) break;
-        Take(importer, paths[i], outcome);
+    } catch (...) {
+        failure = std::current_exception();
+        failed = true;
     }
     for (std::thread& thread : threads) thread.join();
+    if (failure) std::rethrow_exception(failure);
 }
 
 }  // namespace desk

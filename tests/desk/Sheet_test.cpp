@@ -12,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdio>
@@ -644,6 +645,51 @@ TEST_F(ImportProcessTest, HostilePagesAreRefusedPageByPageInBoundedMemory) {
           "large-pages.pdf: page 3: 600 x 600 mm at its resolution, larger than A3, skipped\n"})
         EXPECT_NE(run.errors.find("velkdesk: " + (pages / line).string()), std::string::npos) << line << run.errors;
     EXPECT_LT(run.peakMb, 600);
+}
+
+// A database error while page files are read (here another program holding the database's
+// write lock past the busy timeout; a full disk takes the same path) ends the import with its
+// reason in one line and status 1, the readers stopped and joined first: it was std::terminate
+// and SIGABRT. The page taken before it is reported as usual; what was committed stays.
+TEST_F(ImportProcessTest, ADatabaseErrorWhilePagesAreReadEndsTheImportWithItsReason) {
+    {
+        desk::CDatabase db(db_.string());
+        desk::Registration earlier;
+        earlier.channel = "mail";
+        earlier.sourceFile = "earlier.eml";
+        earlier.dedupKey = "earlier";
+        desk::CTransaction batch(db);
+        db.Add(earlier);
+        batch.Commit();
+    }
+    const fs::path pages = dir_ / "pages";
+    fs::create_directories(pages);
+    fs::copy_file(kPages / "foreign-fine.tif", pages / "a-foreign.tif");
+    fs::copy_file(kPages / "sheet-standard.tif", pages / "b-sheet.tif");
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open(db_.c_str(), &other), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    const Run run = Import({pages});
+    sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(other);
+
+    EXPECT_EQ(run.status, 1) << run.errors;
+    EXPECT_EQ(run.summary, "");
+    const std::string note = "velkdesk: " + (pages / "a-foreign.tif").string() + ": page 1: no reply sheet";
+    EXPECT_EQ(run.errors.rfind(note, 0), 0u) << run.errors;
+    const std::string reason = "\nvelkdesk: database is locked\n";
+    EXPECT_EQ(run.errors.find(reason), run.errors.size() - reason.size()) << run.errors;
+    EXPECT_EQ(std::count(run.errors.begin(), run.errors.end(), '\n'), 2) << run.errors;
+
+    desk::CDatabase db(db_.string());
+    std::vector<std::string> kept;
+    db.ForEach(false, [&](const desk::StoredRegistration& r) { kept.push_back(r.dedupKey); });
+    EXPECT_EQ(kept, std::vector<std::string>{"earlier"});
+    sqlite3_stmt* check = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(db.Handle(), "PRAGMA integrity_check", -1, &check, nullptr), SQLITE_OK);
+    ASSERT_EQ(sqlite3_step(check), SQLITE_ROW);
+    EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(check, 0)), "ok");
+    sqlite3_finalize(check);
 }
 
 TEST_F(SheetTest, APageOfAnotherKindIsNoSheet) {
