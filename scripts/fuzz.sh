@@ -38,7 +38,7 @@ for target in "${targets[@]}"; do
     seeds="tests/fuzz/corpus/$name"
     start=$(date +%s)
     log="$out/$name.log"
-    if "$target" -max_total_time="$seconds" -max_len=65536 -timeout=10 -rss_limit_mb=2048 \
+    if "$target" -max_total_time="$seconds" -max_len=65536 -timeout=3 -rss_limit_mb=2048 \
         -artifact_prefix="$out/crashes/$name-" -print_final_stats=1 "$corpus" ${seeds:+$([ -d "$seeds" ] && echo "$seeds")} \
         >"$log" 2>&1; then
         result="ok"

@@ -2,6 +2,8 @@
 // PNG, JPEG by Leptonica, PDF pages rendered by poppler.
 #pragma once
 
+#include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -48,13 +50,35 @@ struct PageImage {
     bool faxCoded = false;  // one-bit fax coding: a bilevel image, or a PDF with CCITT or JBIG2 images
 };
 
+// No side of a page is longer than A3's at 600 dpi (9921 pixels).
+constexpr int kMaxPageSide = 10000;
+// The pixels of all pages of one file together: 28 A4 pages at 600 dpi (34.8 million each), 114
+// at 300 dpi, or two hundred fax pages at fine resolution (4 million). A page costs the reader a
+// second or two; more pages than these are no customer's reply.
+constexpr double kMaxFilePixels = 1e9;
+
 // Whether the file name says it holds pages (.tif .tiff .png .jpg .jpeg .pdf).
 bool IsPageFile(const std::string& path);
 
-// Reads every page of `path`. False with `error` set when the file cannot be read or is no
-// image of a kind we take; a file is recognised by its contents, not its name.
+// Receives the pages of a file one at a time, each with its number in the file (from 1), and may
+// keep the image; returns false to read no further.
+using PageSink = std::function<bool(PageImage& page, int number)>;
+
+// Reads the pages of `path` one by one into `take`. Each page is measured before it is decoded
+// (a TIFF page by its own directory, a PDF page by its size and the resolution it is rendered
+// at): a page larger than any sheet of paper, or one that takes the file past its budget of
+// pixels, is refused and ends the file. False with `error` set when the file cannot be read or
+// is no image of a kind we take ("damaged TIFF file"), or when a page is refused ("page 7: ...",
+// the pages before it handed over); a file is recognised by its contents, not its name.
+bool ReadPages(const std::string& path, const PageSink& take, std::string& error);
+// The same for bytes in memory, with the file's budget of pixels given: the fuzz target reads
+// with less, so that each input stays quick.
+bool ReadPagesFromMemory(const unsigned char* data, std::size_t size, const PageSink& take, std::string& error,
+                         double maxPixels = kMaxFilePixels);
+
+// Every page of a file at once (tests, the bench): ReadPages into `pages`, refused with an error when the
+// pages together would take more memory than two of the largest pages.
 bool LoadPages(const std::string& path, std::vector<PageImage>& pages, std::string& error);
-// The same for bytes in memory (the fuzz target uses it).
 bool LoadPagesFromMemory(const unsigned char* data, std::size_t size, std::vector<PageImage>& pages,
                          std::string& error);
 

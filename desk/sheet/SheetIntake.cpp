@@ -6,7 +6,9 @@
 #include <chrono>
 #include <condition_variable>
 #include <ctime>
+#include <exception>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -52,47 +54,47 @@ sheet::CSheetReader& Reader(std::size_t index) {
 
 // What one page file gave, kept until the importer takes it in the files' order.
 struct FileOutcome {
-    std::string error;  // the file could not be read
     struct Page {
+        int number = 0;        // in the file, from 1
         std::string notSheet;  // why the page is no reply sheet, or ""
         Registration registration;
     };
     std::vector<Page> pages;
+    std::string error;  // the file could not be read, or not to its end
 };
 
-FileOutcome ReadPageFile(sheet::CSheetReader& reader, const std::string& path, const CImporter& importer) {
+// Reads the file's pages one at a time: only the page in hand is held as an image. Stops between
+// pages once `stopped` says so.
+FileOutcome ReadPageFile(sheet::CSheetReader& reader, const std::string& path, const std::function<bool()>& stopped) {
     FileOutcome outcome;
-    std::vector<sheet::PageImage> pages;
-    if (!sheet::LoadPages(path, pages, outcome.error)) {
-        if (outcome.error.empty()) outcome.error = "unreadable";
-        return outcome;
-    }
     const std::string receivedAt = FileTime(path);
-    for (std::size_t i = 0; i < pages.size() && !importer.Stopped(); ++i) {
-        const sheet::SheetReading reading = reader.Read(pages[i]);
+    const auto read = [&](sheet::PageImage& image, int number) {
+        if (stopped()) return false;
+        const sheet::SheetReading reading = reader.Read(image);
         FileOutcome::Page page;
+        page.number = number;
         if (reading.isSheet)
-            page.registration = RegistrationFromSheet(reading, pages[i], path, static_cast<int>(i) + 1, receivedAt);
+            page.registration = RegistrationFromSheet(reading, image, path, number, receivedAt);
         else
             page.notSheet = reading.notSheetReason;
         outcome.pages.push_back(std::move(page));
-    }
+        return true;
+    };
+    if (!sheet::ReadPages(path, read, outcome.error) && outcome.error.empty()) outcome.error = "unreadable";
     return outcome;
 }
 
+// The pages read come first: a file refused at its seventh page keeps the six before it.
 void Take(CImporter& importer, const std::string& path, const FileOutcome& outcome) {
-    if (!outcome.error.empty()) {
-        importer.FileFailed(path, outcome.error);
-        return;
-    }
-    for (std::size_t i = 0; i < outcome.pages.size(); ++i) {
-        if (!outcome.pages[i].notSheet.empty()) {
-            importer.Note(path, "page " + std::to_string(i + 1) + ": " + outcome.pages[i].notSheet + ", skipped");
+    for (const FileOutcome::Page& page : outcome.pages) {
+        if (!page.notSheet.empty()) {
+            importer.Note(path, "page " + std::to_string(page.number) + ": " + page.notSheet + ", skipped");
             importer.Add({});
             continue;
         }
-        importer.Add({outcome.pages[i].registration});
+        importer.Add({page.registration});
     }
+    if (!outcome.error.empty()) importer.FileFailed(path, outcome.error);
 }
 
 }  // namespace
@@ -136,12 +138,14 @@ void ImportPageFiles(CImporter& importer, const std::vector<std::string>& paths)
     std::mutex mutex;
     std::condition_variable ready;
     std::atomic<std::size_t> next{0};
+    std::atomic<bool> failed{false};  // the importer failed: no reader goes on
+    const std::function<bool()> stopped = [&] { return failed || importer.Stopped(); };
     const auto work = [&](sheet::CSheetReader* reader) {
         // Every file taken is marked done, read or not: the importer waits for each in turn.
-        for (std::size_t i = next++; i < paths.size(); i = next++) {
+        for (std::size_t i = next++; i < paths.size() && !failed; i = next++) {
             FileOutcome outcome;
             try {
-                if (!importer.Stopped()) outcome = ReadPageFile(*reader, paths[i], importer);
+                if (!stopped()) outcome = ReadPageFile(*reader, paths[i], stopped);
             } catch (const std::exception& e) {
                 outcome.error = e.what();
             }
@@ -153,19 +157,29 @@ void ImportPageFiles(CImporter& importer, const std::vector<std::string>& paths)
             ready.notify_all();
         }
     };
+    // The importer may fail (the database locked by another program, or its disk full): the
+    // readers then stop between pages and are joined before the error goes on, to end the
+    // import with its reason; what was committed stays.
     std::vector<std::thread> threads;
-    for (sheet::CSheetReader* reader : readers) threads.emplace_back(work, reader);
-    for (std::size_t i = 0; i < paths.size(); ++i) {
-        FileOutcome outcome;
-        {
-            std::unique_lock<std::mutex> lock(mutex);
-            ready.wait(lock, [&] { return done[i] != 0; });
-            outcome = std::move(outcomes[i]);
+    std::exception_ptr failure;
+    try {
+        for (sheet::CSheetReader* reader : readers) threads.emplace_back(work, reader);
+        for (std::size_t i = 0; i < paths.size(); ++i) {
+            FileOutcome outcome;
+            {
+                std::unique_lock<std::mutex> lock(mutex);
+                ready.wait(lock, [&] { return done[i] != 0; });
+                outcome = std::move(outcomes[i]);
+            }
+            if (importer.Stopped()) break;
+            Take(importer, paths[i], outcome);
         }
-        if (importer.Stopped()) break;
-        Take(importer, paths[i], outcome);
+    } catch (...) {
+        failure = std::current_exception();
+        failed = true;
     }
     for (std::thread& thread : threads) thread.join();
+    if (failure) std::rethrow_exception(failure);
 }
 
 }  // namespace desk

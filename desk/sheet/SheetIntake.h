@@ -18,8 +18,9 @@ Registration RegistrationFromSheet(const sheet::SheetReading& reading, const she
                                    const std::string& path, int page, const std::string& receivedAt);
 
 // Reads every page of the page files into `importer`, two files at a time on a machine with two
-// cores, handed to the importer in their order. A page that is no reply sheet is reported and
-// counted as rejected; a file that cannot be read is reported as failed.
+// cores and one page at a time in each, handed to the importer in their order. A page that is
+// no reply sheet is reported and counted as rejected; a file that cannot be read, or whose page
+// is refused for its size, is reported as failed (the pages before that one are kept).
 void ImportPageFiles(CImporter& importer, const std::vector<std::string>& paths);
 
 // Ends the recognisers that ImportPageFiles started. Call it once the import is over: Tesseract's

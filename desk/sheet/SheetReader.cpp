@@ -31,6 +31,8 @@ namespace sheet {
 namespace {
 
 constexpr int kDpi = 300;                // working resolution, and the layout's
+// The largest page the reader scales to kDpi, in inches: A3 (16.5 x 11.7) and a little.
+constexpr double kMaxLongSide = 17, kMaxShortSide = 12;
 constexpr double kPi = 3.14159265358979323846;
 constexpr int kMinLine = 100;            // shortest horizontal line taken for an underscore run
 constexpr int kMinRegistration = 60;     // percent of runs that must be found on a reply sheet
@@ -634,6 +636,17 @@ SheetReading CSheetReader::Read(const PageImage& page) {
     if (yres < 50 || yres > 1200) yres = h / 11.69;
     if (w < 200 || h < 200 || xres < 50 || yres < 50) {
         result.notSheetReason = "image too small for a page";
+        return result;
+    }
+    // Brought to 300 dpi, the page must fit on A3, either way round: a large image claiming a
+    // low resolution would otherwise be scaled up to a page of metres, its work and memory
+    // growing with the square of the scale. (The sheet is A4; a scan may have a margin.)
+    const double longSide = std::max(w / xres, h / yres), shortSide = std::min(w / xres, h / yres);
+    if (longSide > kMaxLongSide || shortSide > kMaxShortSide) {
+        char reason[96];
+        std::snprintf(reason, sizeof reason, "%.0f x %.0f mm at its resolution, larger than A3",
+                      w / xres * 25.4, h / yres * 25.4);
+        result.notSheetReason = reason;
         return result;
     }
 

@@ -1,15 +1,23 @@
 // The sheet reader against pages that VelkRun printed and a fax or scanner turned into images
 // (made by bench/sheets/make_sheets.sh; sheet-scan-200.jpg is a letter's colour scan at 200 dpi):
 // each read back to the record that was printed, also turned and upside down; a page of another
-// kind and broken files refused with a reason; and the pages through `velkdesk import` beside
-// the mails.
+// kind and broken files refused with a reason; hostile files (pages claiming any size, names
+// repeated all over a PDF) refused page by page in bounded time and memory; and the pages
+// through `velkdesk import` beside the mails.
 #include <gtest/gtest.h>
 #include <leptonica/allheaders.h>
 
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -25,6 +33,14 @@
 #include "res/resource.h"
 
 namespace fs = std::filesystem;
+
+#if defined(__SANITIZE_ADDRESS__)
+#define VELK_TEST_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define VELK_TEST_ASAN 1
+#endif
+#endif
 
 namespace {
 
@@ -43,6 +59,192 @@ std::vector<std::string> Truth(const char* file = "sheet.tsv") {
     fields.resize(sheet::kSheetFieldCount);  // a trailing empty field has no tab behind it
     return fields;
 }
+
+// A PDF of these objects, numbered from 1 (the first is the catalog), with its cross-reference
+// table; `comment` stands between the header and the first object.
+std::string BuildPdf(const std::vector<std::string>& objects, const std::string& comment = "") {
+    std::string pdf = "%PDF-1.4\n" + comment;
+    std::vector<std::size_t> offsets;
+    for (std::size_t i = 0; i < objects.size(); ++i) {
+        offsets.push_back(pdf.size());
+        pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+    }
+    const std::size_t xref = pdf.size();
+    pdf += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
+    for (const std::size_t offset : offsets) {
+        char entry[32];
+        std::snprintf(entry, sizeof entry, "%010zu 00000 n \n", offset);
+        pdf += entry;
+    }
+    return pdf + "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
+           std::to_string(xref) + "\n%%EOF\n";
+}
+
+std::string PdfStream(const std::string& dictionary, const std::string& data) {
+    return "<< " + dictionary + " /Length " + std::to_string(data.size()) + " >>\nstream\n" + data + "\nendstream";
+}
+
+// A fax-to-mail PDF of one page of `points` filled by a white Group 4 fax of `width` x `height`
+// pixels (each white line is the one bit of "same as the line above"): by default a Letter page
+// at 203 x 200 lines per inch.
+std::string FaxPdf(const std::string& comment, int width = 1728, int height = 2200,
+                   std::pair<int, int> points = {612, 792}) {
+    const std::string w = std::to_string(width), h = std::to_string(height);
+    const std::string pw = std::to_string(points.first), ph = std::to_string(points.second);
+    return BuildPdf({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+                     "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 " + pw + " " + ph +
+                         "] /Resources << /XObject << /Fax 4 0 R >> >> /Contents 5 0 R >>",
+                     PdfStream("/Type /XObject /Subtype /Image /Width " + w + " /Height " + h +
+                                   " /ColorSpace /DeviceGray /BitsPerComponent 1 /Filter /CCITTFaxDecode"
+                                   " /DecodeParms << /K -1 /Columns " + w + " /Rows " + h + " >>",
+                               std::string((height + 7) / 8, '\xFF')),
+                     PdfStream("", "q " + pw + " 0 0 " + ph + " 0 0 cm /Fax Do Q")},
+                    comment);
+}
+
+// A few lines of PDF: `count` blank pages of `points` x `points`.
+std::string LargePagesPdf(int count, int points) {
+    std::string kids;
+    for (int i = 0; i < count; ++i) kids += std::to_string(3 + i) + " 0 R ";
+    std::vector<std::string> objects = {"<< /Type /Catalog /Pages 2 0 R >>",
+                                        "<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(count) + " >>"};
+    const std::string box = std::to_string(points);
+    for (int i = 0; i < count; ++i)
+        objects.push_back("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 " + box + " " + box + "] >>");
+    return BuildPdf(objects);
+}
+
+// A page of SharedStripTiff.
+struct TiffPage {
+    int width;
+    int height;
+    int bits = 1;     // 1: white, Group 4; 8: grey, or colour with three samples
+    int samples = 1;
+    int dpi = 0;      // none said when 0
+};
+
+// A TIFF whose pages claim any size from a few kilobytes: all of them name one strip. For a
+// white one-bit page it is Group 4 with one bit a line ("as the line above"); a grey or colour
+// page names the same bytes, and is refused by its header before anything decodes them.
+std::string SharedStripTiff(const std::vector<TiffPage>& pages) {
+    std::string tiff("II*\0\0\0\0\0", 8);
+    const auto put = [&](std::size_t at, std::uint32_t value) {
+        for (int i = 0; i < 4; ++i) tiff[at + i] = static_cast<char>(value >> (8 * i));
+    };
+    const auto append = [&](std::uint32_t value, int bytes) {
+        for (int i = 0; i < bytes; ++i) tiff += static_cast<char>(value >> (8 * i));
+    };
+    const std::uint32_t strip = static_cast<std::uint32_t>(tiff.size());
+    tiff.append(sheet::kMaxPageSide / 8, '\xFF');
+    const std::uint32_t colourBits = static_cast<std::uint32_t>(tiff.size());
+    for (int i = 0; i < 3; ++i) append(8, 2);
+    std::size_t link = 4;  // where the place of the next directory goes
+    for (const TiffPage& page : pages) {
+        const std::uint32_t resolution = static_cast<std::uint32_t>(tiff.size());
+        append(page.dpi, 4);
+        append(1, 4);
+        const std::uint32_t w = page.width, h = page.height, samples = page.samples, bits = page.bits;
+        std::vector<std::array<std::uint32_t, 4>> entries = {  // tag, type (3 short, 4 long, 5 rational), count, value
+            {256, 4, 1, w}, {257, 4, 1, h}, {258, 3, samples, samples == 1 ? bits : colourBits},
+            {259, 3, 1, bits == 1 ? 4u : 32773u}, {262, 3, 1, bits == 1 ? 0u : samples == 1 ? 1u : 2u},
+            {273, 4, 1, strip}, {277, 3, 1, samples}, {278, 4, 1, h},
+            {279, 4, 1, bits == 1 ? (h + 7) / 8 : sheet::kMaxPageSide / 8}};
+        if (page.dpi) entries.insert(entries.end(), {{282, 5, 1, resolution}, {283, 5, 1, resolution}, {296, 3, 1, 2}});
+        put(link, static_cast<std::uint32_t>(tiff.size()));
+        append(static_cast<std::uint32_t>(entries.size()), 2);
+        for (const auto& [tag, type, count, value] : entries) {
+            append(tag, 2);
+            append(type, 2);
+            append(count, 4);
+            append(value, 4);
+        }
+        link = tiff.size();
+        append(0, 4);
+    }
+    return tiff;
+}
+
+// The numbers of the pages ReadPagesFromMemory hands over; `error` is set exactly when it fails.
+std::vector<int> PagesRead(const std::string& file, std::string& error, double maxPixels = sheet::kMaxFilePixels) {
+    std::vector<int> numbers;
+    error.clear();
+    const bool read = sheet::ReadPagesFromMemory(
+        reinterpret_cast<const unsigned char*>(file.data()), file.size(),
+        [&](sheet::PageImage&, int number) {
+            numbers.push_back(number);
+            return true;
+        },
+        error, maxPixels);
+    EXPECT_EQ(read, error.empty()) << error;
+    return numbers;
+}
+
+std::string ReadText(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// `velkdesk import` as the operator runs it, a process of its own, in a folder of its own.
+class ImportProcessTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/velkdesk-pages-XXXXXX";
+        dir_ = mkdtemp(pattern);
+        db_ = dir_ / "desk.db";
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    struct Run {
+        int status = -1;      // exit status, 128 + the signal when one ended it
+        std::string summary;  // standard output
+        std::string errors;   // standard error
+        double peakMb = 0;    // largest resident set
+    };
+
+    // `velkdesk --db desk.db import PATHS`, started by peak_memory. ASan keeps at most 16 MB of
+    // freed memory aside (by default 256 MB, which would count as the import's), ends the import
+    // past 2 GB, and leaves Tesseract's own leak of its dictionaries at exit unreported (the
+    // in-process tests check ours); without ASan, an address space of 3 GB does that.
+    Run Import(const std::vector<fs::path>& paths) const {
+        const fs::path out = dir_ / "import.out", err = dir_ / "import.err", peak = dir_ / "import.peak";
+        std::vector<std::string> args = {PEAK_MEMORY_PATH, peak.string(), VELKDESK_PATH, "--db", db_.string(),
+                                         "import"};
+        for (const fs::path& path : paths) args.push_back(path.string());
+        std::string asan = "ASAN_OPTIONS=";
+        if (const char* given = std::getenv("ASAN_OPTIONS")) asan += std::string(given) + ":";
+        std::vector<std::string> env = {asan + "quarantine_size_mb=16:detect_leaks=0:hard_rss_limit_mb=2000"};
+        for (char** e = environ; *e; ++e)
+            if (std::strncmp(*e, "ASAN_OPTIONS=", 13) != 0) env.push_back(*e);
+        std::vector<char*> argv, envp;
+        for (std::string& arg : args) argv.push_back(arg.data());
+        for (std::string& var : env) envp.push_back(var.data());
+        argv.push_back(nullptr);
+        envp.push_back(nullptr);
+        const pid_t child = fork();
+        if (child == 0) {
+            const int o = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            const int e = ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            if (o < 0 || e < 0 || dup2(o, STDOUT_FILENO) < 0 || dup2(e, STDERR_FILENO) < 0) _exit(126);
+#ifndef VELK_TEST_ASAN
+            const rlimit cap = {3ul << 30, 3ul << 30};
+            setrlimit(RLIMIT_AS, &cap);
+#endif
+            execve(argv[0], argv.data(), envp.data());
+            _exit(127);
+        }
+        int status = 0;
+        EXPECT_EQ(waitpid(child, &status, 0), child);
+        Run run;
+        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        run.summary = ReadText(out);
+        run.errors = ReadText(err);
+        run.peakMb = std::atof(ReadText(peak).c_str()) / 1024;
+        return run;
+    }
+
+    fs::path dir_;
+    fs::path db_;
+};
 
 class SheetTest : public ::testing::Test {
 protected:
@@ -359,6 +561,135 @@ TEST(PageImageTest, AFaxInAPdfIsTheFaxItself) {
         EXPECT_EQ(pdf[i].xres, tiff[0].xres);
         EXPECT_EQ(pdf[i].yres, tiff[0].yres);
     }
+}
+
+// The fax images' sizes are found in one pass over a PDF: a filter's name repeated all over the
+// file once made every occurrence search the file again (19 s for this megabyte).
+TEST(PageImageTest, AFilterNameRepeatedAllOverAPdfLeavesTheFaxFound) {
+    std::string comment = "%";
+    while (comment.size() < (1u << 20)) comment += "/JBIG2Decode ";
+    const std::string pdf = FaxPdf(comment + "\n");
+    std::vector<sheet::PageImage> pages;
+    std::string error;
+    ASSERT_TRUE(sheet::LoadPagesFromMemory(reinterpret_cast<const unsigned char*>(pdf.data()), pdf.size(), pages,
+                                           error))
+        << error;
+    ASSERT_EQ(pages.size(), 1u);
+    // Pixel for pixel the fax, at its own lines per inch.
+    EXPECT_EQ(pixGetWidth(pages[0].pix.Get()), 1728);
+    EXPECT_EQ(pixGetHeight(pages[0].pix.Get()), 2200);
+    EXPECT_EQ(pixGetDepth(pages[0].pix.Get()), 1);
+    EXPECT_EQ(pages[0].yres, 200);
+    EXPECT_TRUE(pages[0].faxCoded);
+}
+
+// Every page is measured before it is decoded, by its own TIFF directory or by a PDF page's size
+// and the resolution it would be rendered at, and a file's pages share a budget of pixels. A
+// refused page ends the file with a reason that names it; the pages before it were handed over.
+// Each file is a few kilobytes; decoded, its refused pages would take from 200 MB to gigabytes.
+TEST(PageImageTest, EveryPageIsMeasuredBeforeItIsDecoded) {
+    const TiffPage fax = {1728, 2200, 1, 1, 200};
+    struct Case {
+        const char* what;
+        std::string file;
+        std::vector<int> pages;
+        const char* error;
+        double budget = sheet::kMaxFilePixels;
+    };
+    const Case cases[] = {
+        {"a colour page after a fax page", SharedStripTiff({fax, {8000, 8000, 8, 3}, fax}), {1},
+         "page 2: 8000 x 8000 pixels would take 512 MB, more than a page may (150 MB)"},
+        {"twenty grey pages", SharedStripTiff(std::vector<TiffPage>(20, {10000, 10000, 8})), {},
+         "page 1: 10000 x 10000 pixels would take 200 MB"},
+        {"a page wider than any sheet", SharedStripTiff({fax, fax, {12000, 1000}}), {1, 2},
+         "page 3: 12000 x 1000 pixels, larger than any sheet of paper"},
+        {"white pages past the file's budget", SharedStripTiff(std::vector<TiffPage>(12, {10000, 10000})),
+         {1, 2, 3, 4, 5, 6, 7, 8, 9, 10}, "page 11: would take the file's pages past 1000 million pixels"},
+        {"a fax in a PDF at 423 lines per inch", FaxPdf("", 10000, 10000, {1700, 1700}), {},
+         "page 1: 10000 x 10000 pixels would take 200 MB"},
+        {"PDF pages past a budget", LargePagesPdf(40, 720), {1, 2},
+         "page 3: would take the file's pages past 20 million pixels", 20e6},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string error;
+        EXPECT_EQ(PagesRead(c.file, error, c.budget), c.pages);
+        EXPECT_EQ(error.rfind(c.error, 0), 0u) << error;
+    }
+}
+
+// Hostile page files through `velkdesk import`, each a few kilobytes: two hundred white pages of
+// 8000 x 8000 pixels at 150 dpi sharing one strip, a page of 10000 x 10000 claiming 150 dpi, twenty
+// grey pages of 10000 x 10000 and a PDF of pages 600 mm wide. Pages are read one at a time and
+// refused by what they claim, before they are decoded or, at 150 dpi, scaled up to a sheet's
+// resolution; each refusal is one line naming the file and the page; the import stays under
+// 600 MB. (They took gigabytes: every page of a file was decoded and held at once.)
+TEST_F(ImportProcessTest, HostilePagesAreRefusedPageByPageInBoundedMemory) {
+    const fs::path pages = dir_ / "pages";
+    fs::create_directories(pages);
+    const auto write = [&](const char* name, const std::string& bytes) {
+        std::ofstream(pages / name, std::ios::binary) << bytes;
+    };
+    write("grey-pages.tif", SharedStripTiff(std::vector<TiffPage>(20, {10000, 10000, 8})));
+    write("large-pages.pdf", LargePagesPdf(3, 1700));
+    write("many-pages.tif", SharedStripTiff(std::vector<TiffPage>(200, {8000, 8000, 1, 1, 150})));
+    write("scaled-up.tif", SharedStripTiff({{10000, 10000, 1, 1, 150}}));
+    const Run run = Import({pages});
+    EXPECT_EQ(run.status, 1) << run.errors;
+    // The pages read before a refusal count: fifteen, three and one, none of them a sheet.
+    EXPECT_EQ(run.summary, "read 19, new 0, already known 0, needing review 0, rejected 19, unreadable files 2\n");
+    for (const std::string line :
+         {"grey-pages.tif: page 1: 10000 x 10000 pixels would take 200 MB, more than a page may (150 MB)\n",
+          "many-pages.tif: page 16: would take the file's pages past 1000 million pixels, the rest is not read\n",
+          "scaled-up.tif: page 1: 1693 x 1693 mm at its resolution, larger than A3, skipped\n",
+          "large-pages.pdf: page 3: 600 x 600 mm at its resolution, larger than A3, skipped\n"})
+        EXPECT_NE(run.errors.find("velkdesk: " + (pages / line).string()), std::string::npos) << line << run.errors;
+    EXPECT_LT(run.peakMb, 600);
+}
+
+// A database error while page files are read (here another program holding the database's
+// write lock past the busy timeout; a full disk takes the same path) ends the import with its
+// reason in one line and status 1, the readers stopped and joined first: it was std::terminate
+// and SIGABRT. The page taken before it is reported as usual; what was committed stays.
+TEST_F(ImportProcessTest, ADatabaseErrorWhilePagesAreReadEndsTheImportWithItsReason) {
+    {
+        desk::CDatabase db(db_.string());
+        desk::Registration earlier;
+        earlier.channel = "mail";
+        earlier.sourceFile = "earlier.eml";
+        earlier.dedupKey = "earlier";
+        desk::CTransaction batch(db);
+        db.Add(earlier);
+        batch.Commit();
+    }
+    const fs::path pages = dir_ / "pages";
+    fs::create_directories(pages);
+    fs::copy_file(kPages / "foreign-fine.tif", pages / "a-foreign.tif");
+    fs::copy_file(kPages / "sheet-standard.tif", pages / "b-sheet.tif");
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open(db_.c_str(), &other), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    const Run run = Import({pages});
+    sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(other);
+
+    EXPECT_EQ(run.status, 1) << run.errors;
+    EXPECT_EQ(run.summary, "");
+    const std::string note = "velkdesk: " + (pages / "a-foreign.tif").string() + ": page 1: no reply sheet";
+    EXPECT_EQ(run.errors.rfind(note, 0), 0u) << run.errors;
+    const std::string reason = "\nvelkdesk: database is locked\n";
+    EXPECT_EQ(run.errors.find(reason), run.errors.size() - reason.size()) << run.errors;
+    EXPECT_EQ(std::count(run.errors.begin(), run.errors.end(), '\n'), 2) << run.errors;
+
+    desk::CDatabase db(db_.string());
+    std::vector<std::string> kept;
+    db.ForEach(false, [&](const desk::StoredRegistration& r) { kept.push_back(r.dedupKey); });
+    EXPECT_EQ(kept, std::vector<std::string>{"earlier"});
+    sqlite3_stmt* check = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(db.Handle(), "PRAGMA integrity_check", -1, &check, nullptr), SQLITE_OK);
+    ASSERT_EQ(sqlite3_step(check), SQLITE_ROW);
+    EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(check, 0)), "ok");
+    sqlite3_finalize(check);
 }
 
 TEST_F(SheetTest, APageOfAnotherKindIsNoSheet) {
