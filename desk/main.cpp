@@ -54,11 +54,14 @@ int RunImport(const std::string& dbPath, const std::vector<std::string>& paths) 
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
     desk::CTerminalProgress progress(isatty(STDERR_FILENO) ? stderr : nullptr, stderr);
+    // The recognisers end with the import, on every path (see ReleasePageReaders).
+    struct CReleaseReaders {
+        ~CReleaseReaders() { desk::ReleasePageReaders(); }
+    } releaseReaders;
     desk::CImporter importer(db, &progress, &gStop);
     for (const std::string& path : paths)
         if (!importer.ImportPath(path)) break;
     importer.Finish();
-    desk::ReleasePageReaders();
     const desk::ImportCounts& counts = importer.Counts();
     std::cout << desk::SummaryLine(counts) << std::endl;
     if (importer.Stopped()) return Fail("import stopped; what was read is saved, run it again to finish");

@@ -168,6 +168,13 @@ void ImportPageFiles(CImporter& importer, const std::vector<std::string>& paths)
             FileOutcome outcome;
             {
                 std::unique_lock<std::mutex> lock(mutex);
+                if (!done[i]) {
+                    // The next page takes a second or more: what was read is committed first, so
+                    // another writer (a clerk saving a correction) is not kept waiting meanwhile.
+                    lock.unlock();
+                    importer.CommitPending();
+                    lock.lock();
+                }
                 ready.wait(lock, [&] { return done[i] != 0; });
                 outcome = std::move(outcomes[i]);
             }
