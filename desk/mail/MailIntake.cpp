@@ -137,16 +137,19 @@ std::string LeafText(const TextLeaf& leaf, std::vector<Doubt>& notes) {
     return text;
 }
 
-std::string ReceivedAt(GMimeMessage* message) {
-    GDateTime* date = g_mime_message_get_date(message);
-    if (!date) return "";
-    GDateTime* utc = g_date_time_to_utc(date);
-    if (!utc) return "";
-    gchar* text = g_date_time_format(utc, "%Y-%m-%dT%H:%M:%SZ");
-    g_date_time_unref(utc);
+// A time as the database keeps it: ISO 8601 in UTC. Takes the reference it is given.
+std::string IsoUtc(GDateTime* time) {
+    if (!time) return "";
+    gchar* text = g_date_time_format(time, "%Y-%m-%dT%H:%M:%SZ");
+    g_date_time_unref(time);
     std::string result = text ? text : "";
     g_free(text);
     return result;
+}
+
+std::string ReceivedAt(GMimeMessage* message) {
+    GDateTime* date = g_mime_message_get_date(message);
+    return date ? IsoUtc(g_date_time_to_utc(date)) : "";
 }
 
 std::string Sha256(const std::string& bytes) {
@@ -323,13 +326,7 @@ std::string MaildirDeliveryTime(const std::string& path) {
     struct stat st {};
     if (seconds < 0 && ::stat(path.c_str(), &st) == 0) seconds = st.st_mtime;
     if (seconds < 0) return "";
-    GDateTime* time = g_date_time_new_from_unix_utc(seconds);
-    if (!time) return "";
-    gchar* text = g_date_time_format(time, "%Y-%m-%dT%H:%M:%SZ");
-    g_date_time_unref(time);
-    std::string result = text ? text : "";
-    g_free(text);
-    return result;
+    return IsoUtc(g_date_time_new_from_unix_utc(seconds));
 }
 
 }  // namespace desk
