@@ -20,9 +20,6 @@ using namespace robust;
 
 namespace {
 
-const char kRecipient[] = "registrierung@velk.example";
-const char kFallbackUrl[] = "mailto:registrierung@velk.example?Subject=Registrierung";
-
 RegistrationRecord Answers() {
     RegistrationRecord record;
     record.username = "anna@example.de";

@@ -18,9 +18,6 @@ using namespace mailtest;
 
 namespace {
 
-const char kRecipient[] = "registrierung@velk.example";
-const char kFallbackUrl[] = "mailto:registrierung@velk.example?Subject=Registrierung";
-
 RegistrationRecord SampleRecord() {
     RegistrationRecord record;
     record.username = "anna@example.de";
