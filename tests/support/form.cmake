@@ -1,7 +1,7 @@
-# The end-to-end form helpers: the short form on a product folder.
+# The end-to-end form helpers: the short form on a product folder, and answers typed into it.
 add_library(formtestsupport STATIC ${CMAKE_CURRENT_LIST_DIR}/form_support.cpp)
 target_link_libraries(formtestsupport PUBLIC wintestsupport)
-foreach(test e2e_form_test e2e_print_test)
+foreach(test e2e_form_test e2e_print_test e2e_mail_test e2e_badinput_mail_test)
     if(TARGET ${test})
         target_link_libraries(${test} PRIVATE formtestsupport)
     endif()

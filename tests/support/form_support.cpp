@@ -94,6 +94,37 @@ std::vector<HWND> CFormRun::OtherThreadWindows() const {
 
 std::string CFormRun::S(unsigned id) const { return fw::LoadResString(id, strings_); }
 
+void TypeTextAnswers(HWND form, const RegistrationRecord& r) {
+    const std::pair<int, const std::string*> fields[] = {
+        {IDC_REG_FIRSTNAME, &r.vorname},   {IDC_REG_LASTNAME, &r.nachname},    {IDC_REG_FIRM, &r.firm},
+        {IDC_REG_STREET, &r.addr},         {IDC_REG_ZIP, &r.zip},              {IDC_REG_CITY, &r.city},
+        {IDC_REG_PHONE, &r.tel},           {IDC_REG_FAX, &r.fax},              {IDC_REG_PRODUCTS, &r.pgekauf},
+        {IDC_REG_USERNAME, &r.username},   {IDC_REG_PASSWORD1, &r.password_1}, {IDC_REG_PASSWORD2, &r.password_2}};
+    for (const auto& field : fields)
+        SendMessageA(GetDlgItem(form, field.first), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(field.second->c_str()));
+}
+
+RegistrationRecord ShortFormRecord(const RegistrationRecord& answers, const std::string& article,
+                                   const std::string& title) {
+    RegistrationRecord r;
+    r.vorname = answers.vorname;
+    r.nachname = answers.nachname;
+    r.firm = answers.firm;
+    r.addr = answers.addr;
+    r.zip = answers.zip;
+    r.city = answers.city;
+    r.username = answers.username;
+    r.password_1 = answers.password_1;
+    r.password_2 = answers.password_2;
+    r.aggraccept = "ja";
+    r.vipkunde = "nein";
+    r.land = "Deutschland";
+    r.gprod = article;
+    r.titel = title;
+    r.dgekauf = Today();
+    return r;
+}
+
 std::string Today() {
     SYSTEMTIME today;
     GetLocalTime(&today);

@@ -1,5 +1,5 @@
 // Helpers of the end-to-end tests that drive the registration form of the real VelkRun.exe:
-// a short form run on a product folder.
+// a short form run on a product folder, and the sample's answers typed into it.
 #pragma once
 
 #include <windows.h>
@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "WinTest.h"
+#include "form/RegistrationRecord.h"
 
 namespace formtest {
 
@@ -57,6 +58,18 @@ private:
     wt::CProcess process_;
     HMODULE strings_ = nullptr;
 };
+
+// Types the text answers of `r` into the open form's edit fields, by control id: name, firm,
+// address, phone, fax, the products bought before, user name and both passwords. An empty
+// answer empties its field.
+void TypeTextAnswers(HWND form, const RegistrationRecord& r);
+
+// The record the short form gives when only the name, firm, address, user name and passwords
+// of `answers` are typed (TypeTextAnswers of this record types just those): everything else
+// stays as the form opens, with VIP service wanted, no VIP customer yet, Germany, `article`
+// and `title` from the command line, and the date picker on today.
+RegistrationRecord ShortFormRecord(const RegistrationRecord& answers, const std::string& article,
+                                   const std::string& title);
 
 // Today as the form's date picker shows it when the form opens: "dd.mm.yyyy".
 std::string Today();
