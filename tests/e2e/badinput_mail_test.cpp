@@ -9,41 +9,23 @@
 
 #include "WinTest.h"
 #include "form/RegistrationRecord.h"
+#include "form_support.h"
 #include "mail_support.h"
 #include "output/MailText.h"
 #include "res/resource.h"
 #include "robust_support.h"
+#include "tests/support/sample_answers.h"
 
 using namespace wt;
 using namespace mailtest;
 using namespace robust;
+using namespace formtest;
 
 namespace {
 
-const char kRecipient[] = "registrierung@velk.example";
-const char kFallbackUrl[] = "mailto:registrierung@velk.example?Subject=Registrierung";
-
-RegistrationRecord Answers() {
-    RegistrationRecord record;
-    record.username = "anna@example.de";
-    record.password_1 = record.password_2 = "Geheim1";
-    record.aggraccept = "ja";
-    record.vipkunde = "nein";
-    record.vorname = "Anna";
-    record.nachname = "M\xFCller";
-    record.addr = "Hauptstra\xDF" "e 5";
-    record.city = "K\xF6ln";
-    record.zip = "50667";
-    record.land = "Deutschland";
-    record.gprod = "A-1";
-    record.titel = "Titel";
-    SYSTEMTIME today;
-    GetLocalTime(&today);
-    char date[16];
-    wsprintfA(date, "%02u.%02u.%04u", today.wDay, today.wMonth, today.wYear);
-    record.dgekauf = date;  // the picker starts on the day the form opens
-    return record;
-}
+// The shared sample's name, firm, address and VIP answers, the only ones typed, in a form
+// started with "A-1 Titel": the record the form must give.
+RegistrationRecord Answers() { return ShortFormRecord(sample::SampleAnswers(), "A-1", "Titel"); }
 
 // The short form with every required answer typed in.
 class CFilledForm {
@@ -52,13 +34,7 @@ public:
         if (!run_.Start({"A-1", "Titel"})) return;
         form = run_.WaitWindow();
         if (!form) return;
-        const RegistrationRecord r = Answers();
-        const std::pair<int, std::string> texts[] = {
-            {IDC_REG_FIRSTNAME, r.vorname}, {IDC_REG_LASTNAME, r.nachname},   {IDC_REG_STREET, r.addr},
-            {IDC_REG_ZIP, r.zip},           {IDC_REG_CITY, r.city},           {IDC_REG_USERNAME, r.username},
-            {IDC_REG_PASSWORD1, r.password_1}, {IDC_REG_PASSWORD2, r.password_2}};
-        for (const auto& t : texts)
-            SendMessageA(GetDlgItem(form, t.first), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(t.second.c_str()));
+        TypeTextAnswers(form, Answers());
     }
     CFilledForm(const CFilledForm&) = delete;
     CFilledForm& operator=(const CFilledForm&) = delete;

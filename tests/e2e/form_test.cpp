@@ -7,10 +7,12 @@
 #include <vector>
 
 #include "WinTest.h"
+#include "form_support.h"
 #include "mail_support.h"
 #include "res/resource.h"
 
 using namespace wt;
+using namespace formtest;
 
 namespace {
 
@@ -18,74 +20,6 @@ const char kMissing[] = "Bitte f\xFCllen Sie alle Felder aus, die mit '*' gekenn
 const char kMismatch[] = "Passwort und Wiederholung stimmen nicht \xFC" "berein.";
 const std::string kIni = std::string("MessageTitel=Hinweis zur Registrierung\r\nMessageButOk=Verstanden\r\n") +
                          "Message1=" + kMissing + "\r\nMessage2=" + kMismatch + "\r\n";
-
-struct DialogSearch {
-    HWND form;
-    std::vector<HWND> found;
-};
-
-BOOL CALLBACK CollectDialog(HWND hwnd, LPARAM lp) {
-    auto* search = reinterpret_cast<DialogSearch*>(lp);
-    if (hwnd != search->form && ClassName(hwnd) == "#32770") search->found.push_back(hwnd);
-    return TRUE;
-}
-
-// VelkRun's short form on a product folder; the form is its window.
-class CFormRun {
-public:
-    CFormRun(const std::string& ini, const std::string& args = "\"A-1234\" \"Der gro\xDF" "e Atlas\"") {
-        folder_.WriteIni(ini);
-        if (!process_.Start(folder_.VelkRun(), Quote(folder_.VelkRun()) + " " + args, folder_.Path())) return;
-        form = WaitForWindow(process_.Pid());
-    }
-    ~CFormRun() {
-        if (process_.Running()) {
-            PostMessageA(form, WM_COMMAND, IDCANCEL, 0);
-            if (!process_.WaitExit()) process_.Kill();
-        }
-    }
-    CFormRun(const CFormRun&) = delete;
-    CFormRun& operator=(const CFormRun&) = delete;
-
-    void Set(int id, const std::string& text) const {
-        SendMessageA(GetDlgItem(form, id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
-    }
-    std::string Text(int id) const { return ItemText(form, id); }
-    bool Checked(int id) const { return SendMessageA(GetDlgItem(form, id), BM_GETCHECK, 0, 0) == BST_CHECKED; }
-    bool Enabled(int id) const { return IsWindowEnabled(GetDlgItem(form, id)) != FALSE; }
-    int Selection(int id) const { return static_cast<int>(SendMessageA(GetDlgItem(form, id), CB_GETCURSEL, 0, 0)); }
-    void SetChecked(int id, bool checked) const {
-        if (Checked(id) != checked) SendMessageA(GetDlgItem(form, id), BM_CLICK, 0, 0);
-    }
-    // Presses an output button; returns the notice it opened, or null.
-    HWND PressForNotice(int id) const {
-        PostMessageA(GetDlgItem(form, id), BM_CLICK, 0, 0);
-        return WaitForOwnedWindow(process_.Pid(), form);
-    }
-    // Every window of the form's thread besides the form, hidden ones included.
-    std::vector<HWND> OtherThreadWindows() const {
-        DialogSearch search{form, {}};
-        EnumThreadWindows(GetWindowThreadProcessId(form, nullptr), CollectDialog, reinterpret_cast<LPARAM>(&search));
-        return search.found;
-    }
-    // Posts a key to a control, as typing into it would.
-    void PostKey(int id, WPARAM key) const { PostMessageA(GetDlgItem(form, id), WM_KEYDOWN, key, 1); }
-    // Waits until everything posted to the form's thread before this call has been handled.
-    bool Settle() const {
-        const bool before = Checked(IDC_REG_VIPCUSTOMER);
-        PostMessageA(GetDlgItem(form, IDC_REG_VIPCUSTOMER), BM_CLICK, 0, 0);
-        const bool changed = WaitUntil([&] { return Checked(IDC_REG_VIPCUSTOMER) != before; });
-        SetChecked(IDC_REG_VIPCUSTOMER, before);
-        return changed;
-    }
-    CProcess& Process() { return process_; }
-
-    HWND form = nullptr;
-
-private:
-    CProductFolder folder_;
-    CProcess process_;
-};
 
 void FillComplete(const CFormRun& run) {
     run.Set(IDC_REG_FIRSTNAME, "Anna");

@@ -7,46 +7,28 @@
 
 #include "WinTest.h"
 #include "form/RegistrationRecord.h"
+#include "form_support.h"
 #include "mail_support.h"
 #include "output/MailRecord.h"
 #include "output/MailText.h"
 #include "res/resource.h"
+#include "tests/support/sample_answers.h"
 
 using namespace wt;
 using namespace mailtest;
+using namespace formtest;
 
 namespace {
 
-const char kRecipient[] = "registrierung@velk.example";
 const char kMissing[] = "Bitte alle Pflichtfelder ausf\xFCllen.";
 
 std::string Ini(const std::string& recipient = kRecipient) {
     return "EmailAddress=" + recipient + "\r\nMessage1=" + kMissing + "\r\n";
 }
 
-// The form's answers as the test types them, and the record they must give.
-RegistrationRecord ExpectedRecord() {
-    RegistrationRecord record;
-    record.username = "anna@example.de";
-    record.password_1 = record.password_2 = "Geh<e>im&1";
-    record.aggraccept = "ja";
-    record.vipkunde = "nein";
-    record.vorname = "Anna";
-    record.nachname = "M\xFCller";
-    record.firm = "M\xFCller & S\xF6hne <KG>";
-    record.addr = "Hauptstra\xDF" "e 5";
-    record.city = "K\xF6ln";
-    record.zip = "50667";
-    record.land = "Deutschland";
-    record.gprod = "A-1";
-    record.titel = "Titel";
-    SYSTEMTIME today;
-    GetLocalTime(&today);
-    char date[16];
-    wsprintfA(date, "%02u.%02u.%04u", today.wDay, today.wMonth, today.wYear);
-    record.dgekauf = date;  // the picker starts on the day the form opens
-    return record;
-}
+// The shared sample's name, firm, address and VIP answers, the only ones typed, in a form
+// started with "A-1 Titel": the record the form must give.
+RegistrationRecord ExpectedRecord() { return ShortFormRecord(sample::SampleAnswers(), "A-1", "Titel"); }
 
 // VelkRun's short form on a product folder, with the form filled in completely.
 class CMailForm {
@@ -56,16 +38,7 @@ public:
         if (!process_.Start(folder_.VelkRun(), Quote(folder_.VelkRun()) + " A-1 Titel", folder_.Path())) return;
         form = WaitForWindow(process_.Pid());
         if (!form) return;
-        const RegistrationRecord r = ExpectedRecord();
-        Set(IDC_REG_FIRSTNAME, r.vorname);
-        Set(IDC_REG_LASTNAME, r.nachname);
-        Set(IDC_REG_FIRM, r.firm);
-        Set(IDC_REG_STREET, r.addr);
-        Set(IDC_REG_ZIP, r.zip);
-        Set(IDC_REG_CITY, r.city);
-        Set(IDC_REG_USERNAME, r.username);
-        Set(IDC_REG_PASSWORD1, r.password_1);
-        Set(IDC_REG_PASSWORD2, r.password_2);
+        TypeTextAnswers(form, ExpectedRecord());
     }
     ~CMailForm() {
         if (process_.Running()) {
@@ -267,7 +240,7 @@ TEST_F(MailRoute, BrokenOrMissingClientFallsBackToTheMailtoUrl) {
         ASSERT_NE(nullptr, run.form);
         ExpectExplained(run.PressSend("mail_explanation_fallback"));
         ASSERT_TRUE(mailto_.WaitForUrls(++urls));
-        EXPECT_EQ("mailto:registrierung@velk.example?Subject=Registrierung", mailto_.Urls().back());
+        EXPECT_EQ(kFallbackUrl, mailto_.Urls().back());
         EXPECT_EQ(BuildMailText(ExpectedRecord()), ClipboardText());
         // The program survives and the form still answers.
         ASSERT_TRUE(run.Idle());

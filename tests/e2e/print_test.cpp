@@ -7,70 +7,19 @@
 #include <vector>
 
 #include "WinTest.h"
+#include "form_support.h"
 #include "framework/Text.h"
 #include "print_support.h"
 #include "res/resource.h"
 
 using namespace wt;
+using namespace formtest;
 
 namespace {
 
-// VelkRun's short form on a product folder, with the form filled in up to the VIP section.
-class CFormRun {
-public:
-    CFormRun() {
-        folder_.WriteIni("TitelText=Druck\r\nMessage1=Fehlt\r\nMessage2=Anders\r\n");
-        if (!process_.Start(folder_.VelkRun(), "VelkRun.exe A-1 Titel", folder_.Path())) return;
-        form = WaitForWindow(process_.Pid());
-        strings_ = LoadLibraryExA(folder_.VelkRun().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-    }
-    ~CFormRun() {
-        if (strings_) FreeLibrary(strings_);
-        if (process_.Running()) {
-            PostMessageA(form, WM_COMMAND, IDCANCEL, 0);
-            if (!process_.WaitExit()) process_.Kill();
-        }
-    }
-    CFormRun(const CFormRun&) = delete;
-    CFormRun& operator=(const CFormRun&) = delete;
-
-    void Set(int id, const std::string& text) const {
-        SendMessageA(GetDlgItem(form, id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
-    }
-    // Selects item `index` of a list and returns its text.
-    std::string Select(int id, int index) const {
-        SendMessageA(GetDlgItem(form, id), CB_SETCURSEL, index, 0);
-        return ItemText(form, id);
-    }
-    void SetVip(bool wanted) const {
-        const bool checked = SendMessageA(GetDlgItem(form, IDC_REG_VIPWANTED), BM_GETCHECK, 0, 0) == BST_CHECKED;
-        if (checked != wanted) SendMessageA(GetDlgItem(form, IDC_REG_VIPWANTED), BM_CLICK, 0, 0);
-    }
-    // Presses "Als Fax/Brief drucken"; the Print dialog over the form, or null.
-    HWND PressPrint(DWORD timeoutMs = 15000) const {
-        PostMessageA(GetDlgItem(form, IDC_REG_PRINT), BM_CLICK, 0, 0);
-        return WaitForOwnedWindow(process_.Pid(), form, timeoutMs);
-    }
-    // Presses a button of the Print dialog and waits until the form is usable again.
-    bool Close(HWND dialog, int button) const {
-        PostMessageA(GetDlgItem(dialog, button), BM_CLICK, 0, 0);
-        return WaitUntil([&] { return !IsWindow(dialog) && IsWindowEnabled(form); });
-    }
-    bool OnlyTheFormShows() const {
-        const std::vector<HWND> windows = ProcessWindows(process_.Pid());
-        return windows.size() == 1 && windows[0] == form && IsWindowEnabled(form);
-    }
-    bool Running() const { return process_.Running(); }
-    // A text of the program's own string table.
-    std::string S(unsigned id) const { return fw::LoadResString(id, strings_); }
-
-    HWND form = nullptr;
-
-private:
-    CProductFolder folder_;
-    CProcess process_;
-    HMODULE strings_ = nullptr;
-};
+const char kIni[] = "TitelText=Druck\r\nMessage1=Fehlt\r\nMessage2=Anders\r\n";
+// The article and title the sheet must show.
+const char kArgs[] = "A-1 Titel";
 
 struct Answers {
     std::string lastName, age, occupation, children, where;
@@ -86,14 +35,6 @@ Answers FillAddress(const CFormRun& run, const std::string& lastName) {
     run.Set(IDC_REG_PHONE, "040 123");
     return {lastName, run.Select(IDC_REG_AGE, 2), run.Select(IDC_REG_OCCUPATION, 1), run.Select(IDC_REG_CHILDREN, 1),
             run.Select(IDC_REG_WHERE, 1)};
-}
-
-std::string Today() {
-    SYSTEMTIME now;
-    GetLocalTime(&now);
-    char text[16];
-    wsprintfA(text, "%02u.%02u.%04u", now.wDay, now.wMonth, now.wYear);
-    return text;
 }
 
 // Whether `pieces` stand in `text` in this order (blank runs counted as one blank).
@@ -126,10 +67,10 @@ bool PrintAndRead(const CFormRun& run, const std::string& marker, pt::PrintedPdf
 }  // namespace
 
 TEST(PrintFromForm, VipWantedPrintsUserNameAndPasswordInClear) {
-    CFormRun run;
+    CFormRun run(kIni, kArgs);
     ASSERT_NE(nullptr, run.form);
     const Answers a = FillAddress(run, pt::UniqueMarker("Druck"));
-    run.SetVip(true);
+    run.SetChecked(IDC_REG_VIPWANTED, true);
     run.Set(IDC_REG_USERNAME, "anna@example.org");
     run.Set(IDC_REG_PASSWORD1, "Klartext7");
     run.Set(IDC_REG_PASSWORD2, "Klartext7");
@@ -170,11 +111,11 @@ TEST(PrintFromForm, VipWantedPrintsUserNameAndPasswordInClear) {
 }
 
 TEST(PrintFromForm, VipNotWantedLeavesUserNameAndPasswordBlank) {
-    CFormRun run;
+    CFormRun run(kIni, kArgs);
     ASSERT_NE(nullptr, run.form);
     const Answers a = FillAddress(run, pt::UniqueMarker("Ohnevip"));
     run.Set(IDC_REG_USERNAME, "nicht@gedruckt.example");
-    run.SetVip(false);
+    run.SetChecked(IDC_REG_VIPWANTED, false);
     run.Set(IDC_REG_PRODUCTS, "Atlas 2001");
     pt::PrintedPdf pdf;
     ASSERT_TRUE(PrintAndRead(run, a.lastName, pdf));
@@ -187,11 +128,11 @@ TEST(PrintFromForm, VipNotWantedLeavesUserNameAndPasswordBlank) {
 }
 
 TEST(PrintFromForm, CancelPrintsNothingAndShowsNothing) {
-    CFormRun run;
+    CFormRun run(kIni, kArgs);
     ASSERT_NE(nullptr, run.form);
     const std::string cancelled = pt::UniqueMarker("Abbruch");
     FillAddress(run, cancelled);
-    run.SetVip(false);
+    run.SetChecked(IDC_REG_VIPWANTED, false);
     const std::set<std::string> before = pt::PdfFiles();
     HWND dialog = run.PressPrint();
     ASSERT_NE(nullptr, dialog);
@@ -208,11 +149,11 @@ TEST(PrintFromForm, CancelPrintsNothingAndShowsNothing) {
 }
 
 TEST(PrintFromForm, NoPrinterInstalledPrintsNothingAndShowsNothing) {
-    CFormRun run;
+    CFormRun run(kIni, kArgs);
     ASSERT_NE(nullptr, run.form);
     const std::string unprinted = pt::UniqueMarker("Ohnedrucker");
     FillAddress(run, unprinted);
-    run.SetVip(false);
+    run.SetChecked(IDC_REG_VIPWANTED, false);
     const std::set<std::string> before = pt::PdfFiles();
     {
         pt::CNoPrinters none;

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/sample_answers.h"
+
 using namespace print;
 
 namespace {
@@ -189,35 +191,11 @@ std::vector<unsigned char> Bmp(int width, int height, int bits, unsigned colorsU
     return b;
 }
 
+// The shared sample with a repetition of the password that differs from it, so the page can
+// show it prints the first password only.
 RegistrationRecord FullRecord() {
-    RegistrationRecord r;
-    r.username = "anna@example.de";
-    r.password_1 = "Geheim1";
+    RegistrationRecord r = sample::SampleAnswers();
     r.password_2 = "Wiederholung2";
-    r.aggraccept = "ja";
-    r.vipkunde = "nein";
-    r.vorname = "Anna";
-    r.nachname = "M\xFCller";
-    r.firm = "Firma GmbH";
-    r.addr = "Hauptstra\xDF" "e 5";
-    r.city = "K\xF6ln";
-    r.zip = "50667";
-    r.land = "Deutschland";
-    r.tel = "0221 123";
-    r.fax = "0221 124";
-    r.alt = "30-40 Jahre";
-    r.berstell = "Angestellter";
-    r.lebkindih = "ja";
-    r.pctyp = "Desktop";
-    r.betrsystem = "Windows XP";
-    r.anwender = "Fortgeschrittener";
-    r.gprod = "A-1234";
-    r.gprodg = "Fachhandel";
-    r.wgekauf = "Zeitschrift";
-    r.dgekauf = "07.03.2002";
-    r.pgekauf = "Atlas 2001";
-    r.kaufoft = "monatlich";
-    r.titel = "Der gro\xDF" "e Atlas";
     return r;
 }
 

@@ -197,6 +197,25 @@ std::string ClassName(HWND hwnd) {
     return name;
 }
 
+namespace {
+
+BOOL CALLBACK KeepLongestStatic(HWND child, LPARAM lp) {
+    auto* best = reinterpret_cast<std::string*>(lp);
+    if (ClassName(child) == "Static") {
+        const std::string text = WindowText(child);
+        if (text.size() > best->size()) *best = text;
+    }
+    return TRUE;
+}
+
+}  // namespace
+
+std::string LongestStaticText(HWND window) {
+    std::string longest;
+    EnumChildWindows(window, KeepLongestStatic, reinterpret_cast<LPARAM>(&longest));
+    return longest;
+}
+
 bool SaveScreenshot(HWND hwnd, const std::string& name) {
     // Let the window finish painting before the pixels are read.
     RedrawWindow(hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);

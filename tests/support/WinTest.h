@@ -80,6 +80,9 @@ HWND WaitForOwnedWindow(DWORD pid, HWND owner, DWORD timeoutMs = 15000);
 std::string WindowText(HWND hwnd);
 std::string ItemText(HWND dialog, int id);
 std::string ClassName(HWND hwnd);
+// Text of the longest "Static" child of `window`: what a message box or a shell box says when
+// its text control has no id to find it by.
+std::string LongestStaticText(HWND window);
 // Saves what the screen shows of the window as <screenshots>\name.bmp.
 bool SaveScreenshot(HWND hwnd, const std::string& name);
 

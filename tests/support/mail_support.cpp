@@ -263,19 +263,6 @@ std::string ExpectedMailInfo(const std::string& recipient, const std::string& su
            "Betreff: " + subject;
 }
 
-namespace {
-
-BOOL CALLBACK FindLongestStatic(HWND child, LPARAM lp) {
-    auto* best = reinterpret_cast<std::string*>(lp);
-    if (wt::ClassName(child) == "Static") {
-        const std::string text = wt::WindowText(child);
-        if (text.size() > best->size()) *best = text;
-    }
-    return TRUE;
-}
-
-}  // namespace
-
 SeenMessageBox CloseMessageBox(DWORD pid, HWND owner, const std::string& screenshot, DWORD timeoutMs) {
     SeenMessageBox seen;
     HWND box = wt::WaitForWindow(pid, timeoutMs, [owner](HWND hwnd) {
@@ -287,7 +274,7 @@ SeenMessageBox CloseMessageBox(DWORD pid, HWND owner, const std::string& screens
     seen.caption = wt::WindowText(box);
     // The box's text is the static with id 0xFFFF; look among all statics should that differ.
     if (HWND text = GetDlgItem(box, 0xFFFF)) seen.text = wt::WindowText(text);
-    if (seen.text.empty()) EnumChildWindows(box, FindLongestStatic, reinterpret_cast<LPARAM>(&seen.text));
+    if (seen.text.empty()) seen.text = wt::LongestStaticText(box);
     wt::SaveScreenshot(box, screenshot);
     PostMessageA(box, WM_COMMAND, IDOK, 0);
     wt::WaitUntil([box] { return !IsWindow(box); }, 5000);

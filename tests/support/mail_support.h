@@ -12,6 +12,11 @@
 
 namespace mailtest {
 
+// The registration address the mail tests configure, and the mailto: URL the fallback opens
+// for it with the subject "Registrierung".
+inline constexpr char kRecipient[] = "registrierung@velk.example";
+inline constexpr char kFallbackUrl[] = "mailto:registrierung@velk.example?Subject=Registrierung";
+
 // Paths of the test libraries in the build.
 std::string ClientDll();
 std::string NoEntryDll();

@@ -61,19 +61,6 @@ bool CVelkRun::Idle(HWND window, DWORD timeoutMs) const {
     return SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL, timeoutMs, &result) != 0;
 }
 
-namespace {
-
-BOOL CALLBACK FindLongestStatic(HWND child, LPARAM lp) {
-    auto* best = reinterpret_cast<std::string*>(lp);
-    if (wt::ClassName(child) == "Static") {
-        const std::string text = wt::WindowText(child);
-        if (text.size() > best->size()) *best = text;
-    }
-    return TRUE;
-}
-
-}  // namespace
-
 ShellBox CloseShellBox(DWORD pid, const std::vector<HWND>& known, const std::string& screenshot, DWORD timeoutMs,
                        bool waitGone) {
     ShellBox seen;
@@ -83,7 +70,7 @@ ShellBox CloseShellBox(DWORD pid, const std::vector<HWND>& known, const std::str
     if (!seen.box) return seen;
     seen.owner = GetWindow(seen.box, GW_OWNER);
     seen.caption = wt::WindowText(seen.box);
-    EnumChildWindows(seen.box, FindLongestStatic, reinterpret_cast<LPARAM>(&seen.text));
+    seen.text = wt::LongestStaticText(seen.box);
     SaveTopScreenshot(seen.box, screenshot);
     // A message box has no Cancel button when it only says OK; IDCANCEL still closes it.
     PostMessageA(seen.box, WM_COMMAND, IDCANCEL, 0);

@@ -10,51 +10,13 @@
 #include "WinTest.h"
 #include "form/MailClient.h"
 #include "form/RegistrationDlg.h"
+#include "form_harness.h"
 #include "res/resource.h"
 #include "runner/LaunchOptions.h"
 
 using namespace wt;
 
 namespace {
-
-// Runs the form modally and calls `body` once it is open; the form closes afterwards.
-class CFormProbe : public CRegistrationDlg {
-public:
-    explicit CFormProbe(std::function<void(CFormProbe&)> body) : body_(std::move(body)) {}
-
-    void SelectItem(int id, int index) const { SendItemMessage(id, CB_SETCURSEL, static_cast<WPARAM>(index)); }
-    void SetDate(WORD day, WORD month, WORD year) const {
-        SYSTEMTIME date = {};
-        date.wDay = day;
-        date.wMonth = month;
-        date.wYear = year;
-        ASSERT_NE(0, SendItemMessage(IDC_REG_DATE, DTM_SETSYSTEMTIME, GDT_VALID, reinterpret_cast<LPARAM>(&date)));
-    }
-    void Click(int id) const { SendMessageA(GetItem(id), BM_CLICK, 0, 0); }
-    bool Accept() {
-        bool mismatch = false;
-        return ValidateVipSection(mismatch) && CollectAnswers();
-    }
-
-protected:
-    static constexpr UINT kRunBody = WM_APP + 1;
-
-    BOOL OnInitDialog() override {
-        const BOOL result = CRegistrationDlg::OnInitDialog();
-        PostMessageA(Handle(), kRunBody, 0, 0);
-        return result;
-    }
-    bool OnMessage(UINT msg, WPARAM wp, LPARAM lp, INT_PTR& result) override {
-        if (msg != kRunBody) return CRegistrationDlg::OnMessage(msg, wp, lp, result);
-        body_(*this);
-        EndDialog(IDCANCEL);
-        result = TRUE;
-        return true;
-    }
-
-private:
-    std::function<void(CFormProbe&)> body_;
-};
 
 class RegistrationForm : public ::testing::Test {
 protected:
@@ -65,18 +27,20 @@ protected:
         launchOptions.productTitle = "Der gro\xDF" "e Atlas";
     }
     // Fails the test when the form did not open or `body` never ran.
-    void Run(const std::function<void(CFormProbe&)>& body) {
+    void Run(const std::function<void(CFormHarness&)>& body) {
         bool ran = false;
-        CFormProbe form([&](CFormProbe& f) {
-            ran = true;
-            body(f);
-        });
+        CFormHarness form(
+            [&](CFormHarness& f) {
+                ran = true;
+                body(f);
+            },
+            CFormHarness::ECloseBy::EndDialog);
         EXPECT_NE(-1, form.DoModal());
         EXPECT_TRUE(ran);
     }
 };
 
-void FillRequired(CFormProbe& f) {
+void FillRequired(CFormHarness& f) {
     f.SetItemText(IDC_REG_FIRSTNAME, "Anna");
     f.SetItemText(IDC_REG_LASTNAME, "M\xFCller");
     f.SetItemText(IDC_REG_STREET, "Hauptstra\xDF" "e 1");
@@ -90,7 +54,7 @@ void FillRequired(CFormProbe& f) {
 }  // namespace
 
 TEST_F(RegistrationForm, ReadsEveryAnswerFromTheControls) {
-    Run([](CFormProbe& f) {
+    Run([](CFormHarness& f) {
         FillRequired(f);
         f.SetItemText(IDC_REG_FIRM, "VELK & S\xF6hne");
         f.SetItemText(IDC_REG_PHONE, "040 123");
@@ -142,7 +106,7 @@ TEST_F(RegistrationForm, ReadsEveryAnswerFromTheControls) {
 }
 
 TEST_F(RegistrationForm, UntouchedFormGivesDefaultsAndToday) {
-    Run([](CFormProbe& f) {
+    Run([](CFormHarness& f) {
         FillRequired(f);
         ASSERT_TRUE(f.Accept());
         SYSTEMTIME now;
@@ -164,7 +128,7 @@ TEST_F(RegistrationForm, PurchaseDatesOutsideTheTimeTypeRange) {
         {1, 1, 1970, "01.01.1970"}, {31, 12, 1969, "31.12.1969"}, {4, 5, 1960, "04.05.1960"},
         {18, 1, 2038, "18.01.2038"}, {20, 1, 2038, "20.01.2038"}, {31, 12, 2099, "31.12.2099"},
     };
-    Run([&](CFormProbe& f) {
+    Run([&](CFormHarness& f) {
         FillRequired(f);
         for (const auto& c : cases) {
             SCOPED_TRACE(c.text);
@@ -176,7 +140,7 @@ TEST_F(RegistrationForm, PurchaseDatesOutsideTheTimeTypeRange) {
 }
 
 TEST_F(RegistrationForm, PasswordMismatchKeepsWhatWasTyped) {
-    Run([](CFormProbe& f) {
+    Run([](CFormHarness& f) {
         FillRequired(f);
         f.SetItemText(IDC_REG_PASSWORD2, "geheim");
         bool mismatch = false;
@@ -193,7 +157,7 @@ TEST_F(RegistrationForm, VipCheckBoxSwitchesTheSection) {
     const int section[] = {IDC_REG_LBL_USERNAME,  IDC_REG_USERNAME,      IDC_REG_LBL_PASSWORD1,
                            IDC_REG_PASSWORD1,     IDC_REG_LBL_PASSWORD2, IDC_REG_PASSWORD2};
     const int untouched[] = {IDC_REG_LBL_VIPINFO, IDC_REG_LBL_VIPCUSTOMER, IDC_REG_VIPCUSTOMER};
-    Run([&](CFormProbe& f) {
+    Run([&](CFormHarness& f) {
         FillRequired(f);
         for (int id : section) EXPECT_TRUE(f.IsItemEnabled(id)) << id;
 

@@ -14,6 +14,7 @@
 
 #include "WinTest.h"
 #include "form/RegistrationDlg.h"
+#include "form_harness.h"
 #include "framework/App.h"
 #include "mail_support.h"
 #include "print_support.h"
@@ -159,32 +160,6 @@ private:
     HANDLE thread_;
 };
 
-// The form, run modally; once it is open `body` runs inside its message loop, then the form
-// closes the way "Abbrechen" closes it.
-class CLeakForm : public CRegistrationDlg {
-public:
-    explicit CLeakForm(std::function<void(CLeakForm&)> body) : body_(std::move(body)) {}
-    void Press(int id) const { SendMessageA(GetItem(id), BM_CLICK, 0, 0); }
-
-protected:
-    static constexpr UINT kRunBody = WM_APP + 1;
-    BOOL OnInitDialog() override {
-        const BOOL result = CRegistrationDlg::OnInitDialog();
-        PostMessageA(Handle(), kRunBody, 0, 0);
-        return result;
-    }
-    bool OnMessage(UINT msg, WPARAM wp, LPARAM lp, INT_PTR& result) override {
-        if (msg != kRunBody) return CRegistrationDlg::OnMessage(msg, wp, lp, result);
-        body_(*this);
-        OnCancel();
-        result = TRUE;
-        return true;
-    }
-
-private:
-    std::function<void(CLeakForm&)> body_;
-};
-
 // Whether a PDF that was not among `before` has come and is complete, within the time a job
 // takes. Looks at the files only: no program is started.
 bool WaitForNewFinishedPdf(const std::set<std::string>& before) {
@@ -268,7 +243,8 @@ TEST(Leaks, FiftyPagesAndFiftyMailsFromOneFormHoldNoMoreThanTheFirstRound) {
     std::vector<Reading> readings;
     const std::set<std::string> pdfsBefore = pt::PdfFiles();
     const DWORD start = GetTickCount();
-    CLeakForm form([&](CLeakForm& f) {
+    // The form closes the way "Abbrechen" closes it.
+    CFormHarness form([&](CFormHarness& f) {
         presser.Watch(f.Handle());
         f.SetItemText(IDC_REG_FIRSTNAME, "Anna");
         f.SetItemText(IDC_REG_STREET, "Hauptstra\xDF" "e 1");
@@ -285,7 +261,7 @@ TEST(Leaks, FiftyPagesAndFiftyMailsFromOneFormHoldNoMoreThanTheFirstRound) {
             std::snprintf(lastName, sizeof lastName, "%s-r%02d", marker.c_str(), round);
             f.SetItemText(IDC_REG_LASTNAME, lastName);
             const std::set<std::string> before = pt::PdfFiles();
-            f.Press(IDC_REG_PRINT);
+            f.Click(IDC_REG_PRINT);
             // One job at a time through the printer. The page's text is read back only after
             // the last round: reading a PDF starts Linux programs, and Wine keeps a handle of
             // every Linux program a process starts, which would count as a leak here.
@@ -293,13 +269,13 @@ TEST(Leaks, FiftyPagesAndFiftyMailsFromOneFormHoldNoMoreThanTheFirstRound) {
                 ADD_FAILURE() << "no PDF for round " << round;
                 return;
             }
-            f.Press(IDC_REG_MAIL);
+            f.Click(IDC_REG_MAIL);
             readings.push_back(Read());
             char label[16];
             std::snprintf(label, sizeof label, "round %d", round);
             PrintRow(label, readings.back());
         }
-    });
+    }, CFormHarness::ECloseBy::CancelButton);
     EXPECT_NE(-1, form.DoModal());
     std::printf("%d rounds in %lu s\n", kRounds, (GetTickCount() - start) / 1000);
 

@@ -12,32 +12,18 @@
 #include "output/MailDispatch.h"
 #include "output/MailText.h"
 #include "runner/Settings.h"
+#include "tests/support/sample_answers.h"
 
 using namespace wt;
 using namespace mailtest;
 
 namespace {
 
-const char kRecipient[] = "registrierung@velk.example";
-const char kFallbackUrl[] = "mailto:registrierung@velk.example?Subject=Registrierung";
-
+// The shared sample with a purchase answer of two lines: the line break must reach the mail
+// program and the clipboard as it is.
 RegistrationRecord SampleRecord() {
-    RegistrationRecord record;
-    record.username = "anna@example.de";
-    record.password_1 = record.password_2 = "Geheim&<1>";
-    record.aggraccept = "ja";
-    record.vipkunde = "nein";
-    record.vorname = "Anna";
-    record.nachname = "M\xFCller";
-    record.firm = "M\xFCller & S\xF6hne <KG>";
-    record.addr = "Hauptstra\xDF" "e 5";
-    record.city = "K\xF6ln";
-    record.zip = "50667";
-    record.land = "Deutschland";
-    record.gprod = "A-1";
-    record.dgekauf = "07.03.2002";
+    RegistrationRecord record = sample::SampleAnswers();
     record.pgekauf = "Zeile 1\r\nZeile 2";
-    record.titel = "Titel";
     return record;
 }
 

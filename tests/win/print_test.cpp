@@ -12,6 +12,7 @@
 #include "output/PageLayout.h"
 #include "output/PrintForm.h"
 #include "print_support.h"
+#include "tests/support/sample_answers.h"
 
 using namespace wt;
 
@@ -28,35 +29,15 @@ public:
     int LogPixelsY() override { return 300; }
 };
 
+// The shared sample under `lastName`, which tells its PDF apart. The repetition of the password
+// differs, so the sheet can show it prints the first one only; the purchase answer is empty,
+// which the sheet prints as "nein".
 RegistrationRecord Record(const std::string& lastName) {
-    RegistrationRecord r;
-    r.username = "anna@example.org";
-    r.password_1 = "Klartext7";
-    r.password_2 = "ZweitesFeld9";
-    r.aggraccept = "ja";
-    r.vipkunde = "nein";
-    r.vorname = "Anna";
+    RegistrationRecord r = sample::SampleAnswers();
     r.nachname = lastName;
-    r.firm = "Kontor AG";
-    r.addr = "Hauptstra\xDF" "e 1";
-    r.city = "K\xF6ln";
-    r.zip = "50667";
-    r.land = "Deutschland";
-    r.tel = "0221 123";
-    r.fax = "0221 124";
-    r.alt = "30-40 Jahre";
-    r.berstell = "Angestellter";
-    r.lebkindih = "ja";
-    r.pctyp = "Desktop";
-    r.betrsystem = "Windows XP";
-    r.anwender = "Fortgeschrittener";
-    r.gprod = "A-1234";
-    r.gprodg = "Fachhandel";
-    r.wgekauf = "Zeitschrift";
-    r.dgekauf = "07.03.2002";
-    r.kaufoft = "monatlich";
-    r.titel = "Der gro\xDF" "e Atlas";
-    return r;  // pgekauf stays empty: the sheet says "nein"
+    r.password_2 = "ZweitesFeld9";
+    r.pgekauf.clear();
+    return r;
 }
 
 std::string S(unsigned id) {
