@@ -22,8 +22,13 @@ PageGrain DecideGrain(const PageImage& page) {
     grain.xres = page.xres, grain.yres = page.yres;
     if (grain.xres < 50 || grain.xres > 1200) grain.xres = w / 8.27;
     if (grain.yres < 50 || grain.yres > 1200) grain.yres = h / 11.69;
+    // A fax arrives in the fax's own one-bit coding (as TIFF, or inside a PDF), mostly at a fax
+    // machine's resolution; scans are grey or colour, or a bilevel image at a scanner's
+    // resolution. A letter scanned at 200 dpi in grey or colour is a scan: its edges are a
+    // scanner's, however few its lines per inch. At 300 dpi even a fax is read as a scan.
+    const bool faxed = page.faxCoded || page.yres == 98 || page.yres == 196 || page.xres == 204;
     // A coarser page blurs letters more: the tolerances grow as the lines per inch fall.
-    grain.grain = grain.yres >= 250 ? Grain::Scan : grain.yres >= 150 ? Grain::FaxFine : Grain::FaxStandard;
+    grain.grain = !faxed || grain.yres >= 250 ? Grain::Scan : grain.yres >= 150 ? Grain::FaxFine : Grain::FaxStandard;
     return grain;
 }
 

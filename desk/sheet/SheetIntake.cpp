@@ -17,12 +17,6 @@ namespace desk {
 
 namespace {
 
-// A fax arrives in the fax's own one-bit coding (as TIFF, or inside a PDF), mostly at a fax
-// machine's resolution; scans are grey or colour, or a bilevel image at a scanner's resolution.
-bool LooksFaxed(const sheet::PageImage& image) {
-    return image.faxCoded || image.yres == 98 || image.yres == 196 || image.xres == 204;
-}
-
 std::string FileTime(const std::string& path) {
     std::error_code error;
     const auto written = std::filesystem::last_write_time(path, error);
@@ -96,7 +90,8 @@ Registration RegistrationFromSheet(const sheet::SheetReading& reading, const she
                                    const std::string& path, int page, const std::string& receivedAt) {
     Registration r;
     r.record = reading.record;
-    r.channel = LooksFaxed(image) ? "fax" : "scan";
+    // The reader's own decision (Normalise.cpp), so that a page stored as a scan was read as one.
+    r.channel = sheet::DecideGrain(image).Fax() ? "fax" : "scan";
     r.sourceFile = path;
     r.sourceRef = "page " + std::to_string(page);
     r.receivedAt = receivedAt;

@@ -437,6 +437,21 @@ TEST(PageImageTest, AFaxIsToldFromAScan) {
     }
 }
 
+// The grain is decided once, from how the page arrived: a fax at its two resolutions, and a scan
+// at 300 dpi, printed to a PDF, or a letter's colour scan at 200 dpi (once taken for a fax).
+TEST(PageImageTest, TheGrainOfAPageFollowsHowItArrived) {
+    for (auto [name, grain] : {std::pair{"sheet-fine.tif", sheet::Grain::FaxFine},
+                               std::pair{"sheet-standard.tif", sheet::Grain::FaxStandard},
+                               std::pair{"sheet-300.tif", sheet::Grain::Scan},
+                               std::pair{"sheet-printed.pdf", sheet::Grain::Scan},
+                               std::pair{"sheet-scan-200.jpg", sheet::Grain::Scan}}) {
+        std::vector<sheet::PageImage> pages;
+        std::string error;
+        ASSERT_TRUE(sheet::LoadPages((kPages / name).string(), pages, error)) << error;
+        EXPECT_EQ(sheet::DecideGrain(pages[0]).grain, grain) << name;
+    }
+}
+
 TEST_F(SheetTest, ImportStoresEachSheetOnceAndSkipsTheForeignPage) {
     char pattern[] = "/tmp/velkdesk-sheets-XXXXXX";
     const fs::path dir = mkdtemp(pattern);
