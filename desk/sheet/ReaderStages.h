@@ -102,7 +102,10 @@ bool ShowsSheetTexts(CRecogniser& ocr, const SheetLayout& layout, const SheetPag
 // One candidate doubt about a field, raised by the stage that met it. Which one a person sees
 // is decided once, by rank, in the review decision.
 enum class DoubtRank {
-    // Lowest first: a higher rank shows instead of a lower one.
+    // Lowest first: a higher rank shows instead of a lower one. A password's own doubts (its I
+    // or l, the fax) show only when nothing else is wrong with it; what the ink check finds
+    // outranks what the reading raised on its own; what a person must see whatever the ink says
+    // (a domain taken from the list, an answer over a label, a title taken for "nein") comes last.
     PasswordFromFax,    // every password read from a fax is confirmed
     PasswordOneStroke,  // a password's I or l, which nothing tells apart
     SetValueUnsure,     // a value of a set whose drawing does not clearly win

@@ -58,7 +58,8 @@ struct SheetReading {
     // The page as the reader worked on it: one bit at 300 dpi, deskewed, turned upright; the
     // doubts' boxes are in its pixels. Empty when the page was no image.
     CPix normalised;
-    // One for every field that needs a person, in kSheetFields order
+    // One for every field that needs a person, in kSheetFields order; page 1 (the caller
+    // numbers the pages of a file)
     std::vector<desk::Doubt> doubts;
     // "field: problem" for every field that needs a person: the doubts' lines
     std::vector<std::string> problems;
