@@ -8,7 +8,9 @@
 
 #include <leptonica/allheaders.h>
 
+#include <algorithm>
 #include <cmath>
+#include <limits>
 #include <map>
 #include <stdexcept>
 
@@ -138,7 +140,9 @@ Pix* CFontMeasure::Render(int ppem, bool bold, const std::string& text, double s
     };
     std::vector<Glyph> glyphs;
     long pen = 0;  // 26.6
-    int left = 1 << 30, right = -(1 << 30), top = 1 << 30, bottom = -(1 << 30);
+    // The ink's box, grown by every glyph drawn (none drawn: no image).
+    constexpr int kLeast = std::numeric_limits<int>::min(), kMost = std::numeric_limits<int>::max();
+    int left = kMost, right = kLeast, top = kMost, bottom = kLeast;
     for (unsigned char c : text) {
         int gx = 0, gy = 0;
         long advance = 0;

@@ -20,6 +20,7 @@
 #include "desk/sheet/InkCompare.h"
 #include "desk/sheet/SheetIntake.h"
 #include "desk/sheet/PageImage.h"
+#include "desk/sheet/ReaderStages.h"
 #include "desk/sheet/ResourceText.h"
 #include "desk/sheet/SheetLayout.h"
 #include "desk/sheet/SheetReader.h"
@@ -341,6 +342,73 @@ TEST(ResourceTextTest, ReadsTheScriptsEscapesListsAndNamesAndRefusesWhatItCannot
     EXPECT_TRUE(Utf8ToWindows1252(utf8, back));
     EXPECT_EQ(back, cp);
     EXPECT_FALSE(Utf8ToWindows1252("\xC4\xB1", back));  // dotless i: not in the code page
+}
+
+// The review shows the one doubt of the highest rank a field's stages left, in the normalised
+// page's pixels; a secret's doubt never names a rival, and a rival equal to the value is none.
+TEST(ReviewDecisionTest, TheHighestRankedDoubtShowsAndASecretNamesNoRival) {
+    using sheet::DoubtRank;
+    using sheet::DoubtStage;
+    using desk::DoubtKind;
+    const auto index = [](const std::string& name) {
+        for (int i = 0; i < sheet::kSheetFieldCount; ++i)
+            if (name == sheet::kSheetFields[i].name) return i;
+        return -1;
+    };
+    sheet::SheetPage page;
+    page.binary = sheet::CPix(pixCreate(100, 50, 1));
+    sheet::SheetReading result;
+    result.fields.resize(sheet::kSheetFieldCount);
+
+    const int password = index("password_1");
+    sheet::AnswerWork secret;
+    secret.x0 = -5, secret.y0 = 10, secret.x1 = 120, secret.y1 = 30;
+    secret.Raise(DoubtRank::PasswordFromFax, DoubtStage::TextMend, DoubtKind::ReadFromFax, "password read from a fax");
+    secret.Raise(DoubtRank::Rival, DoubtStage::TextMend, DoubtKind::Rival,
+                 "could as well be another text one letter apart", {"Geheim2"});
+    secret.Raise(DoubtRank::Reading, DoubtStage::FirstReading, DoubtKind::LowConfidence, "unsure reading");
+    result.fields[password].value = "Geheim1";
+    result.fields[password].confidence = 95;
+    sheet::ReviewDecision(page, password, secret, result.fields[password], result);
+    ASSERT_EQ(result.doubts.size(), 1u);
+    const desk::Doubt& doubt = result.doubts[0];
+    EXPECT_EQ(doubt.kind, DoubtKind::Rival);
+    EXPECT_TRUE(doubt.rivals.empty());
+    EXPECT_EQ(result.fields[password].problem, "could as well be another text one letter apart");
+    EXPECT_EQ(result.problems, std::vector<std::string>{"password_1: could as well be another text one letter apart"});
+    EXPECT_EQ(doubt.confidence, 79);  // a doubtful field is never as sure as a certain one
+    EXPECT_EQ(result.fields[password].confidence, 79);
+    EXPECT_EQ(doubt.box.x, 0);        // cut to the page
+    EXPECT_EQ(doubt.box.y, 10);
+    EXPECT_EQ(doubt.box.width, 100);
+    EXPECT_EQ(doubt.box.height, 20);
+
+    // What a later stage settled is withdrawn; the rest ranks as before.
+    const int city = index("city");
+    sheet::AnswerWork town;
+    town.x1 = town.y1 = 10;
+    town.Raise(DoubtRank::Reading, DoubtStage::FirstReading, DoubtKind::LowConfidence, "unsure reading \"Wlen\"");
+    town.Raise(DoubtRank::OneStrokeByContext, DoubtStage::TextMend, DoubtKind::LooksAlike,
+               "\"Wien\" has an I or l that only its context tells", {"Wien", "Wlen", ""});
+    town.Withdraw(DoubtKind::LooksAlike);
+    result.fields[city].value = "Wien";
+    sheet::ReviewDecision(page, city, town, result.fields[city], result);
+    ASSERT_EQ(result.doubts.size(), 2u);
+    EXPECT_EQ(result.doubts[1].kind, DoubtKind::LowConfidence);
+    town.Raise(DoubtRank::Rival, DoubtStage::TextMend, DoubtKind::Rival, "\"Wien\" could as well be \"Wlen\"",
+               {"Wien", "Wlen", ""});
+    town.Withdraw(DoubtStage::FirstReading);
+    sheet::ReviewDecision(page, city, town, result.fields[city], result);
+    ASSERT_EQ(result.doubts.size(), 3u);
+    EXPECT_EQ(result.doubts[2].rivals, std::vector<std::string>{"Wlen"});
+    EXPECT_EQ(result.doubts[2].Line(), "city: \"Wien\" could as well be \"Wlen\"");
+
+    // A field without doubts adds none and keeps its confidence.
+    result.fields[0].confidence = 93;
+    sheet::ReviewDecision(page, 0, sheet::AnswerWork{}, result.fields[0], result);
+    EXPECT_EQ(result.doubts.size(), 3u);
+    EXPECT_EQ(result.fields[0].confidence, 93);
+    EXPECT_TRUE(result.fields[0].problem.empty());
 }
 
 TEST(SheetDedupTest, SameAnswersSameKeyAnyOtherAnswerAnotherKey) {
