@@ -49,7 +49,6 @@ struct SheetPage {
     double skewDegrees = 0;
     CPix grey;       // at kDpi, deskewed (turned round when it came upside down)
     CPix binary;     // one bit, the same; after Clean the answers alone
-    CPix normalised; // one bit as placed, before anything was painted out
     CPix lines;      // the underscore runs found (placement)
     CPix pieces;     // thinner line pieces, what a fax left of a broken run
     std::vector<Segment> segments;
