@@ -340,13 +340,14 @@ void CDatabase::UpgradeToV2() {
          " received_at TEXT NOT NULL,"
          " imported_at TEXT NOT NULL DEFAULT (strftime('%Y-%m-%dT%H:%M:%SZ', 'now')),"
          " UNIQUE (registration_id, channel, source_file, source_ref));");
-    // Version 1 keyed a mail by its Message-ID and its text; from now on its answers decide. Of
-    // rows that now share a key (a forward stored twice before) the first takes it and the later
-    // keep their old keys: they stay, and new arrivals are linked to the first.
+    // Version 1 keyed a mail by its Message-ID and its text, a sheet by its printed answers; from
+    // now on the 26 answers decide, whatever the channel. Of rows that now share a key (a forward
+    // stored twice before) the first takes it and the later keep their old keys: they stay, and
+    // new arrivals are linked to the first.
     std::vector<std::pair<std::int64_t, std::string>> keys;
     {
         CStatement rows =
-            Prepare("SELECT id" + FieldColumns() + " FROM registration WHERE channel = 'mail' ORDER BY id");
+            Prepare("SELECT id" + FieldColumns() + " FROM registration ORDER BY id");
         int rc;
         while ((rc = sqlite3_step(rows.Get())) == SQLITE_ROW) {
             RegistrationRecord record;

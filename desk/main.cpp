@@ -43,16 +43,17 @@ int Fail(const std::string& reason) {
 }
 
 int RunImport(const std::string& dbPath, const std::vector<std::string>& paths) {
-    desk::CGMimeLibrary gmime;
-    desk::CDatabase db(dbPath);
     // Ctrl-C ends the import after the message in hand, with what was read committed; a second
-    // Ctrl-C ends the program at once (the database stays consistent either way).
+    // Ctrl-C ends the program at once (the database stays consistent either way). Set before the
+    // database is opened, so a signal that comes once it exists is always heard.
     struct sigaction action = {};
     action.sa_handler = OnInterrupt;
     action.sa_flags = SA_RESETHAND;
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    desk::CGMimeLibrary gmime;
+    desk::CDatabase db(dbPath);
     desk::CTerminalProgress progress(isatty(STDERR_FILENO) ? stderr : nullptr, stderr);
     // The recognisers end with the import, on every path (see ReleasePageReaders).
     struct CReleaseReaders {

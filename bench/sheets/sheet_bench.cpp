@@ -84,7 +84,7 @@ int main(int argc, char** argv) {
                 // one of a set.
                 const sheet::FieldKind kind = sheet::kSheetFields[i].kind;
                 const bool isFixed =
-                    kind != sheet::FieldKind::Text && !(kind == sheet::FieldKind::PurchasedBefore && !truth.empty());
+                    !sheet::TypedText(kind) && !(kind == sheet::FieldKind::PurchasedBefore && !truth.empty());
                 ++fields;
                 fieldsExact += ok;
                 fixed += isFixed;

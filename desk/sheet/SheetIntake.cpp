@@ -1,6 +1,8 @@
 // Pages into registrations. The reader starts Tesseract once, on the first page file of a run.
 #include "desk/sheet/SheetIntake.h"
 
+#include <leptonica/allheaders.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -18,12 +20,6 @@
 namespace desk {
 
 namespace {
-
-// A fax arrives in the fax's own one-bit coding (as TIFF, or inside a PDF), mostly at a fax
-// machine's resolution; scans are grey or colour, or a bilevel image at a scanner's resolution.
-bool LooksFaxed(const sheet::PageImage& image) {
-    return image.faxCoded || image.yres == 98 || image.yres == 196 || image.xres == 204;
-}
 
 std::string FileTime(const std::string& path) {
     std::error_code error;
@@ -107,15 +103,30 @@ Registration RegistrationFromSheet(const sheet::SheetReading& reading, const she
                                    const std::string& path, int page, const std::string& receivedAt) {
     Registration r;
     r.record = reading.record;
-    r.channel = LooksFaxed(image) ? "fax" : "scan";
+    // The reader's own decision (Normalise.cpp), so that a page stored as a scan was read as one.
+    r.channel = sheet::DecideGrain(image).Fax() ? "fax" : "scan";
     r.sourceFile = path;
     r.sourceRef = "page " + std::to_string(page);
     r.receivedAt = receivedAt;
-    r.dedupKey = sheet::SheetDedupKey(reading.record);
-    for (const std::string& problem : reading.problems) {
-        desk::Doubt doubt = desk::DoubtFromLine(problem);
+    r.dedupKey = AnswersKey(reading.record);  // the same registration by any channel is one
+    for (desk::Doubt doubt : reading.doubts) {
         doubt.page = page;
         r.doubts.push_back(std::move(doubt));
+    }
+    // The page as the reader worked on it, so the doubts' boxes can be shown later.
+    if (reading.normalised && !r.doubts.empty()) {
+        l_uint8* bytes = nullptr;
+        std::size_t size = 0;
+        if (pixWriteMemTiff(&bytes, &size, reading.normalised.Get(), IFF_TIFF_G4) == 0 && bytes) {
+            StoredPage stored;
+            stored.page = page;
+            stored.width = pixGetWidth(reading.normalised.Get());
+            stored.height = pixGetHeight(reading.normalised.Get());
+            stored.format = "tiff-g4";
+            stored.bytes.assign(reinterpret_cast<const char*>(bytes), size);
+            r.pages.push_back(std::move(stored));
+        }
+        lept_free(bytes);
     }
     return r;
 }

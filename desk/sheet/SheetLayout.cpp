@@ -8,7 +8,9 @@
 
 #include <leptonica/allheaders.h>
 
+#include <algorithm>
 #include <cmath>
+#include <limits>
 #include <map>
 #include <stdexcept>
 
@@ -18,32 +20,32 @@
 namespace sheet {
 
 const SheetField kSheetFields[] = {
-    {"username", &RegistrationRecord::username, FieldKind::Text, nullptr},
-    {"password_1", &RegistrationRecord::password_1, FieldKind::Text, nullptr},
-    {"aggraccept", &RegistrationRecord::aggraccept, FieldKind::YesNo, nullptr},
-    {"vipkunde", &RegistrationRecord::vipkunde, FieldKind::YesNo, nullptr},
-    {"vorname", &RegistrationRecord::vorname, FieldKind::Text, nullptr},
-    {"nachname", &RegistrationRecord::nachname, FieldKind::Text, nullptr},
-    {"firm", &RegistrationRecord::firm, FieldKind::Text, nullptr},
-    {"addr", &RegistrationRecord::addr, FieldKind::Text, nullptr},
-    {"city", &RegistrationRecord::city, FieldKind::Text, nullptr},
-    {"zip", &RegistrationRecord::zip, FieldKind::Text, nullptr},
-    {"land", &RegistrationRecord::land, FieldKind::Country, "IDC_REG_COUNTRY"},
-    {"tel", &RegistrationRecord::tel, FieldKind::Text, nullptr},
-    {"fax", &RegistrationRecord::fax, FieldKind::Text, nullptr},
-    {"alt", &RegistrationRecord::alt, FieldKind::List, "IDC_REG_AGE"},
-    {"berstell", &RegistrationRecord::berstell, FieldKind::List, "IDC_REG_OCCUPATION"},
-    {"lebkindih", &RegistrationRecord::lebkindih, FieldKind::List, "IDC_REG_CHILDREN"},
-    {"pctyp", &RegistrationRecord::pctyp, FieldKind::List, "IDC_REG_PCTYPE"},
-    {"betrsystem", &RegistrationRecord::betrsystem, FieldKind::List, "IDC_REG_OS"},
-    {"anwender", &RegistrationRecord::anwender, FieldKind::List, "IDC_REG_SKILL"},
-    {"gprod", &RegistrationRecord::gprod, FieldKind::Text, nullptr},
-    {"gprodg", &RegistrationRecord::gprodg, FieldKind::List, "IDC_REG_WHERE"},
-    {"wgekauf", &RegistrationRecord::wgekauf, FieldKind::List, "IDC_REG_HOWKNOWN"},
-    {"dgekauf", &RegistrationRecord::dgekauf, FieldKind::Date, nullptr},
-    {"pgekauf", &RegistrationRecord::pgekauf, FieldKind::PurchasedBefore, nullptr},
-    {"kaufoft", &RegistrationRecord::kaufoft, FieldKind::List, "IDC_REG_HOWOFTEN"},
-    {"titel", &RegistrationRecord::titel, FieldKind::Text, nullptr},
+    {"username", &RegistrationRecord::username, FieldKind::Mail, nullptr, nullptr, false},
+    {"password_1", &RegistrationRecord::password_1, FieldKind::Password, nullptr, nullptr, false},
+    {"aggraccept", &RegistrationRecord::aggraccept, FieldKind::YesNo, nullptr, nullptr, true},
+    {"vipkunde", &RegistrationRecord::vipkunde, FieldKind::YesNo, nullptr, nullptr, true},
+    {"vorname", &RegistrationRecord::vorname, FieldKind::Name, nullptr, " -'.", true},
+    {"nachname", &RegistrationRecord::nachname, FieldKind::Name, nullptr, " -'.", true},
+    {"firm", &RegistrationRecord::firm, FieldKind::Text, nullptr, nullptr, false},
+    {"addr", &RegistrationRecord::addr, FieldKind::Place, nullptr, nullptr, true},
+    {"city", &RegistrationRecord::city, FieldKind::Place, nullptr, " -'.()/", true},
+    {"zip", &RegistrationRecord::zip, FieldKind::Text, nullptr, nullptr, true},
+    {"land", &RegistrationRecord::land, FieldKind::Country, "IDC_REG_COUNTRY", nullptr, true},
+    {"tel", &RegistrationRecord::tel, FieldKind::Text, nullptr, nullptr, false},
+    {"fax", &RegistrationRecord::fax, FieldKind::Text, nullptr, nullptr, false},
+    {"alt", &RegistrationRecord::alt, FieldKind::List, "IDC_REG_AGE", nullptr, false},
+    {"berstell", &RegistrationRecord::berstell, FieldKind::List, "IDC_REG_OCCUPATION", nullptr, false},
+    {"lebkindih", &RegistrationRecord::lebkindih, FieldKind::List, "IDC_REG_CHILDREN", nullptr, false},
+    {"pctyp", &RegistrationRecord::pctyp, FieldKind::List, "IDC_REG_PCTYPE", nullptr, false},
+    {"betrsystem", &RegistrationRecord::betrsystem, FieldKind::List, "IDC_REG_OS", nullptr, false},
+    {"anwender", &RegistrationRecord::anwender, FieldKind::List, "IDC_REG_SKILL", nullptr, false},
+    {"gprod", &RegistrationRecord::gprod, FieldKind::Text, nullptr, nullptr, true},
+    {"gprodg", &RegistrationRecord::gprodg, FieldKind::List, "IDC_REG_WHERE", nullptr, false},
+    {"wgekauf", &RegistrationRecord::wgekauf, FieldKind::List, "IDC_REG_HOWKNOWN", nullptr, false},
+    {"dgekauf", &RegistrationRecord::dgekauf, FieldKind::Date, nullptr, nullptr, true},
+    {"pgekauf", &RegistrationRecord::pgekauf, FieldKind::PurchasedBefore, nullptr, nullptr, true},
+    {"kaufoft", &RegistrationRecord::kaufoft, FieldKind::List, "IDC_REG_HOWOFTEN", nullptr, false},
+    {"titel", &RegistrationRecord::titel, FieldKind::Text, nullptr, nullptr, true},
 };
 const int kSheetFieldCount = static_cast<int>(sizeof kSheetFields / sizeof kSheetFields[0]);
 
@@ -138,7 +140,9 @@ Pix* CFontMeasure::Render(int ppem, bool bold, const std::string& text, double s
     };
     std::vector<Glyph> glyphs;
     long pen = 0;  // 26.6
-    int left = 1 << 30, right = -(1 << 30), top = 1 << 30, bottom = -(1 << 30);
+    // The ink's box, grown by every glyph drawn (none drawn: no image).
+    constexpr int kLeast = std::numeric_limits<int>::min(), kMost = std::numeric_limits<int>::max();
+    int left = kMost, right = kLeast, top = kMost, bottom = kLeast;
     for (unsigned char c : text) {
         int gx = 0, gy = 0;
         long advance = 0;

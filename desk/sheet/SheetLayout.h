@@ -93,16 +93,27 @@ struct SheetLayout {
     std::vector<AnswerSpot> answers;  // one per printed field, in kSheetFields order
 };
 
-// What a field of the record is on the sheet.
-// List: a survey list whose first item means "no answer" and is never printed; Country: the
-// country list, every item a value.
-enum class FieldKind { Text, List, Country, YesNo, Date, PurchasedBefore };
+// What a field of the record is on the sheet, which says what it may hold and how it is read.
+// Text: any typed text; Name: letters and the marks of the field's `marks`; Place: a street or a
+// town, which holds no digit between two small letters; Mail: an e-mail address; Password: a
+// secret, read letter by letter from the ink; Date: dd.mm.yyyy; List: a survey list whose first
+// item means "no answer" and is never printed; Country: the country list, every item a value;
+// YesNo: "ja" or "nein"; PurchasedBefore: an earlier product's title, or "nein" for none.
+enum class FieldKind { Text, Name, Place, Mail, Password, Date, List, Country, YesNo, PurchasedBefore };
+
+// A text typed freely: no date and no value of a set.
+inline bool TypedText(FieldKind kind) {
+    return kind == FieldKind::Text || kind == FieldKind::Name || kind == FieldKind::Place ||
+           kind == FieldKind::Mail || kind == FieldKind::Password;
+}
 
 struct SheetField {
     const char* name;
     std::string RegistrationRecord::*member;
     FieldKind kind;
-    const char* listControl;  // resource name of the list, for FieldKind::List
+    const char* listControl;  // resource name of the list, for FieldKind::List and Country
+    const char* marks;        // the marks besides letters a name or a town may hold; null: any
+    bool alwaysPrinted;       // the sheet always prints an answer here: a blank is a doubt
 };
 
 // The printed fields (every member but password_2).

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "desk/Doubt.h"
 #include "desk/sheet/PageImage.h"
 #include "desk/sheet/SheetLayout.h"
 #include "form/RegistrationRecord.h"
@@ -23,6 +24,28 @@ struct FieldReading {
     int rivalMargin = -1; // how much worse the closest text one character away matches; -1 when not compared
 };
 
+// How coarse a page is, decided once from how it arrived (Normalise.cpp); every tolerance of the
+// reader that depends on it is here.
+enum class Grain { Scan, FaxFine, FaxStandard };
+
+struct PageGrain {
+    Grain grain = Grain::Scan;
+    double xres = 0, yres = 0;  // as the file says, or an A4 page's when it says none
+    // A fax blurs every edge: the drawing only overrules a reading the ink rejects.
+    bool Fax() const { return grain != Grain::Scan; }
+    // At a fax's standard resolution the gap under an i's dot is under a pixel and tells nothing.
+    bool DotsTell() const { return grain != Grain::FaxStandard; }
+    // Pixels a drawing and the ink may disagree by: a coarser page blurs letters more.
+    int InkTolerance() const { return grain == Grain::Scan ? 8 : grain == Grain::FaxFine ? 14 : 20; }
+    // By how many pixels the ink must prefer a reading to every text one character away before
+    // the reading is trusted, when the drawing had to correct the recogniser or the recogniser
+    // was unsure (when both agree, the ink only has to prefer it at all).
+    int InkMargin() const { return grain == Grain::Scan ? 8 : grain == Grain::FaxFine ? 10 : 12; }
+};
+
+// The grain of a page: a fax at fine or standard resolution, or a scan.
+PageGrain DecideGrain(const PageImage& page);
+
 struct SheetReading {
     bool isSheet = false;
     std::string notSheetReason;  // when it is not a reply sheet
@@ -31,7 +54,14 @@ struct SheetReading {
     double registration = 0;     // share of the sheet's underscore runs found where expected
     RegistrationRecord record;   // UTF-8; password_2 repeats password_1
     std::vector<FieldReading> fields;  // kSheetFields order
-    // "field: problem" for every field that needs a person
+    PageGrain grain;             // how coarse the page is
+    // The page as the reader worked on it: one bit at 300 dpi, deskewed, turned upright; the
+    // doubts' boxes are in its pixels. Empty when the page was no image.
+    CPix normalised;
+    // One for every field that needs a person, in kSheetFields order; their page is 0 until the
+    // intake numbers the pages of a file
+    std::vector<desk::Doubt> doubts;
+    // "field: problem" for every field that needs a person: the doubts' lines
     std::vector<std::string> problems;
 };
 
@@ -51,7 +81,5 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
-// A key that the same answers always give, whatever page or file they came from.
-std::string SheetDedupKey(const RegistrationRecord& record);
 
 }  // namespace sheet

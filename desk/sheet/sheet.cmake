@@ -16,8 +16,23 @@ add_library(velksheet STATIC
     ${CMAKE_CURRENT_LIST_DIR}/ResourceText.cpp
     ${CMAKE_CURRENT_LIST_DIR}/SheetLayout.cpp
     ${CMAKE_CURRENT_LIST_DIR}/PageImage.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/TextRules.cpp
+    # The reader's stages, in the order CSheetReader::Read runs them (ReaderStages.h).
     ${CMAKE_CURRENT_LIST_DIR}/SheetReader.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/InkMatch.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/Normalise.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/Placement.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/Clean.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/Recognise.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/AnswerBoxes.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/FirstReading.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/FixedSetMatch.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/TextMend.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/ReviewDecision.cpp
+    # The ink matcher the text mend and the fixed-set match compare drawings with.
+    ${CMAKE_CURRENT_LIST_DIR}/GlyphCache.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/InkCompare.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/StrokeShape.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/Speller.cpp
     ${sheet_embedded})
 target_link_libraries(velksheet PUBLIC velkdeskcore PkgConfig::SHEETLIBS gomp)
 # The page importer belongs to velkdesk's import.

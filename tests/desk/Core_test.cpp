@@ -104,6 +104,18 @@ TEST_F(CoreTest, AFirstVersionDatabaseIsUpgradedInPlaceWithItsReasonsAsRows) {
     EXPECT_EQ(std::string::npos, RunCli("list --review", &status).find("Blume1493"));
 }
 
+TEST(AnswersKeyTest, SameAnswersSameKeyAnyOtherAnswerAnotherKey) {
+    RegistrationRecord a = corpus::SampleRecord(8);
+    RegistrationRecord b = a;
+    b.titel = "not an answer";  // the title comes from the product, not from the customer
+    EXPECT_EQ(desk::AnswersKey(a), desk::AnswersKey(b));
+    a.vorname = "S\xC3\xB6ren";
+    a.nachname = "Ab";
+    b.vorname = "S\xC3\xB6re";
+    b.nachname = "nAb";  // the same letters split differently
+    EXPECT_NE(desk::AnswersKey(a), desk::AnswersKey(b));
+}
+
 TEST_F(CoreTest, TheStoreCutsASecretOutOfAnyReasonItIsGiven) {
     const desk::Registration r = Sample(5, "guard");
     Add(Sample(5, "guard", {"password_1: \"" + r.record.password_1 + "\" could as well be \"x\"", "zip: missing"}));

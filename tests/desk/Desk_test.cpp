@@ -227,7 +227,9 @@ TEST_F(DeskTest, DatabaseIsPrivateVersionedAndSurvivesAnImportKilledOrInterrupte
         execl(VELKDESK_PATH, "velkdesk", "--db", interrupted.c_str(), "import", (dir_ / "big.mbox").c_str(), nullptr);
         _exit(98);
     }
-    usleep(500 * 1000);
+    // Once the import's database exists its handler is set; then it is given a moment to read.
+    for (int waited = 0; waited < 20000 && !fs::exists(interrupted.string() + "-wal"); waited += 10) usleep(10 * 1000);
+    usleep(300 * 1000);
     kill(cli, SIGINT);
     int status = 0;
     waitpid(cli, &status, 0);

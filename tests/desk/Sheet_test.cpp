@@ -26,9 +26,10 @@
 
 #include "desk/Export.h"
 #include "desk/Import.h"
-#include "desk/sheet/InkMatch.h"
+#include "desk/sheet/InkCompare.h"
 #include "desk/sheet/SheetIntake.h"
 #include "desk/sheet/PageImage.h"
+#include "desk/sheet/ReaderStages.h"
 #include "desk/sheet/ResourceText.h"
 #include "desk/sheet/SheetLayout.h"
 #include "desk/sheet/SheetReader.h"
@@ -247,6 +248,30 @@ protected:
     fs::path db_;
 };
 
+
+// The doubts are the problems as data: one a problem, in the same order and wording; each in the
+// normalised page's pixels, inside the page; a secret's never holding its value or a rival.
+void ExpectDoubtsAsData(const sheet::SheetReading& reading) {
+    ASSERT_EQ(reading.doubts.size(), reading.problems.size());
+    ASSERT_TRUE(reading.normalised);
+    const int w = pixGetWidth(reading.normalised.Get()), h = pixGetHeight(reading.normalised.Get());
+    for (std::size_t k = 0; k < reading.doubts.size(); ++k) {
+        const desk::Doubt& doubt = reading.doubts[k];
+        EXPECT_EQ(doubt.Line(), reading.problems[k]);
+        EXPECT_FALSE(doubt.box.Empty()) << doubt.Line();
+        EXPECT_TRUE(doubt.box.x >= 0 && doubt.box.y >= 0 && doubt.box.x + doubt.box.width <= w &&
+                    doubt.box.y + doubt.box.height <= h)
+            << doubt.Line();
+        EXPECT_LT(doubt.confidence, 80) << doubt.Line();
+        if (doubt.field == "password_1") {
+            EXPECT_TRUE(doubt.rivals.empty()) << doubt.Line();
+            if (!reading.record.password_1.empty()) {
+                EXPECT_EQ(doubt.message.find(reading.record.password_1), std::string::npos);
+            }
+        }
+    }
+}
+
 class SheetTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { reader_ = new sheet::CSheetReader; }
@@ -299,6 +324,7 @@ TEST_F(SheetTest, FaxedAndScannedPagesReadBackToThePrintedRecord) {
                                                         << reading.fields[i].problem;
             EXPECT_EQ(reading.record.*sheet::kSheetFields[i].member, truth[i]);
         }
+        ExpectDoubtsAsData(reading);
     }
 }
 
@@ -314,7 +340,7 @@ TEST_F(SheetTest, AListAnswerIsTheValueWhoseDrawingMatchesTheInk) {
         ASSERT_TRUE(reading.isSheet) << reading.notSheetReason;
         for (int i = 0; i < sheet::kSheetFieldCount; ++i) {
             const sheet::FieldReading& field = reading.fields[i];
-            if (sheet::kSheetFields[i].kind != sheet::FieldKind::Text) {
+            if (!sheet::TypedText(sheet::kSheetFields[i].kind)) {
                 EXPECT_EQ(field.value, truth[i]) << sheet::kSheetFields[i].name;
             }
             EXPECT_TRUE(field.value == truth[i] || !field.problem.empty()) << sheet::kSheetFields[i].name;
@@ -359,6 +385,14 @@ TEST_F(SheetTest, PagesThatOnceLostAnAnswerReadBack) {
             if (std::string(page) == "sheet-fine-edge.tif" && std::string(sheet::kSheetFields[i].name) == "username") {
                 EXPECT_FALSE(reading.fields[i].problem.empty());
             }
+        }
+        ExpectDoubtsAsData(reading);
+        if (std::string(page) == "sheet-fine-edge.tif") {
+            // The address mended to an existing top-level domain, and its doubt says so.
+            const auto mail = std::find_if(reading.doubts.begin(), reading.doubts.end(),
+                                           [](const desk::Doubt& d) { return d.field == "username"; });
+            ASSERT_NE(mail, reading.doubts.end());
+            EXPECT_EQ(mail->kind, desk::DoubtKind::Mended);
         }
     }
 }
@@ -489,25 +523,6 @@ TEST_F(InkMatchTest, AStrokeWithAGapUnderItsDotIsAnI) {
     EXPECT_TRUE(bars.BarBeside("Tilt tilt", 8));
 }
 
-TEST(SettleOneStrokeTest, TheLettersAroundAnIOrLTellWhichItIs) {
-    struct Case {
-        const char* read;
-        bool mail;
-        const char* settled;
-        bool doubtful;
-    } cases[] = {
-        {"llse", false, "Ilse", false},           {"K\xF6In", false, "K\xF6ln", false},
-        {"VELK AtIas", false, "VELK Atlas", false}, {"Pentium lll", false, "Pentium III", false},
-        {"BIume", false, "Blume", false},         {"lea.mueller@maiI.de", true, "lea.mueller@mail.de", false},
-        {"Iaura", false, "Iaura", true},          {"laura", false, "laura", true},
-    };
-    for (const Case& c : cases) {
-        bool doubtful = !c.doubtful;
-        EXPECT_EQ(sheet::SettleOneStroke(c.read, c.mail, doubtful), c.settled) << c.read;
-        EXPECT_EQ(doubtful, c.doubtful) << c.read;
-    }
-}
-
 TEST(ResourceTextTest, ReadsTheScriptsEscapesListsAndNamesAndRefusesWhatItCannotPlace) {
     const std::string header = "#define IDS_A 7\n#define IDS_B 8\n#define IDC_L 1001\n#define IDD_REGISTRATION 129\n";
     const std::string lists = "\nIDD_REGISTRATION RCDATA\nBEGIN\n    IDC_L, \"eins\\0\", \"zw\xF6lf\\0\", \"\\0\",\n    0\nEND\n";
@@ -532,16 +547,71 @@ TEST(ResourceTextTest, ReadsTheScriptsEscapesListsAndNamesAndRefusesWhatItCannot
     EXPECT_FALSE(Utf8ToWindows1252("\xC4\xB1", back));  // dotless i: not in the code page
 }
 
-TEST(SheetDedupTest, SameAnswersSameKeyAnyOtherAnswerAnotherKey) {
-    RegistrationRecord a;
-    a.vorname = "S\xC3\xB6ren";
-    a.nachname = "Ab";
-    RegistrationRecord b = a;
-    b.password_2 = "not printed";  // only the printed answers count
-    EXPECT_EQ(sheet::SheetDedupKey(a), sheet::SheetDedupKey(b));
-    b.vorname = "S\xC3\xB6re";
-    b.nachname = "nAb";  // the same letters split differently
-    EXPECT_NE(sheet::SheetDedupKey(a), sheet::SheetDedupKey(b));
+// The review shows the one doubt of the highest rank a field's stages left, in the normalised
+// page's pixels; a secret's doubt never names a rival, and a rival equal to the value is none.
+TEST(ReviewDecisionTest, TheHighestRankedDoubtShowsAndASecretNamesNoRival) {
+    using sheet::DoubtRank;
+    using sheet::DoubtStage;
+    using desk::DoubtKind;
+    const auto index = [](const std::string& name) {
+        for (int i = 0; i < sheet::kSheetFieldCount; ++i)
+            if (name == sheet::kSheetFields[i].name) return i;
+        return -1;
+    };
+    sheet::SheetPage page;
+    page.binary = sheet::CPix(pixCreate(100, 50, 1));
+    sheet::SheetReading result;
+    result.fields.resize(sheet::kSheetFieldCount);
+
+    const int password = index("password_1");
+    sheet::AnswerWork secret;
+    secret.x0 = -5, secret.y0 = 10, secret.x1 = 120, secret.y1 = 30;
+    secret.Raise(DoubtRank::PasswordFromFax, DoubtStage::TextMend, DoubtKind::ReadFromFax, "password read from a fax");
+    secret.Raise(DoubtRank::Rival, DoubtStage::TextMend, DoubtKind::Rival,
+                 "could as well be another text one letter apart", {"Geheim2"});
+    secret.Raise(DoubtRank::Reading, DoubtStage::FirstReading, DoubtKind::LowConfidence, "unsure reading");
+    result.fields[password].value = "Geheim1";
+    result.fields[password].confidence = 95;
+    sheet::ReviewDecision(page, password, secret, result.fields[password], result);
+    ASSERT_EQ(result.doubts.size(), 1u);
+    const desk::Doubt& doubt = result.doubts[0];
+    EXPECT_EQ(doubt.kind, DoubtKind::Rival);
+    EXPECT_TRUE(doubt.rivals.empty());
+    EXPECT_EQ(result.fields[password].problem, "could as well be another text one letter apart");
+    EXPECT_EQ(result.problems, std::vector<std::string>{"password_1: could as well be another text one letter apart"});
+    EXPECT_EQ(doubt.confidence, 79);  // a doubtful field is never as sure as a certain one
+    EXPECT_EQ(result.fields[password].confidence, 79);
+    EXPECT_EQ(doubt.box.x, 0);        // cut to the page
+    EXPECT_EQ(doubt.box.y, 10);
+    EXPECT_EQ(doubt.box.width, 100);
+    EXPECT_EQ(doubt.box.height, 20);
+
+    // What a later stage settled is withdrawn; the rest ranks as before.
+    const int city = index("city");
+    sheet::AnswerWork town;
+    town.x1 = town.y1 = 10;
+    town.Raise(DoubtRank::Reading, DoubtStage::FirstReading, DoubtKind::LowConfidence, "unsure reading \"Wlen\"");
+    town.Raise(DoubtRank::OneStrokeByContext, DoubtStage::TextMend, DoubtKind::LooksAlike,
+               "\"Wien\" has an I or l that only its context tells", {"Wien", "Wlen", ""});
+    town.Withdraw(DoubtKind::LooksAlike);
+    result.fields[city].value = "Wien";
+    sheet::ReviewDecision(page, city, town, result.fields[city], result);
+    ASSERT_EQ(result.doubts.size(), 2u);
+    EXPECT_EQ(result.doubts[1].kind, DoubtKind::LowConfidence);
+    town.Raise(DoubtRank::Rival, DoubtStage::TextMend, DoubtKind::Rival, "\"Wien\" could as well be \"Wlen\"",
+               {"Wien", "Wlen", ""});
+    town.Withdraw(DoubtStage::FirstReading);
+    sheet::ReviewDecision(page, city, town, result.fields[city], result);
+    ASSERT_EQ(result.doubts.size(), 3u);
+    EXPECT_EQ(result.doubts[2].rivals, std::vector<std::string>{"Wlen"});
+    EXPECT_EQ(result.doubts[2].Line(), "city: \"Wien\" could as well be \"Wlen\"");
+
+    // A field without doubts adds none and keeps its confidence.
+    result.fields[0].confidence = 93;
+    sheet::ReviewDecision(page, 0, sheet::AnswerWork{}, result.fields[0], result);
+    EXPECT_EQ(result.doubts.size(), 3u);
+    EXPECT_EQ(result.fields[0].confidence, 93);
+    EXPECT_TRUE(result.fields[0].problem.empty());
 }
 
 // A fax-to-mail service's PDF holds the fax's own images: each page is read as the fax it is,
@@ -752,6 +822,21 @@ TEST(PageImageTest, AFaxIsToldFromAScan) {
         std::string error;
         ASSERT_TRUE(sheet::LoadPages((kPages / name).string(), pages, error)) << error;
         EXPECT_EQ(desk::RegistrationFromSheet(sheet::SheetReading{}, pages[0], name, 1, "").channel, channel) << name;
+    }
+}
+
+// The grain is decided once, from how the page arrived: a fax at its two resolutions, and a scan
+// at 300 dpi, printed to a PDF, or a letter's colour scan at 200 dpi (once taken for a fax).
+TEST(PageImageTest, TheGrainOfAPageFollowsHowItArrived) {
+    for (auto [name, grain] : {std::pair{"sheet-fine.tif", sheet::Grain::FaxFine},
+                               std::pair{"sheet-standard.tif", sheet::Grain::FaxStandard},
+                               std::pair{"sheet-300.tif", sheet::Grain::Scan},
+                               std::pair{"sheet-printed.pdf", sheet::Grain::Scan},
+                               std::pair{"sheet-scan-200.jpg", sheet::Grain::Scan}}) {
+        std::vector<sheet::PageImage> pages;
+        std::string error;
+        ASSERT_TRUE(sheet::LoadPages((kPages / name).string(), pages, error)) << error;
+        EXPECT_EQ(sheet::DecideGrain(pages[0]).grain, grain) << name;
     }
 }
 

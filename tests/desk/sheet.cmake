@@ -1,5 +1,5 @@
 # The sheet reader's tests, on pages printed by VelkRun and committed beside them.
-add_executable(sheet_tests ${CMAKE_CURRENT_LIST_DIR}/Sheet_test.cpp)
+add_executable(sheet_tests ${CMAKE_CURRENT_LIST_DIR}/Sheet_test.cpp ${CMAKE_CURRENT_LIST_DIR}/TextRules_test.cpp)
 target_link_libraries(sheet_tests PRIVATE velkdesklib GTest::gtest GTest::gtest_main)
 # velkdesk itself imports hostile pages in a process of its own, its peak memory measured by
 # peak_memory.

@@ -1,44 +1,26 @@
-// Texts drawn in the answer font, compared pixel by pixel with the ink of one answer's box.
+// The comparison of drawings with the ink: texts drawn in the answer font, compared pixel by
+// pixel with the ink of one answer's box (InkCompare.cpp), the shapes of single strokes on it
+// (StrokeShape.cpp) and the text spelt from it letter by letter (Speller.cpp).
 // The recogniser proposes; the drawing decides: a reading is improved one character at a time
 // while that explains the ink clearly better, and it is only trusted when no text one
 // character away explains the ink about as well.
 #pragma once
 
-#include <array>
 #include <functional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "desk/sheet/GlyphCache.h"
 #include "desk/sheet/PageImage.h"
-#include "desk/sheet/SheetLayout.h"
 
 namespace sheet {
 
-// The glyphs of one font size on one page (its scale), drawn once each.
-class CGlyphSet {
-public:
-    CGlyphSet(CFontMeasure& fonts, int ppem, bool bold, double sx, double sy);
-
-    struct Glyph {
-        CPix pix;       // null for a blank
-        int left = 0;   // against the pen
-        int top = 0;    // against the baseline, y downward
-        long advance = 0;  // 1/64 pixel
-        bool loaded = false;
-    };
-    const Glyph& Get(unsigned char c);
-    int Ppem() const { return ppem_; }
-    // Pen positions in whole pixels in front of every character of `text` and behind the last.
-    std::vector<int> Pens(const std::string& text);
-
-private:
-    CFontMeasure& fonts_;
-    int ppem_;
-    bool bold_;
-    double sx_, sy_;
-    std::array<Glyph, 256> glyphs_;
-};
+// A comparison that could not be made (a box off the page, an image that could not be made):
+// worse than any measured one, and far enough below int's end that a few of them still add up.
+constexpr int kUnmeasured = 1 << 20;
+// No candidate scored yet: worse than everything.
+constexpr int kNoScore = 1 << 30;
 
 class CInkMatch {
 public:
@@ -104,6 +86,18 @@ public:
     std::string Spell(bool blanks);
 
 private:
+    // The white border around the box: a text drawn past the box's edges is charged for what it
+    // puts there, instead of losing it for free.
+    static constexpr int kBorder = 24;
+    // What a typed answer is made of (code page): the letters, digits and marks a form field
+    // takes. The rarer accents and the underscore are rivals of a reading, but the drawing does
+    // not put them in on its own: on a coarse page one accent matches the ink about as well as
+    // another, and what is left of a painted-out run looks like an underscore.
+    static constexpr char kCommon[] =
+        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789"
+        "\xE4\xF6\xFC\xC4\xD6\xDC\xDF\xE9\xE8\xEB\xE1\xE0\xE7 -.,'&/@+():;!?\"#*";
+    static constexpr char kRare[] = "\xEA\xE2\xF1\xF3\xF2\xF4\xFA\xF9\xFB\xED\xEC\xEE\xEF_";
+
     // The first row from `top` down to `bottom` with ink in at least `least` of the columns
     // x0 to x1 (bordered box); -1 when there is none.
     int InkTop(int x0, int x1, int top, int bottom, int least);
@@ -129,16 +123,5 @@ private:
     bool coarse_;
     int x_ = 0, baseline_ = 0;
 };
-
-// A small letter of the code page (the umlauts, the sharp s and the accented ones too).
-bool IsLower(unsigned char c);
-
-// A capital I and a small l (code page) are one stroke on the sheet; which one was typed
-// follows from the letters around it: l after a small letter, or before a small one after a
-// capital ("K\xF6ln", "Blume"); I alone, among capitals, and before a consonant at the start of
-// a word ("VELK", "III", "Ilse"). Before a vowel at the start of a word both make words, so the
-// reading's own choice stands and `doubtful` says so, unless it is an e-mail address (`mail`),
-// which is written in small letters.
-std::string SettleOneStroke(std::string text, bool mail, bool& doubtful);
 
 }  // namespace sheet
