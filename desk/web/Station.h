@@ -45,6 +45,9 @@ private:
     Reply Registration(const CRequest& request, bool revealPasswords);
     Reply Next(const CRequest& request);
     Reply Save(const CRequest& request);
+    // A doubtful field's picture cut from its stored page, and the whole page, as PNG.
+    Reply FieldImage(const CRequest& request);
+    Reply PageImage(const CRequest& request);
     // The registration page of `r`; `message` says why it is shown again, `entered` what the
     // clerk had typed when a save was refused.
     Reply RegistrationPage(const CRequest& request, const StoredRegistration& r, bool revealPasswords,
