@@ -675,13 +675,20 @@ std::optional<std::int64_t> CDatabase::LeaseNext(const std::string& clerk, std::
                                                  int seconds) {
     CTransaction transaction(*this);
     EndLeases(clerk);
+    // Walked along the doubts' index from `afterId` on, not through every registration: with a
+    // hundred thousand registrations and most of them sound, a scan of them all took 25 ms.
     CStatement pick = Prepare(
-        "SELECT r.id FROM registration r LEFT JOIN lease l ON l.registration = r.id"
-        " WHERE EXISTS (SELECT 1 FROM doubt WHERE doubt.registration_id = r.id) AND (l.registration IS NULL OR l.expires_at <= ?1)"
-        " ORDER BY r.id > ?2 DESC, r.id LIMIT 1");
-    sqlite3_bind_int64(pick.Get(), 1, now);
-    sqlite3_bind_int64(pick.Get(), 2, afterId);
-    const int rc = sqlite3_step(pick.Get());
+        "SELECT d.registration_id FROM doubt d LEFT JOIN lease l ON l.registration = d.registration_id"
+        " WHERE d.registration_id > ?2 AND (l.registration IS NULL OR l.expires_at <= ?1)"
+        " ORDER BY d.registration_id LIMIT 1");
+    int rc = SQLITE_DONE;
+    for (const std::int64_t after : {afterId, std::int64_t{-1}}) {
+        sqlite3_reset(pick.Get());
+        sqlite3_bind_int64(pick.Get(), 1, now);
+        sqlite3_bind_int64(pick.Get(), 2, after);
+        rc = sqlite3_step(pick.Get());
+        if (rc != SQLITE_DONE) break;
+    }
     if (rc == SQLITE_DONE) {
         transaction.Commit();
         return std::nullopt;
