@@ -2,8 +2,13 @@
 // whole page scaled down, both as PNG, with their size bounded whatever the stored box says.
 #pragma once
 
+#include <cstdint>
+#include <list>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "desk/Database.h"
 
@@ -17,10 +22,32 @@ constexpr int kMaxFieldHeight = 600;
 // The whole page is shown at most this wide.
 constexpr int kPageWidth = 1000;
 
-// The part of `page` inside `box` and its margin, cut to the page and to the bounds above, as PNG;
-// nothing when the page is no stored page we read or the box lies off it.
-std::optional<std::string> FieldPng(const StoredPage& page, const PageBox& box);
+// A stored page decoded, ready to cut from; shared by the requests that use it.
+class CDecodedPage;
+using DecodedPage = std::shared_ptr<const CDecodedPage>;
+
+// The page decoded, if it is what the reader stores (one-bit G4 TIFF of a page's size) and
+// decodes to the size it was stored with; null otherwise.
+DecodedPage DecodePage(const StoredPage& page);
+// The part of the page inside `box` and its margin, cut to the page and to the bounds above, as
+// PNG; nothing when the box lies off the page.
+std::optional<std::string> FieldPng(const CDecodedPage& page, const PageBox& box);
 // The whole page, scaled to gray at most kPageWidth wide, as PNG.
-std::optional<std::string> PagePng(const StoredPage& page);
+std::optional<std::string> PagePng(const CDecodedPage& page);
+
+// The pages decoded last: a registration's doubtful fields are asked for one after another,
+// and decoding a page costs more than cutting all of its fields. Bounded (about 1 MB a page at
+// 300 dpi); a stored page never changes, so nothing in it goes stale.
+class CPageCache {
+public:
+    explicit CPageCache(std::size_t capacity) : capacity_(capacity) {}
+    DecodedPage Find(std::int64_t registration, int page);
+    void Keep(std::int64_t registration, int page, DecodedPage decoded);
+
+private:
+    std::mutex mutex_;
+    std::size_t capacity_;
+    std::list<std::pair<std::pair<std::int64_t, int>, DecodedPage>> pages_;  // most recent first
+};
 
 }  // namespace desk::web

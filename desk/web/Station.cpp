@@ -9,7 +9,6 @@
 
 #include "desk/Clerks.h"
 #include "desk/FieldLabels.h"
-#include "desk/web/PageCut.h"
 
 namespace desk::web {
 
@@ -456,7 +455,7 @@ Reply CStation::FieldImage(const CRequest& request) {
     if (!r || index >= static_cast<std::int64_t>(r->doubts.size()))
         return respond_.Error(request, 404, "Dieses Feld gibt es nicht (mehr).");
     const Doubt& doubt = r->doubts[static_cast<std::size_t>(index)];
-    const std::optional<StoredPage> page = doubt.page > 0 ? desk_.Page(id, doubt.page) : std::nullopt;
+    const DecodedPage page = doubt.page > 0 ? Decoded(id, doubt.page) : nullptr;
     std::optional<std::string> png = page ? FieldPng(*page, doubt.box) : std::nullopt;
     if (!png) return respond_.Error(request, 404, "Zu diesem Feld ist kein Bild gespeichert.");
     return PngReply(std::move(*png));
@@ -466,10 +465,18 @@ Reply CStation::PageImage(const CRequest& request) {
     std::int64_t id = 0, number = 0;
     if (!ParseId(request.Query("reg"), id) || !ParseId(request.Query("page"), number) || number > 100000)
         return respond_.Error(request, 400, "Keine gültige Nummer einer Registrierung.");
-    const std::optional<StoredPage> page = desk_.Page(id, static_cast<int>(number));
+    const DecodedPage page = Decoded(id, static_cast<int>(number));
     std::optional<std::string> png = page ? PagePng(*page) : std::nullopt;
     if (!png) return respond_.Error(request, 404, "Diese Seite ist nicht gespeichert.");
     return PngReply(std::move(*png));
+}
+
+DecodedPage CStation::Decoded(std::int64_t id, int page) {
+    if (DecodedPage cached = pages_.Find(id, page)) return cached;
+    const std::optional<StoredPage> stored = desk_.Page(id, page);
+    DecodedPage decoded = stored ? DecodePage(*stored) : nullptr;
+    if (decoded) pages_.Keep(id, page, decoded);
+    return decoded;
 }
 
 Reply CStation::Search(const CRequest& request) {

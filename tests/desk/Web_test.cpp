@@ -607,3 +607,23 @@ TEST_F(StationTest, ASheetsDoubtsAreShownWithTheirInkAndRivalsAndSettledByTheFor
         else EXPECT_TRUE(c.field == "city" && c.doubtKind == "missing" && c.newValue == "Köln") << c.field;
     }
 }
+
+TEST(WebPages, TheCacheOfDecodedPagesKeepsThoseUsedLast) {
+    const DecodedPage page = DecodePage(PageWithABar());
+    ASSERT_TRUE(page);
+    desk::StoredPage notTiff = PageWithABar();
+    notTiff.format = "png";
+    EXPECT_FALSE(DecodePage(notTiff));
+    desk::StoredPage otherSize = PageWithABar();
+    otherSize.width = 601;
+    EXPECT_FALSE(DecodePage(otherSize));
+    CPageCache cache(2);
+    cache.Keep(1, 1, page);
+    cache.Keep(1, 2, page);
+    EXPECT_TRUE(cache.Find(1, 1));  // used last now: page 2 of 1 is the one to go
+    cache.Keep(2, 1, page);
+    EXPECT_TRUE(cache.Find(1, 1));
+    EXPECT_FALSE(cache.Find(1, 2));
+    EXPECT_TRUE(cache.Find(2, 1));
+    EXPECT_FALSE(cache.Find(2, 2));
+}
