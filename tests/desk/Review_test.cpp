@@ -179,3 +179,22 @@ TEST_F(ReviewTest, ASaveSettlesTheDoubtsOfTheFieldsLookedAtAndTheRegistrationLea
         << shown;
     EXPECT_EQ(std::string::npos, shown.find("Kennwort")) << shown;
 }
+
+TEST_F(ReviewTest, CorrectionsOfTheSchemaBeforeSettlingAreKeptWithoutADoubt) {
+    AddRegistrations(1);
+    {
+        // Back to schema 4, as the first review station left it, with a correction made then.
+        desk::CDatabase db(db_.string());
+        db.Exec("ALTER TABLE correction DROP COLUMN doubt_kind; ALTER TABLE correction DROP COLUMN doubt_message;"
+                "INSERT INTO correction (registration, clerk, field, old_value, new_value)"
+                " VALUES (1, 'anna', 'vorname', 'Grete', 'Greta'); PRAGMA user_version = 4;");
+    }
+    desk::CDatabase db(db_.string());
+    ASSERT_EQ(desk::CorrectOutcome::Saved, db.Correct(1, "ben", {{"zip", "50661", "60661"}}, 1000));
+    const std::vector<desk::Correction> made = db.Corrections(1);
+    ASSERT_EQ(2u, made.size());
+    EXPECT_EQ("Greta", made[0].newValue);
+    EXPECT_EQ("", made[0].doubtKind);
+    EXPECT_EQ("rival", made[1].doubtKind);
+    EXPECT_EQ(0, db.ReviewCount());
+}
