@@ -249,7 +249,8 @@ Reply CStation::Queue(const CRequest& request) {
         rows.push_back(row);
     }
     data.set("rows", rows);
-    if (request.Query("none") == "1") data.set("noneFree", true);
+    // Sent here when nothing was free; with nothing left at all the queue says so itself.
+    if (request.Query("none") == "1" && queue.count > 0) data.set("noneFree", true);
     return respond_.Page(request, "queue", "Warteschlange", data);
 }
 

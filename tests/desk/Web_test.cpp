@@ -477,6 +477,20 @@ TEST_F(StationTest, TwoClerksGetDifferentRegistrationsAndAStaleSaveIsRefusedWith
     EXPECT_NE(std::string::npos, stale.find("value=\"60667\"")) << stale;
     EXPECT_NE(std::string::npos, stale.find("<li>Postleitzahl: 70667</li>")) << stale;
     EXPECT_EQ("60667", desk_->Find(2)->record.zip);
+
+    // "Nothing free" while Anna holds 1; once she has settled it, nothing is left at all.
+    auto queue = [this](const std::pair<std::string, std::string>& who) {
+        cookie_ = who.first;
+        CRequest r = Request("GET", "/");
+        r.query = {{"none", "1"}};
+        return Station().Dispatch(r).body;
+    };
+    EXPECT_NE(std::string::npos, queue(ben).find("gerade in Arbeit"));
+    const std::string zip = desk_->Find(1)->record.zip;
+    EXPECT_EQ("/?none=1", HeaderOf(post(anna, "/registration/save", {{"id", "1"}, {"o_zip", zip}, {"f_zip", zip}}), "Location"));
+    const std::string empty = queue(ben);
+    EXPECT_EQ(std::string::npos, empty.find("gerade in Arbeit"));
+    EXPECT_NE(std::string::npos, empty.find("Nichts zu prüfen."));
 }
 
 namespace {
