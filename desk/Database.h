@@ -112,13 +112,17 @@ struct FieldChange {
     std::string newValue;
 };
 
-// A recorded change: who, when (ISO 8601 UTC), which field, from what to what.
+// A recorded change: who, when (ISO 8601 UTC), which field, from what to what, and the doubt
+// it settled (its kind's stored name and its message; several joined by "; ", none: empty). A
+// doubtful field confirmed as it stands is recorded too, with the same value before and after.
 struct Correction {
     std::string clerk;
     std::string at;
     std::string field;
     std::string oldValue;
     std::string newValue;
+    std::string doubtKind;
+    std::string doubtMessage;
 };
 
 // Saved: the changes are in. Stale: a value is no longer what the clerk saw (someone changed
@@ -178,7 +182,11 @@ public:
     std::vector<Lease> LiveLeases(std::int64_t now);
 
     // Saves a clerk's changes to one registration and records each, if every old value is still
-    // the stored one and no other clerk holds a live lease on it; all or nothing.
+    // the stored one and no other clerk holds a live lease on it; all or nothing. Each field in
+    // `changes` counts as looked at: its doubts are settled (their rows deleted) and recorded with
+    // it, even when its value stays. The doubts about the record as a whole (a field that is
+    // none of the elements) are settled by any save, as the clerk had the whole registration in
+    // front of them. A registration without doubts left has left the review queue.
     CorrectOutcome Correct(std::int64_t id, const std::string& clerk, const std::vector<FieldChange>& changes,
                            std::int64_t now);
     // The corrections of one registration, oldest first.
@@ -202,6 +210,7 @@ private:
     void UpgradeToV2();
     void UpgradeToV3();
     void UpgradeToV4();
+    void UpgradeToV5();
     std::vector<Doubt> DoubtsOf(std::int64_t id);
     StoredRegistration ReadRow(sqlite3_stmt* stmt);
     void AddDetails(std::int64_t id, const Registration& r);

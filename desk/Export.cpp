@@ -206,7 +206,8 @@ void ShowRegistration(const StoredRegistration& r, bool withPasswords, std::ostr
         const bool hide = IsSecret(c.field) && !withPasswords;
         out << "correction: " << OneLine(c.at) << ' ' << OneLine(c.clerk) << ' ' << OneLine(c.field) << ": "
             << (hide ? "(hidden)" : '"' + OneLine(c.oldValue) + '"') << " -> "
-            << (hide ? "(hidden)" : '"' + OneLine(c.newValue) + '"') << '\n';
+            << (hide ? "(hidden)" : '"' + OneLine(c.newValue) + '"')
+            << (c.doubtKind.empty() ? "" : ", settles " + OneLine(c.doubtKind) + ": " + OneLine(c.doubtMessage)) << '\n';
     }
 }
 

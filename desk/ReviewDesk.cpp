@@ -46,6 +46,11 @@ std::optional<StoredRegistration> CReviewDesk::Find(std::int64_t id) {
     return db_.Find(id);
 }
 
+std::optional<StoredPage> CReviewDesk::Page(std::int64_t id, int page) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return db_.Page(id, page);
+}
+
 std::vector<StoredRegistration> CReviewDesk::Search(const std::string& text, int limit) {
     std::lock_guard<std::mutex> lock(mutex_);
     return db_.Search(text, limit);

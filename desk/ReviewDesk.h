@@ -1,6 +1,6 @@
 // The review station's core: what the clerks' pages ask of the desk, on a connection of its
 // own to the database (import may be writing meanwhile: WAL lets both go on). Knows nothing of
-// HTTP; the web handlers call it, and the coming review actions (leases, corrections) belong here.
+// HTTP; the web handlers call it for the queue, leases, page images and settling doubts.
 #pragma once
 
 #include <cstdint>
@@ -26,6 +26,7 @@ public:
     Queue ReviewQueue(int limit);
     std::int64_t ReviewCount();
     std::optional<StoredRegistration> Find(std::int64_t id);
+    std::optional<StoredPage> Page(std::int64_t id, int page);
     std::vector<StoredRegistration> Search(const std::string& text, int limit);
     // The whole database as `velkdesk export` writes it.
     std::string ExportCsv(bool withPasswords);
@@ -36,6 +37,7 @@ public:
     std::optional<std::int64_t> Next(const std::string& clerk, std::int64_t afterId);
     std::optional<Lease> LeaseOf(std::int64_t id);
     void EndLeases(const std::string& clerk);
+    // Saves and records the changes and settles the doubts of the fields looked at (CDatabase::Correct).
     CorrectOutcome Correct(std::int64_t id, const std::string& clerk, const std::vector<FieldChange>& changes);
     std::vector<Correction> Corrections(std::int64_t id);
 

@@ -3,6 +3,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cstdlib>
 #include <ctime>
 
@@ -67,6 +68,36 @@ std::string ClockTime(std::int64_t unixSeconds) {
     return text;
 }
 
+// The kind of a doubt in the clerk's words.
+const char* KindWord(DoubtKind kind) {
+    switch (kind) {
+        case DoubtKind::Rival: return "Mehrdeutig";
+        case DoubtKind::InkMismatch: return "Passt nicht zur Schrift";
+        case DoubtKind::Mended: return "Ausgebessert";
+        case DoubtKind::LowConfidence: return "Unsicher gelesen";
+        case DoubtKind::NotInList: return "Nicht in der Liste";
+        case DoubtKind::OverLabel: return "Über den Rand geschrieben";
+        case DoubtKind::Missing: return "Fehlt";
+        case DoubtKind::DiffersFromTwin: return "Wiederholung weicht ab";
+        case DoubtKind::BadForm: return "Falsche Form";
+        case DoubtKind::LooksAlike: return "Verwechselbare Zeichen (I/l)";
+        case DoubtKind::ReadFromFax: return "Vom Fax gelesen";
+        case DoubtKind::Structure: return "Aufbau";
+        case DoubtKind::Charset: return "Zeichensatz";
+    }
+    return "Zweifel";
+}
+
+// Rivals offered per field: one digit key each.
+constexpr std::size_t kMaxRivals = 9;
+
+Reply PngReply(std::string png) {
+    Reply reply;
+    reply.contentType = "image/png";
+    reply.body = std::move(png);
+    return reply;
+}
+
 std::string Seconds(Clock::duration wait) {
     return std::to_string(std::chrono::duration_cast<std::chrono::seconds>(wait + std::chrono::milliseconds(999)).count());
 }
@@ -90,6 +121,8 @@ CStation::CStation(CReviewDesk& desk, const StationOptions& options)
     router_.Add("POST", "/registration/passwords", [this](const CRequest& r) { return Registration(r, true); });
     router_.Add("POST", "/registration/save", bind(&CStation::Save));
     router_.Add("POST", "/next", bind(&CStation::Next));
+    router_.Add("GET", "/field-image", bind(&CStation::FieldImage));
+    router_.Add("GET", "/page-image", bind(&CStation::PageImage));
     router_.Add("GET", "/search", bind(&CStation::Search));
     router_.Add("GET", "/export", bind(&CStation::ExportPage));
     router_.Add("POST", "/export", bind(&CStation::Export));
@@ -216,7 +249,8 @@ Reply CStation::Queue(const CRequest& request) {
         rows.push_back(row);
     }
     data.set("rows", rows);
-    if (request.Query("none") == "1") data.set("noneFree", true);
+    // Sent here when nothing was free; with nothing left at all the queue says so itself.
+    if (request.Query("none") == "1" && queue.count > 0) data.set("noneFree", true);
     return respond_.Page(request, "queue", "Warteschlange", data);
 }
 
@@ -230,8 +264,12 @@ Reply CStation::Registration(const CRequest& request, bool revealPasswords) {
         return respond_.Error(request, 400, "Keine gültige Nummer einer Registrierung.");
     const std::optional<StoredRegistration> r = desk_.Find(id);
     if (!r) return respond_.Error(request, 404, "Diese Registrierung gibt es nicht.");
-    return RegistrationPage(request, *r, revealPasswords,
-                            request.Query("saved") == "1" ? "Gespeichert." : std::string(), {}, 200);
+    std::int64_t done = 0;
+    std::string message;
+    if (request.Query("saved") == "1") message = "Gespeichert.";
+    else if (ParseId(request.Query("done"), done))
+        message = "Registrierung " + std::to_string(done) + " ist erledigt. Hier die nächste.";
+    return RegistrationPage(request, *r, revealPasswords, message, {}, 200);
 }
 
 Reply CStation::RegistrationPage(const CRequest& request, const StoredRegistration& r, bool revealPasswords,
@@ -243,14 +281,37 @@ Reply CStation::RegistrationPage(const CRequest& request, const StoredRegistrati
     data.set("source", r.sourceRef.empty() ? r.sourceFile : r.sourceFile + " " + r.sourceRef);
     data.set("imported", r.importedAt);
     if (!message.empty()) data.set("message", message);
+    // Doubts about the record as a whole are listed on their own; any save settles them.
+    std::map<std::string, std::vector<std::size_t>> doubtsOf;
     Data reasons{Data::type::list};
-    for (const std::string& reason : r.ReviewLines()) {
+    bool anyReason = false;
+    std::vector<int> pages;
+    for (std::size_t i = 0; i < r.doubts.size(); ++i) {
+        const Doubt& doubt = r.doubts[i];
+        doubtsOf[doubt.field].push_back(i);
+        if (doubt.page > 0 && std::find(pages.begin(), pages.end(), doubt.page) == pages.end()) pages.push_back(doubt.page);
+        bool ofField = false;
+        for (const FieldLabel& field : SheetFieldLabels()) ofField = ofField || doubt.field == field.name;
+        if (ofField) continue;
         Data item;
-        item.set("text", reason);
+        item.set("text", doubt.Line());
         reasons.push_back(item);
+        anyReason = true;
     }
-    data.set("anyReason", !r.doubts.empty());
+    data.set("anyReason", anyReason);
+    data.set("anyDoubt", !r.doubts.empty());
     data.set("reasons", reasons);
+    data.set("doubtCount", std::to_string(r.doubts.size()));
+    std::sort(pages.begin(), pages.end());
+    Data pageLinks{Data::type::list};
+    for (int page : pages) {
+        Data item;
+        item.set("page", std::to_string(page));
+        item.set("href", "/page-image?reg=" + std::to_string(r.id) + "&page=" + std::to_string(page));
+        pageLinks.push_back(item);
+    }
+    data.set("anyPage", !pages.empty());
+    data.set("pages", pageLinks);
     if (const std::optional<Lease> lease = desk_.LeaseOf(r.id)) {
         data.set("leased", true);
         data.set("leaseMine", lease->clerk == request.clerk);
@@ -260,7 +321,7 @@ Reply CStation::RegistrationPage(const CRequest& request, const StoredRegistrati
     std::map<std::string, std::string> labels;
     std::map<std::string, bool> secret;
     Data fields{Data::type::list};
-    bool anySecret = false;
+    bool anySecret = false, focused = false;
     for (const FieldLabel& field : SheetFieldLabels()) {
         labels[field.name] = field.label;
         secret[field.name] = field.secret;
@@ -272,6 +333,44 @@ Reply CStation::RegistrationPage(const CRequest& request, const StoredRegistrati
         anySecret = anySecret || (field.secret && !value.empty());
         item.set("hidden", hidden);
         if (!hidden) item.set("value", value);
+        const auto found = doubtsOf.find(field.name);
+        if (found != doubtsOf.end()) {
+            item.set("doubtful", true);
+            // The first doubtful field the clerk can edit takes the focus.
+            if (!hidden && !focused) {
+                item.set("first", true);
+                focused = true;
+            }
+            Data said{Data::type::list};
+            Data rivals{Data::type::list};
+            std::vector<std::string> offered;
+            std::string image;
+            for (std::size_t index : found->second) {
+                const Doubt& doubt = r.doubts[index];
+                Data words;
+                words.set("kind", KindWord(doubt.kind));
+                words.set("message", doubt.message);
+                if (doubt.page > 0) words.set("page", std::to_string(doubt.page));
+                said.push_back(words);
+                for (const std::string& rival : doubt.rivals) {
+                    if (offered.size() >= kMaxRivals || rival == value ||
+                        std::find(offered.begin(), offered.end(), rival) != offered.end())
+                        continue;
+                    offered.push_back(rival);
+                    Data offer;
+                    offer.set("number", std::to_string(offered.size()));
+                    offer.set("rival", rival);
+                    rivals.push_back(offer);
+                }
+                // A secret's ink is shown only with the secret itself.
+                if (image.empty() && doubt.page > 0 && !doubt.box.Empty() && !hidden)
+                    image = "/field-image?reg=" + std::to_string(r.id) + "&doubt=" + std::to_string(index);
+            }
+            item.set("doubts", said);
+            item.set("anyRival", !offered.empty());
+            item.set("rivals", rivals);
+            if (!image.empty()) item.set("image", image);
+        }
         fields.push_back(item);
     }
     data.set("fields", fields);
@@ -296,6 +395,7 @@ Reply CStation::RegistrationPage(const CRequest& request, const StoredRegistrati
         const bool hide = secret[c.field] && !revealPasswords;
         item.set("old", hide ? std::string("(verborgen)") : c.oldValue);
         item.set("new", hide ? std::string("(verborgen)") : c.newValue);
+        item.set("settled", c.doubtMessage);
         corrections.push_back(item);
     }
     data.set("anyCorrection", !made.empty());
@@ -322,10 +422,20 @@ Reply CStation::Save(const CRequest& request) {
         const auto seen = request.form.find(std::string("o_") + field.name);
         const auto now = request.form.find(std::string("f_") + field.name);
         if (seen == request.form.end() || now == request.form.end()) continue;
-        changes.push_back({field.name, seen->second, now->second});
+        // A rival's button (without the page's script) takes the rival for its field.
+        const auto rival = request.form.find(std::string("r_") + field.name);
+        changes.push_back({field.name, seen->second, rival != request.form.end() ? rival->second : now->second});
     }
     const CorrectOutcome outcome = desk_.Correct(id, request.clerk, changes);
-    if (outcome == CorrectOutcome::Saved) return respond_.Redirect("/registration?id=" + std::to_string(id) + "&saved=1");
+    if (outcome == CorrectOutcome::Saved) {
+        // Settled: on to the next registration at once. Doubts left (a hidden password's): back to it.
+        const std::optional<StoredRegistration> saved = desk_.Find(id);
+        if (saved && !saved->doubts.empty())
+            return respond_.Redirect("/registration?id=" + std::to_string(id) + "&saved=1");
+        const std::optional<std::int64_t> next = desk_.Next(request.clerk, id);
+        if (!next) return respond_.Redirect("/?none=1");
+        return respond_.Redirect("/registration?id=" + std::to_string(*next) + "&done=" + std::to_string(id));
+    }
     if (outcome == CorrectOutcome::Missing || outcome == CorrectOutcome::Invalid)
         return respond_.Error(request, outcome == CorrectOutcome::Missing ? 404 : 400, "Diese Registrierung gibt es nicht.");
     const std::optional<StoredRegistration> current = desk_.Find(id);
@@ -336,6 +446,38 @@ Reply CStation::Save(const CRequest& request) {
             : "Nicht gespeichert: die Registrierung wurde inzwischen geändert. Hier die aktuellen Werte; "
               "Ihre Eingaben stehen darunter.";
     return RegistrationPage(request, *current, false, message, changes, 409);
+}
+
+Reply CStation::FieldImage(const CRequest& request) {
+    std::int64_t id = 0, index = 0;
+    if (!ParseId(request.Query("reg"), id) || !ParseId(request.Query("doubt"), index))
+        return respond_.Error(request, 400, "Keine gültige Nummer einer Registrierung.");
+    const std::optional<StoredRegistration> r = desk_.Find(id);
+    if (!r || index >= static_cast<std::int64_t>(r->doubts.size()))
+        return respond_.Error(request, 404, "Dieses Feld gibt es nicht (mehr).");
+    const Doubt& doubt = r->doubts[static_cast<std::size_t>(index)];
+    const DecodedPage page = doubt.page > 0 ? Decoded(id, doubt.page) : nullptr;
+    std::optional<std::string> png = page ? FieldPng(*page, doubt.box) : std::nullopt;
+    if (!png) return respond_.Error(request, 404, "Zu diesem Feld ist kein Bild gespeichert.");
+    return PngReply(std::move(*png));
+}
+
+Reply CStation::PageImage(const CRequest& request) {
+    std::int64_t id = 0, number = 0;
+    if (!ParseId(request.Query("reg"), id) || !ParseId(request.Query("page"), number) || number > 100000)
+        return respond_.Error(request, 400, "Keine gültige Nummer einer Registrierung.");
+    const DecodedPage page = Decoded(id, static_cast<int>(number));
+    std::optional<std::string> png = page ? PagePng(*page) : std::nullopt;
+    if (!png) return respond_.Error(request, 404, "Diese Seite ist nicht gespeichert.");
+    return PngReply(std::move(*png));
+}
+
+DecodedPage CStation::Decoded(std::int64_t id, int page) {
+    if (DecodedPage cached = pages_.Find(id, page)) return cached;
+    const std::optional<StoredPage> stored = desk_.Page(id, page);
+    DecodedPage decoded = stored ? DecodePage(*stored) : nullptr;
+    if (decoded) pages_.Keep(id, page, decoded);
+    return decoded;
 }
 
 Reply CStation::Search(const CRequest& request) {

@@ -9,6 +9,7 @@
 #include "desk/ReviewDesk.h"
 #include "desk/web/Auth.h"
 #include "desk/web/Http.h"
+#include "desk/web/PageCut.h"
 #include "desk/web/Pages.h"
 
 namespace desk::web {
@@ -45,6 +46,11 @@ private:
     Reply Registration(const CRequest& request, bool revealPasswords);
     Reply Next(const CRequest& request);
     Reply Save(const CRequest& request);
+    // A doubtful field's picture cut from its stored page, and the whole page, as PNG.
+    Reply FieldImage(const CRequest& request);
+    Reply PageImage(const CRequest& request);
+    // Page `page` of registration `id` decoded, from the cache or the database; null when not stored.
+    DecodedPage Decoded(std::int64_t id, int page);
     // The registration page of `r`; `message` says why it is shown again, `entered` what the
     // clerk had typed when a save was refused.
     Reply RegistrationPage(const CRequest& request, const StoredRegistration& r, bool revealPasswords,
@@ -64,6 +70,7 @@ private:
     std::unique_ptr<COneTimeToken> oneTime_;
     CResponder respond_;
     CRouter router_;
+    CPageCache pages_{16};  // two pages for each of eight clerks
 };
 
 }  // namespace desk::web

@@ -17,6 +17,7 @@ add_library(velkweb STATIC
     ${CMAKE_CURRENT_LIST_DIR}/Http.cpp
     ${CMAKE_CURRENT_LIST_DIR}/Server.cpp
     ${CMAKE_CURRENT_LIST_DIR}/Pages.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/PageCut.cpp
     ${CMAKE_CURRENT_LIST_DIR}/Station.cpp
     ${PROJECT_SOURCE_DIR}/desk/FieldLabels.cpp
     ${web_embedded})

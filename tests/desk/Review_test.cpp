@@ -113,3 +113,88 @@ TEST_F(ReviewTest, CorrectionsAreRecordedAndAStaleSaveChangesNothing) {
     EXPECT_EQ(std::string::npos, shown.find("Kennwort-X")) << shown;
     EXPECT_NE(std::string::npos, RunCli("show 2 --with-passwords", &status).find("\"Kennwort-XY\" -> \"Kennwort-XI\""));
 }
+
+TEST_F(ReviewTest, ASaveSettlesTheDoubtsOfTheFieldsLookedAtAndTheRegistrationLeavesTheQueue) {
+    {
+        desk::CDatabase db(db_.string());
+        desk::Registration r = NeedingReview("k1", "50661");
+        r.record.nachname = "Berg";
+        r.doubts[0].rivals = {"60661"};
+        desk::Doubt looksAlike;
+        looksAlike.field = "password_1";
+        looksAlike.kind = desk::DoubtKind::LooksAlike;
+        looksAlike.message = "holds I or l";
+        desk::Doubt missing = desk::DoubtFromLine("nachname: missing");
+        desk::Doubt whole = desk::DoubtFromLine("mail: the record was cut off");
+        r.doubts.push_back(looksAlike);
+        r.doubts.push_back(missing);
+        r.doubts.push_back(whole);
+        db.Add(r);
+        ASSERT_EQ(4u, db.Find(1)->doubts.size());
+        ASSERT_EQ(1u, db.Find(1)->doubts[0].rivals.size());
+    }
+    desk::CDatabase db(db_.string());
+    // A stale save settles nothing.
+    EXPECT_EQ(desk::CorrectOutcome::Stale, db.Correct(1, "anna", {{"zip", "99999", "50661"}}, 1000));
+    EXPECT_EQ(4u, db.Find(1)->doubts.size());
+    EXPECT_TRUE(db.Corrections(1).empty());
+
+    // The postcode confirmed as it stands, the name typed, an untouched field without doubt not
+    // recorded; the password (not in the save) keeps its doubt, the record's own doubt goes.
+    ASSERT_EQ(desk::CorrectOutcome::Saved,
+              db.Correct(1, "anna", {{"zip", "50661", "50661"}, {"nachname", "Berg", "Berger"}, {"vorname", "Grete", "Grete"}},
+                         1000));
+    const std::vector<desk::Correction> made = db.Corrections(1);
+    ASSERT_EQ(3u, made.size());
+    EXPECT_EQ("zip", made[0].field);
+    EXPECT_EQ(made[0].oldValue, made[0].newValue);
+    EXPECT_EQ("rival", made[0].doubtKind);
+    EXPECT_EQ("\"50661\" could as well be \"60661\"", made[0].doubtMessage);
+    EXPECT_EQ("nachname", made[1].field);
+    EXPECT_EQ("Berger", made[1].newValue);
+    EXPECT_EQ("missing", made[1].doubtKind);
+    EXPECT_EQ("mail", made[2].field);
+    EXPECT_EQ("the record was cut off", made[2].doubtMessage);
+    std::vector<desk::Doubt> left = db.Find(1)->doubts;
+    ASSERT_EQ(1u, left.size());
+    EXPECT_EQ("password_1", left[0].field);
+    EXPECT_EQ(1, db.ReviewCount());
+    // Its rivals went with the settled doubt.
+    sqlite3_stmt* count = nullptr;
+    ASSERT_EQ(SQLITE_OK, sqlite3_prepare_v2(db.Handle(), "SELECT count(*) FROM doubt_rival", -1, &count, nullptr));
+    ASSERT_EQ(SQLITE_ROW, sqlite3_step(count));
+    EXPECT_EQ(0, sqlite3_column_int(count, 0));
+    sqlite3_finalize(count);
+
+    // The password confirmed: nothing left, out of the queue, and no lease hands it out again.
+    ASSERT_EQ(desk::CorrectOutcome::Saved, db.Correct(1, "anna", {{"password_1", "Kennwort-XY", "Kennwort-XY"}}, 1000));
+    EXPECT_TRUE(db.Find(1)->doubts.empty());
+    EXPECT_EQ(0, db.ReviewCount());
+    EXPECT_FALSE(db.LeaseNext("anna", 0, 1000, 600));
+    int status = -1;
+    const std::string shown = RunCli("show 1", &status);
+    EXPECT_NE(std::string::npos, shown.find("review: none needed")) << shown;
+    EXPECT_NE(std::string::npos, shown.find(" anna nachname: \"Berg\" -> \"Berger\", settles missing: missing")) << shown;
+    EXPECT_NE(std::string::npos, shown.find(" anna password_1: (hidden) -> (hidden), settles looks-alike: holds I or l"))
+        << shown;
+    EXPECT_EQ(std::string::npos, shown.find("Kennwort")) << shown;
+}
+
+TEST_F(ReviewTest, CorrectionsOfTheSchemaBeforeSettlingAreKeptWithoutADoubt) {
+    AddRegistrations(1);
+    {
+        // Back to schema 4, as the first review station left it, with a correction made then.
+        desk::CDatabase db(db_.string());
+        db.Exec("ALTER TABLE correction DROP COLUMN doubt_kind; ALTER TABLE correction DROP COLUMN doubt_message;"
+                "INSERT INTO correction (registration, clerk, field, old_value, new_value)"
+                " VALUES (1, 'anna', 'vorname', 'Grete', 'Greta'); PRAGMA user_version = 4;");
+    }
+    desk::CDatabase db(db_.string());
+    ASSERT_EQ(desk::CorrectOutcome::Saved, db.Correct(1, "ben", {{"zip", "50661", "60661"}}, 1000));
+    const std::vector<desk::Correction> made = db.Corrections(1);
+    ASSERT_EQ(2u, made.size());
+    EXPECT_EQ("Greta", made[0].newValue);
+    EXPECT_EQ("", made[0].doubtKind);
+    EXPECT_EQ("rival", made[1].doubtKind);
+    EXPECT_EQ(0, db.ReviewCount());
+}

@@ -5,6 +5,8 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <leptonica/allheaders.h>
+
 #include <atomic>
 #include <thread>
 
@@ -12,6 +14,8 @@
 #include "desk/ReviewDesk.h"
 #include "desk/web/Auth.h"
 #include "desk/web/Server.h"
+#include "desk/sheet/PageImage.h"
+#include "desk/web/PageCut.h"
 #include "desk/web/Station.h"
 #include "tests/support/desk_fixture.h"
 
@@ -456,19 +460,184 @@ TEST_F(StationTest, TwoClerksGetDifferentRegistrationsAndAStaleSaveIsRefusedWith
     // Anna moves on: 2 is Ben's, so she is back at her own, and a third clerk would get nothing.
     EXPECT_EQ("/registration?id=1", HeaderOf(post(anna, "/next", {{"after", "1"}}), "Location"));
 
-    // Ben holds 2: Anna's save of it is refused; his own goes in and is listed.
+    // Ben holds 2: Anna's save of it is refused; his own goes in, settles its only doubt and
+    // moves him on: nothing is free for him (1 is Anna's), so back to the queue.
     EXPECT_EQ(409, post(anna, "/registration/save", {{"id", "2"}, {"o_zip", "50667"}, {"f_zip", "60667"}}).status);
     const Reply saved = post(ben, "/registration/save", {{"id", "2"}, {"o_zip", "50667"}, {"f_zip", "60667"}});
-    EXPECT_EQ("/registration?id=2&saved=1", HeaderOf(saved, "Location"));
+    EXPECT_EQ("/?none=1", HeaderOf(saved, "Location"));
+    EXPECT_TRUE(desk_->Find(2)->doubts.empty());
     CRequest view = Request("GET", "/registration");
-    view.query = {{"id", "2"}, {"saved", "1"}};
+    view.query = {{"id", "2"}};
     const std::string page = Station().Dispatch(view).body;
-    EXPECT_NE(std::string::npos, page.find("Gespeichert.")) << page;
-    EXPECT_NE(std::string::npos, page.find("<td>ben</td><td>Postleitzahl</td><td>50667</td><td>60667</td>")) << page;
+    EXPECT_NE(std::string::npos, page.find("<td>ben</td><td>Postleitzahl</td><td>50667</td><td>60667</td><td>missing</td>"))
+        << page;
     // A save from a page that still showed 50667 is refused with what is stored now.
     const std::string stale = post(ben, "/registration/save", {{"id", "2"}, {"o_zip", "50667"}, {"f_zip", "70667"}}).body;
     EXPECT_NE(std::string::npos, stale.find("inzwischen geändert")) << stale;
     EXPECT_NE(std::string::npos, stale.find("value=\"60667\"")) << stale;
     EXPECT_NE(std::string::npos, stale.find("<li>Postleitzahl: 70667</li>")) << stale;
     EXPECT_EQ("60667", desk_->Find(2)->record.zip);
+
+    // "Nothing free" while Anna holds 1; once she has settled it, nothing is left at all.
+    auto queue = [this](const std::pair<std::string, std::string>& who) {
+        cookie_ = who.first;
+        CRequest r = Request("GET", "/");
+        r.query = {{"none", "1"}};
+        return Station().Dispatch(r).body;
+    };
+    EXPECT_NE(std::string::npos, queue(ben).find("gerade in Arbeit"));
+    const std::string zip = desk_->Find(1)->record.zip;
+    EXPECT_EQ("/?none=1", HeaderOf(post(anna, "/registration/save", {{"id", "1"}, {"o_zip", zip}, {"f_zip", zip}}), "Location"));
+    const std::string empty = queue(ben);
+    EXPECT_EQ(std::string::npos, empty.find("gerade in Arbeit"));
+    EXPECT_NE(std::string::npos, empty.find("Nichts zu prüfen."));
+}
+
+namespace {
+
+// A one-bit page of 600 x 400 pixels with a black bar where the postcode is written, as the
+// sheet reader stores it.
+desk::StoredPage PageWithABar() {
+    sheet::CPix pix(pixCreate(600, 400, 1));
+    pixRasterop(pix.Get(), 110, 110, 180, 30, PIX_SET, nullptr, 0, 0);
+    l_uint8* data = nullptr;
+    size_t size = 0;
+    pixWriteMemTiff(&data, &size, pix.Get(), IFF_TIFF_G4);
+    desk::StoredPage page;
+    page.width = 600;
+    page.height = 400;
+    page.format = "tiff-g4";
+    page.bytes.assign(reinterpret_cast<const char*>(data), size);
+    lept_free(data);
+    return page;
+}
+
+desk::Doubt SheetDoubt(const std::string& field, desk::DoubtKind kind, const std::string& message, desk::PageBox box) {
+    desk::Doubt d;
+    d.field = field;
+    d.kind = kind;
+    d.message = message;
+    d.page = 1;
+    d.box = box;
+    return d;
+}
+
+}  // namespace
+
+TEST_F(StationTest, ASheetsDoubtsAreShownWithTheirInkAndRivalsAndSettledByTheForm) {
+    {
+        desk::CDatabase db(db_.string());
+        desk::Registration r;
+        r.record.vorname = "Grete";
+        r.record.zip = "50667";
+        r.record.password_1 = r.record.password_2 = "Kennwort-Il";
+        r.channel = "fax";
+        r.dedupKey = "sheet";
+        desk::Doubt zip = SheetDoubt("zip", desk::DoubtKind::Rival, "could as well be 60667", {100, 100, 200, 50});
+        zip.rivals = {"60667", "50667", "50661"};
+        r.doubts = {zip, SheetDoubt("vorname", desk::DoubtKind::LowConfidence, "read unsure", {550, 350, 200, 200}),
+                    SheetDoubt("password_1", desk::DoubtKind::LooksAlike, "holds I or l", {100, 200, 200, 50}),
+                    SheetDoubt("city", desk::DoubtKind::Missing, "missing", {5000, 5000, 10, 10})};
+        r.pages = {PageWithABar()};
+        db.Add(r);
+        // A stored page that is no image must not bring the station down.
+        desk::Registration broken = r;
+        broken.dedupKey = "broken";
+        broken.pages[0].bytes = "II*\0garbage";
+        db.Add(broken);
+    }
+    auto get = [this](const std::string& path, Fields query) {
+        CRequest r = Request("GET", path);
+        r.query = std::move(query);
+        return Station().Dispatch(r);
+    };
+    EXPECT_EQ(303, get("/field-image", {{"reg", "2"}, {"doubt", "0"}}).status);  // a session first
+    LogIn("Richtiges-Passwort");
+
+    const std::string page = get("/registration", {{"id", "2"}}).body;
+    // The first doubtful field in the sheet's order has the focus, and only it.
+    const std::size_t vorname = page.find("id=\"f-vorname\""), zip = page.find("id=\"f-zip\"");
+    ASSERT_TRUE(vorname != std::string::npos && zip != std::string::npos);
+    const std::size_t first = std::min(vorname, zip);
+    EXPECT_NE(std::string::npos, page.substr(first, page.find('>', first) - first).find("autofocus")) << page;
+    EXPECT_EQ(page.find("autofocus"), page.rfind("autofocus"));
+    EXPECT_NE(std::string::npos, page.find("<strong>Mehrdeutig</strong> (Seite 1): could as well be 60667"));
+    // The rivals, the stored value itself not among them, numbered for their keys.
+    EXPECT_NE(std::string::npos, page.find("name=\"r_zip\" value=\"60667\" class=\"rival\" data-field=\"zip\" "
+                                           "data-key=\"1\">Vorschlag 1: 60667</button>")) << page;
+    EXPECT_NE(std::string::npos, page.find("data-key=\"2\">Vorschlag 2: 50661</button>"));
+    EXPECT_NE(std::string::npos, page.find("src=\"/field-image?reg=2&amp;doubt=0\""));
+    EXPECT_NE(std::string::npos, page.find("href=\"/page-image?reg=2&amp;page=1\""));
+    // The password's ink is a password too: no picture of it while it is hidden.
+    EXPECT_EQ(std::string::npos, page.find("doubt=2")) << page;
+    EXPECT_NE(std::string::npos, page.find("Verwechselbare Zeichen"));
+
+    const Reply field = get("/field-image", {{"reg", "2"}, {"doubt", "0"}});
+    ASSERT_EQ(200, field.status);
+    EXPECT_EQ("image/png", field.contentType);
+    EXPECT_EQ(0, field.body.compare(0, 8, "\x89PNG\r\n\x1a\n"));
+    {
+        sheet::CPix pix(pixReadMem(reinterpret_cast<const l_uint8*>(field.body.data()), field.body.size()));
+        ASSERT_TRUE(pix);
+        // The box and its margin, and the bar's ink inside it.
+        EXPECT_EQ(200 + 2 * kFieldMargin, pixGetWidth(pix.Get()));
+        EXPECT_EQ(50 + 2 * kFieldMargin, pixGetHeight(pix.Get()));
+        EXPECT_EQ(180 * 30, sheet::CountPixels(pix.Get()));
+    }
+    // A box over the page's edge is cut at it; one off the page, or of a doubt that is not
+    // there, or of a page that does not decode, gives no picture.
+    {
+        const Reply edge = get("/field-image", {{"reg", "2"}, {"doubt", "1"}});
+        sheet::CPix pix(pixReadMem(reinterpret_cast<const l_uint8*>(edge.body.data()), edge.body.size()));
+        ASSERT_TRUE(pix);
+        EXPECT_EQ(600 - 550 + kFieldMargin, pixGetWidth(pix.Get()));
+        EXPECT_EQ(400 - 350 + kFieldMargin, pixGetHeight(pix.Get()));
+    }
+    EXPECT_EQ(404, get("/field-image", {{"reg", "2"}, {"doubt", "3"}}).status);
+    EXPECT_EQ(404, get("/field-image", {{"reg", "2"}, {"doubt", "4"}}).status);
+    EXPECT_EQ(404, get("/field-image", {{"reg", "3"}, {"doubt", "0"}}).status);
+    EXPECT_EQ(404, get("/page-image", {{"reg", "3"}, {"page", "1"}}).status);
+    EXPECT_EQ(400, get("/field-image", {{"reg", "2"}, {"doubt", "-1"}}).status);
+    const Reply whole = get("/page-image", {{"reg", "2"}, {"page", "1"}});
+    EXPECT_EQ(200, whole.status);
+    EXPECT_EQ("image/png", whole.contentType);
+
+    // The plain form: the rival's button takes its value, every field shown is looked at; the
+    // hidden password keeps its doubt, so the clerk is back at the registration.
+    CRequest save = Request("POST", "/registration/save");
+    save.form = {{"token", Token()}, {"id", "2"}, {"o_zip", "50667"}, {"f_zip", "50667"}, {"r_zip", "60667"},
+                 {"o_vorname", "Grete"}, {"f_vorname", "Grete"}, {"o_city", ""}, {"f_city", "Köln"}};
+    EXPECT_EQ("/registration?id=2&saved=1", HeaderOf(Station().Dispatch(save), "Location"));
+    const desk::StoredRegistration after = *desk_->Find(2);
+    EXPECT_EQ("60667", after.record.zip);
+    EXPECT_EQ("Köln", after.record.city);
+    ASSERT_EQ(1u, after.doubts.size());
+    EXPECT_EQ("password_1", after.doubts[0].field);
+    const std::vector<desk::Correction> made = desk_->Corrections(2);
+    ASSERT_EQ(3u, made.size());
+    for (const desk::Correction& c : made) {
+        if (c.field == "vorname") EXPECT_TRUE(c.doubtMessage == "read unsure" && c.oldValue == c.newValue);
+        else if (c.field == "zip") EXPECT_TRUE(c.doubtKind == "rival" && c.newValue == "60667");
+        else EXPECT_TRUE(c.field == "city" && c.doubtKind == "missing" && c.newValue == "Köln") << c.field;
+    }
+}
+
+TEST(WebPages, TheCacheOfDecodedPagesKeepsThoseUsedLast) {
+    const DecodedPage page = DecodePage(PageWithABar());
+    ASSERT_TRUE(page);
+    desk::StoredPage notTiff = PageWithABar();
+    notTiff.format = "png";
+    EXPECT_FALSE(DecodePage(notTiff));
+    desk::StoredPage otherSize = PageWithABar();
+    otherSize.width = 601;
+    EXPECT_FALSE(DecodePage(otherSize));
+    CPageCache cache(2);
+    cache.Keep(1, 1, page);
+    cache.Keep(1, 2, page);
+    EXPECT_TRUE(cache.Find(1, 1));  // used last now: page 2 of 1 is the one to go
+    cache.Keep(2, 1, page);
+    EXPECT_TRUE(cache.Find(1, 1));
+    EXPECT_FALSE(cache.Find(1, 2));
+    EXPECT_TRUE(cache.Find(2, 1));
+    EXPECT_FALSE(cache.Find(2, 2));
 }

@@ -5,13 +5,17 @@
     station_browser.py --velkdesk PATH
 """
 import argparse
+import ctypes
+import http.client
 import os
+import re
 import shutil
 import sqlite3
 import subprocess
 import sys
 import tempfile
 import time
+import urllib.parse
 
 SKIP = 77  # CTest's skip code (SKIP_RETURN_CODE)
 
@@ -19,6 +23,7 @@ try:
     from selenium import webdriver
     from selenium.common.exceptions import NoAlertPresentException
     from selenium.webdriver.chrome.service import Service
+    from selenium.webdriver.common.action_chains import ActionChains
     from selenium.webdriver.common.by import By
     from selenium.webdriver.common.keys import Keys
     from selenium.webdriver.support.ui import WebDriverWait
@@ -79,6 +84,101 @@ def make_database(velkdesk, folder, name, clerk):
             "zip", "rival", "\"50667\" could as well be \"60667\"")
         add("hostile", lambda f: HOSTILE, "vorname", "structure", HOSTILE)
     return db
+
+
+def page_image(bars):
+    """A one-bit page of 600 x 400 pixels with black bars (x, y, w, h), as a G4 TIFF: what the
+    sheet reader stores. Made with Leptonica, which velkdesk links anyway."""
+    lept = ctypes.CDLL("liblept.so.5")
+    lept.pixCreate.restype = ctypes.c_void_p
+    lept.pixCreate.argtypes = [ctypes.c_int] * 3
+    lept.boxCreate.restype = ctypes.c_void_p
+    lept.boxCreate.argtypes = [ctypes.c_int] * 4
+    lept.pixSetInRect.argtypes = [ctypes.c_void_p, ctypes.c_void_p]
+    lept.pixWriteMemTiff.argtypes = [ctypes.POINTER(ctypes.c_void_p), ctypes.POINTER(ctypes.c_size_t), ctypes.c_void_p,
+                                     ctypes.c_int]
+    lept.pixDestroy.argtypes = [ctypes.POINTER(ctypes.c_void_p)]
+    lept.boxDestroy.argtypes = [ctypes.POINTER(ctypes.c_void_p)]
+    lept.lept_free.argtypes = [ctypes.c_void_p]
+    pix = ctypes.c_void_p(lept.pixCreate(600, 400, 1))
+    for bar in bars:
+        box = ctypes.c_void_p(lept.boxCreate(*bar))
+        lept.pixSetInRect(pix, box)
+        lept.boxDestroy(ctypes.byref(box))
+    data, size = ctypes.c_void_p(), ctypes.c_size_t()
+    if lept.pixWriteMemTiff(ctypes.byref(data), ctypes.byref(size), pix, 8) != 0:  # IFF_TIFF_G4
+        raise RuntimeError("no TIFF written")
+    tiff = ctypes.string_at(data, size.value)
+    lept.lept_free(data)
+    lept.pixDestroy(ctypes.byref(pix))
+    return tiff
+
+
+def add_sheets(db, count):
+    """Adds `count` faxed sheets, each with three doubtful fields on its stored page: the first
+    name read unsure, the postcode with a rival, the city not matching the ink."""
+    tiff = page_image([(110, 60, 150, 30), (110, 160, 120, 30), (110, 260, 200, 30)])
+    doubts = [("vorname", "low-confidence", "read unsure", (100, 50, 170, 50), []),
+              ("zip", "rival", "\"50667\" could as well be \"60667\"", (100, 150, 140, 50), ["60667"]),
+              ("city", "ink-mismatch", "does not match the ink", (100, 250, 220, 50), [])]
+    with sqlite3.connect(db) as con:
+        fixed = {"channel", "source_file", "source_ref", "received_at", "dedup_key", "id", "imported_at"}
+        fields = [row[1] for row in con.execute("PRAGMA table_info(registration)") if row[1] not in fixed]
+        values = {"vorname": "Grete", "nachname": "Sauer", "zip": "50667", "city": "Koln"}
+        for n in range(count):
+            columns = ["dedup_key", "channel", "source_file", "source_ref", "received_at"] + fields
+            row = ["sheet%d" % n, "fax", "fax%d.tif" % n, "page 1", "2026-12-02T10:00:00Z"] + \
+                  [values.get(f, "") for f in fields]
+            reg = con.execute("INSERT INTO registration (%s) VALUES (%s)"
+                              % (", ".join(columns), ", ".join("?" * len(columns))), row).lastrowid
+            con.execute("INSERT INTO page_image (registration_id, page, width, height, format, image)"
+                        " VALUES (?, 1, 600, 400, 'tiff-g4', ?)", (reg, tiff))
+            for position, (field, kind, message, box, rivals) in enumerate(doubts):
+                doubt = con.execute("INSERT INTO doubt (registration_id, position, field, kind, message, confidence,"
+                                    " page, box_x, box_y, box_width, box_height) VALUES (?, ?, ?, ?, ?, 40, 1, ?, ?, ?, ?)",
+                                    (reg, position, field, kind, message) + box).lastrowid
+                for rank, rival in enumerate(rivals):
+                    con.execute("INSERT INTO doubt_rival (doubt_id, rank, value) VALUES (?, ?, ?)", (doubt, rank, rival))
+
+
+class Clerk:
+    """A second clerk without a browser: plain HTTP with the session's cookie and token."""
+
+    def __init__(self, base, name, password):
+        self.base = base
+        self.host, port = urllib.parse.urlsplit(base).netloc.rsplit(":", 1)
+        self.port = int(port)
+        self.cookie = ""
+        status, _, _ = self.request("POST", "/login", {"name": name, "password": password})
+        page = self.request("GET", "/export")[2]
+        self.token = re.search(r'name="token" value="([0-9a-f]+)"', page).group(1)
+
+    def request(self, method, path, form=None):
+        """(status, Location, body) of one request; the answer's session cookie is kept."""
+        connection = http.client.HTTPConnection(self.host, self.port, timeout=30)
+        headers = {"Cookie": self.cookie} if self.cookie else {}
+        body = None
+        if form is not None:
+            if self.cookie:
+                form = dict(form, token=self.token)
+            body = urllib.parse.urlencode(form)
+            headers.update({"Content-Type": "application/x-www-form-urlencoded", "Origin": self.base})
+        connection.request(method, path, body=body, headers=headers)
+        response = connection.getresponse()
+        text = response.read().decode("utf-8", "replace")
+        cookie = response.getheader("Set-Cookie") or ""
+        if cookie.startswith("velkdesk_session="):
+            self.cookie = cookie.split(";")[0]
+        connection.close()
+        return response.status, response.getheader("Location"), text
+
+
+def active_id(browser):
+    return browser.switch_to.active_element.get_attribute("id")
+
+
+def wait_for_new_page(browser, old):
+    WebDriverWait(browser, 10).until(lambda b: old.id != b.find_element(By.TAG_NAME, "html").id)
 
 
 class Checks:
@@ -158,8 +258,8 @@ def main():
         values = [e.get_attribute("value") for e in browser.find_elements(By.CSS_SELECTOR, "#fields input.value")]
         checks.expect(len(values) == 24 and all(v == HOSTILE for v in values),
                       "every hostile value shows as its text (%d fields)" % len(values))
-        checks.expect(browser.find_element(By.CSS_SELECTOR, "#reasons li").text == "vorname: " + HOSTILE,
-                      "the review reason shows as text")
+        checks.expect(browser.find_element(By.CSS_SELECTOR, "#field-vorname .doubt-text").text == "Aufbau: " + HOSTILE,
+                      "the doubt shows as text beside its field")
         checks.expect(browser.title == "Registrierung 2 · velkdesk" and no_alert(browser), "no script ran: " + browser.title)
         browser.get(local.base + "/")
         checks.expect(browser.title == "Warteschlange · velkdesk" and no_alert(browser), "the queue ran no script either")
@@ -177,7 +277,11 @@ def main():
         local.stop()
 
         # With an account: log in, see the queue and a registration with the sheet's labels.
-        station = Station(args.velkdesk, make_database(args.velkdesk, folder, "clerks.db", "anna"))
+        clerks_db = make_database(args.velkdesk, folder, "clerks.db", "anna")
+        subprocess.run([args.velkdesk, "--db", clerks_db, "clerk", "add", "ben"], input=PASSWORD + "\n", text=True,
+                       check=True, stdout=subprocess.DEVNULL)
+        add_sheets(clerks_db, 2)  # registrations 3 and 4
+        station = Station(args.velkdesk, clerks_db)
         stations.append(station)
         browser.delete_all_cookies()
         checks.expect("auth?token" not in station.address, "a station with accounts prints no token")
@@ -186,11 +290,11 @@ def main():
         log_in(browser, station.base, "anna", PASSWORD)
         checks.expect(browser.current_url == station.base + "/", "the clerk lands on the queue: " + browser.current_url)
         count = browser.find_elements(By.ID, "queue-count")
-        checks.expect(count and count[0].get_attribute("data-count") == "2" and "2" in count[0].text,
+        checks.expect(count and count[0].get_attribute("data-count") == "4" and "4" in count[0].text,
                       "the queue shows its count")
         browser.find_element(By.LINK_TEXT, "1").click()
         row = browser.find_element(By.ID, "field-zip")
-        checks.expect(row.find_element(By.TAG_NAME, "th").text == "Postleitzahl" and
+        checks.expect(row.find_element(By.TAG_NAME, "label").text == "Postleitzahl" and
                       browser.find_element(By.ID, "f-zip").get_attribute("value") == "50667",
                       "the registration shows Postleitzahl 50667")
         password = browser.find_element(By.ID, "field-password_1")
@@ -201,19 +305,89 @@ def main():
         checks.expect(shown == "Kennwort-XY" and "Kennwort" not in browser.current_url + browser.title,
                       "the button shows them, in no address or title: %s at %s" % (shown, browser.current_url))
 
-        # A correction by keyboard: the new value typed, Enter saves it, and it is listed.
+        # A correction by keyboard: the new value typed, Enter confirms it; that was the only doubt,
+        # so it is saved and the next registration (2) is there at once.
         browser.get(station.base + "/registration?id=1")
-        zip_field = browser.find_element(By.ID, "f-zip")
-        zip_field.clear()
-        zip_field.send_keys("60667")
+        checks.expect(active_id(browser) == "f-zip", "the doubtful field has the focus: " + active_id(browser))
         old = browser.find_element(By.TAG_NAME, "html")
-        zip_field.send_keys(Keys.ENTER)
-        WebDriverWait(browser, 10).until(lambda b: old.id != b.find_element(By.TAG_NAME, "html").id)
+        ActionChains(browser).send_keys("60667", Keys.ENTER).perform()
+        wait_for_new_page(browser, old)
+        notice = browser.find_elements(By.ID, "notice")
+        checks.expect(browser.current_url == station.base + "/registration?id=2&done=1" and notice and
+                      "Registrierung 1 ist erledigt" in notice[0].text,
+                      "after the last doubt the next registration appears: " + browser.current_url)
+        browser.get(station.base + "/registration?id=1")
         corrections = browser.find_elements(By.CSS_SELECTOR, "#corrections tbody tr")
-        checks.expect(browser.find_element(By.ID, "notice").text == "Gespeichert." and
-                      browser.find_element(By.ID, "f-zip").get_attribute("value") == "60667" and
+        checks.expect(browser.find_element(By.ID, "f-zip").get_attribute("value") == "60667" and
                       len(corrections) == 1 and "anna Postleitzahl 50667 60667" in corrections[0].text,
-                      "a typed correction is saved by Enter and listed")
+                      "the typed correction is saved and listed")
+
+        # Escape postpones: registration 2 (leased when it appeared) is let go, the next (3) comes.
+        browser.get(station.base + "/registration?id=2")
+        old = browser.find_element(By.TAG_NAME, "html")
+        ActionChains(browser).send_keys(Keys.ESCAPE).perform()
+        wait_for_new_page(browser, old)
+        checks.expect(browser.current_url == station.base + "/registration?id=3", "Escape postpones: " + browser.current_url)
+
+        # A second clerk meanwhile gets another registration than the one Anna holds.
+        ben = Clerk(station.base, "ben", PASSWORD)
+        status, location, _ = ben.request("POST", "/next", {})
+        checks.expect(status == 303 and location == "/registration?id=2",
+                      "the second clerk gets another registration: %s %s" % (status, location))
+
+        # A sheet: each doubtful field with its picture from the page, and the whole page linked.
+        image = browser.find_element(By.CSS_SELECTOR, "#field-vorname img.field-image")
+        width = WebDriverWait(browser, 10).until(
+            lambda b: b.execute_script("return arguments[0].complete && arguments[0].naturalWidth;", image))
+        checks.expect(width == 170 + 2 * 16, "the field's picture is served (%s pixels wide)" % width)
+        checks.expect(browser.find_elements(By.CSS_SELECTOR, "a.page-link[href='/page-image?reg=3&page=1']") != [],
+                      "the whole page is linked")
+        # Settled by keyboard alone: the first name confirmed as it stands (Enter), the postcode's
+        # rival taken (1), the city typed (then Enter); after the last doubt it is saved.
+        visited = []
+        old = browser.find_element(By.TAG_NAME, "html")
+        for _ in range(3):
+            field = active_id(browser)
+            visited.append(field)
+            if field == "f-vorname":
+                ActionChains(browser).send_keys(Keys.ENTER).perform()
+            elif field == "f-zip":
+                ActionChains(browser).send_keys("1").perform()
+            elif field == "f-city":
+                ActionChains(browser).send_keys("Bonn-Beuel", Keys.ENTER).perform()
+            else:
+                break
+        checks.expect(sorted(visited) == ["f-city", "f-vorname", "f-zip"], "the keys went from doubt to doubt: %s" % visited)
+        wait_for_new_page(browser, old)
+        checks.expect(browser.current_url == station.base + "/registration?id=4&done=3",
+                      "the sheet is saved and the next appears: " + browser.current_url)
+        shown = subprocess.run([args.velkdesk, "--db", clerks_db, "show", "3"], capture_output=True, text=True).stdout
+        checks.expect('anna vorname: "Grete" -> "Grete", settles low-confidence: read unsure' in shown and
+                      'anna zip: "50667" -> "60667", settles rival' in shown and
+                      'anna city: "Koln" -> "Bonn-Beuel", settles ink-mismatch' in shown and
+                      "review: none needed" in shown, "velkdesk show lists the three settled doubts:\n" + shown)
+        exported = subprocess.run([args.velkdesk, "--db", clerks_db, "export"], capture_output=True, text=True)
+        line = [l for l in exported.stdout.splitlines() if "fax0.tif" in l]
+        checks.expect(len(line) == 1 and "60667" in line[0] and "Bonn-Beuel" in line[0],
+                      "the export carries the corrections: %s %s" % (line, exported.stderr.strip()))
+        with sqlite3.connect(clerks_db) as con:
+            left = [row[0] for row in con.execute("SELECT DISTINCT registration_id FROM doubt ORDER BY 1")]
+        checks.expect(left == [2, 4], "registrations 1 and 3 have left the queue: %s" % left)
+
+        # A stale save: Anna has 2 open while Ben settles it; her save is refused with his values.
+        browser.get(station.base + "/registration?id=2")
+        status, location, _ = ben.request("POST", "/registration/save",
+                                          {"id": "2", "o_vorname": HOSTILE, "f_vorname": "Bernd"})
+        checks.expect(status == 303, "the second clerk's save goes in: %s %s" % (status, location))
+        old = browser.find_element(By.TAG_NAME, "html")
+        ActionChains(browser).send_keys("Anna war hier", Keys.ENTER).perform()
+        wait_for_new_page(browser, old)
+        notice = browser.find_elements(By.ID, "notice")
+        checks.expect(notice and "inzwischen geändert" in notice[0].text and
+                      browser.find_element(By.ID, "f-vorname").get_attribute("value") == "Bernd",
+                      "the stale save is refused with the current values")
+        shown = subprocess.run([args.velkdesk, "--db", clerks_db, "show", "2"], capture_output=True, text=True).stdout
+        checks.expect("vorname: Bernd" in shown and "Anna war hier" not in shown, "nothing was overwritten")
 
         # A POST without the session's token changes nothing: the clerk stays logged in.
         old = browser.find_element(By.TAG_NAME, "html")
