@@ -115,12 +115,14 @@ std::vector<FormControl> BuildControls() {
         else if (d.statement == "EDITTEXT") c.kind = FormControl::Kind::Edit;
         else if (d.statement == "COMBOBOX") c.kind = FormControl::Kind::List;
         else if (d.statement == "AUTOCHECKBOX") c.kind = FormControl::Kind::Check;
-        else if (d.statement == "CONTROL" && line.find("SysDateTimePick32") != std::string::npos) c.kind = FormControl::Kind::Date;
+        else if (d.statement == "CONTROL" && line.find("SysDateTimePick32") != std::string::npos)
+            c.kind = FormControl::Kind::Date;
         else if (d.statement == "PUSHBUTTON" || d.statement == "DEFPUSHBUTTON") c.kind = FormControl::Kind::Button;
         else throw std::runtime_error("resource script: a control of the form that the page does not know: " + line);
         c.idName = d.idName;
         c.id = static_cast<int>(res.Id(d.idName));
-        if (!c.id && c.kind != FormControl::Kind::Button) throw std::runtime_error("resource script: unknown id " + d.idName);
+        if (!c.id && c.kind != FormControl::Kind::Button)
+            throw std::runtime_error("resource script: unknown id " + d.idName);
         c.field = Lower(d.idName.rfind("IDC_REG_", 0) == 0 ? d.idName.substr(8) : d.idName);
         // The form sets its labels and groups from the string table (IDC_REG_LBL_X and
         // IDC_REG_GRP_X from IDS_LBL_X); a label without a string keeps the template's text.
@@ -134,7 +136,8 @@ std::vector<FormControl> BuildControls() {
         c.password = HasWord(line, "ES_PASSWORD");
         c.readOnly = HasWord(line, "ES_READONLY");
         if (c.kind == FormControl::Kind::List) {
-            for (const std::string& item : res.List(static_cast<unsigned>(c.id))) c.items.push_back(Windows1252ToUtf8(item));
+            for (const std::string& item : res.List(static_cast<unsigned>(c.id)))
+                c.items.push_back(Windows1252ToUtf8(item));
             if (c.items.empty()) throw std::runtime_error("resource script: no items for " + d.idName);
         }
         controls.push_back(std::move(c));
@@ -155,7 +158,8 @@ std::vector<FormControl> BuildControls() {
         c.label = label->text;
     }
     // The rules read these; a template without them is not the form they were written for.
-    for (int id : {IDC_REG_FIRSTNAME, IDC_REG_COUNTRY, IDC_REG_VIPWANTED, IDC_REG_PASSWORD2, IDC_REG_DATE, IDC_REG_SKILL}) {
+    for (int id :
+         {IDC_REG_FIRSTNAME, IDC_REG_COUNTRY, IDC_REG_VIPWANTED, IDC_REG_PASSWORD2, IDC_REG_DATE, IDC_REG_SKILL}) {
         bool found = false;
         for (const FormControl& c : controls) found = found || c.id == id;
         if (!found) throw std::runtime_error("resource script: the registration form lacks a control the rules read");
@@ -357,7 +361,7 @@ double CRateLimit::Refilled(const Bucket& b, Clock::time_point now) const {
     return std::min<double>(policy_.burst, b.tokens + minutes * policy_.perMinute);
 }
 
-bool CRateLimit::Allow(const std::string& address, Clock::time_point now) {
+bool CRateLimit::Allow(const std::string& address, Clock::time_point now, bool* firstRefusal) {
     std::lock_guard<std::mutex> lock(mutex_);
     auto it = buckets_.find(address);
     if (it == buckets_.end()) {
@@ -377,7 +381,13 @@ bool CRateLimit::Allow(const std::string& address, Clock::time_point now) {
     Bucket& b = it->second;
     b.tokens = Refilled(b, now);
     b.last = now;
-    if (b.tokens < 1) return false;
+    if (firstRefusal) *firstRefusal = false;
+    if (b.tokens < 1) {
+        if (firstRefusal) *firstRefusal = !b.refusing;
+        b.refusing = true;
+        return false;
+    }
+    b.refusing = false;
     b.tokens -= 1;
     return true;
 }
@@ -425,7 +435,8 @@ Reply COnlineForm::Dispatch(const CRequest& request) {
 Reply COnlineForm::Show(const CRequest& request) {
     Fields start;
     // Article number and title as the publisher's address passes them, like the command line.
-    for (const auto& [query, control] : {std::pair<const char*, int>{"artikel", IDC_REG_ARTICLE}, {"titel", IDC_REG_TITLE}}) {
+    for (const auto& [query, control] :
+         {std::pair<const char*, int>{"artikel", IDC_REG_ARTICLE}, {"titel", IDC_REG_TITLE}}) {
         const std::string& value = request.Query(query);
         if (Acceptable(value)) start[FindControl(control)->field] = value;
     }
@@ -438,12 +449,19 @@ Reply COnlineForm::Show(const CRequest& request) {
 Reply COnlineForm::Send(const CRequest& request, const std::string& client) {
     if (!hostRules_.OriginAllowed(request.Header("origin"), request.Header("referer")))
         return Refuse(client, 403, "posted from another site", "Diese Anfrage kam nicht von diesem Formular.");
-    if (!rate_.Allow(client, Clock::now()))
-        return Refuse(client, 429, "too many posts from this address",
-                      "Zu viele Anfragen. Bitte versuchen Sie es in einigen Minuten erneut.");
+    bool firstRefusal = false;
+    if (!rate_.Allow(client, Clock::now(), &firstRefusal)) {
+        // Logged once per run of refusals: a flood does not flood the log.
+        Reply reply = Refuse(firstRefusal ? client : std::string(), 429,
+                             "too many posts from this address (the next refusals of it go unlogged)",
+                             "Zu viele Anfragen. Bitte versuchen Sie es in einigen Minuten erneut.");
+        reply.headers.emplace_back("Retry-After", "60");
+        return reply;
+    }
     if (request.formMalformed) return Refuse(client, 400, "malformed form", "Das Formular ist fehlerhaft.");
     for (const auto& field : request.form)
-        if (!Acceptable(field.second)) return Refuse(client, 400, "a value too long or not text", "Das Formular ist fehlerhaft.");
+        if (!Acceptable(field.second))
+            return Refuse(client, 400, "a value too long or not text", "Das Formular ist fehlerhaft.");
     if (!request.Form(kHoneypot).empty())
         return Refuse(client, 400, "hidden field filled", "Die Anfrage wurde abgelehnt.");
     switch (tokens_.Verify(request.Form(kTokenField), Clock::now())) {
@@ -453,7 +471,8 @@ Reply COnlineForm::Send(const CRequest& request, const std::string& client) {
         return Refuse(client, 400, "sent too soon after the form was shown", "Die Anfrage wurde abgelehnt.");
     case CFormToken::Check::Expired:
         log_("form expired, shown again to " + client);
-        return FormPage(request.form, 0, "Das Formular ist abgelaufen. Bitte prüfen Sie Ihre Angaben und senden Sie es erneut.", 200);
+        return FormPage(request.form, 0,
+                        "Das Formular ist abgelaufen. Bitte prüfen Sie Ihre Angaben und senden Sie es erneut.", 200);
     case CFormToken::Check::Valid:
         break;
     }
@@ -488,7 +507,7 @@ Reply COnlineForm::Send(const CRequest& request, const std::string& client) {
 }
 
 Reply COnlineForm::Refuse(const std::string& client, int status, const std::string& why, const std::string& text) {
-    log_("refused from " + client + ": " + why);
+    if (!client.empty()) log_("refused from " + client + ": " + why);
     Data data;
     data.set("title", DialogTitle());
     data.set("message", text);

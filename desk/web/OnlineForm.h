@@ -100,13 +100,15 @@ public:
         std::size_t maxKeys = 100000;
     };
     explicit CRateLimit(Policy policy) : policy_(policy) {}
-    // True, with a post counted, when `address` may post now.
-    bool Allow(const std::string& address, Clock::time_point now);
+    // True, with a post counted, when `address` may post now. `firstRefusal`, when given, tells
+    // a refusal after an allowed post from one of a run (so a flood is logged once, not per post).
+    bool Allow(const std::string& address, Clock::time_point now, bool* firstRefusal = nullptr);
 
 private:
     struct Bucket {
         double tokens;
         Clock::time_point last;
+        bool refusing = false;
     };
     double Refilled(const Bucket& b, Clock::time_point now) const;
     Policy policy_;
@@ -148,6 +150,7 @@ private:
     Reply Send(const CRequest& request, const std::string& client);
     // The form with `posted` filled in (passwords never), `failed` marked with `message`.
     Reply FormPage(const Fields& posted, int failed, const std::string& message, int status);
+    // Logs the refusal unless `client` is empty (a refusal already logged).
     Reply Refuse(const std::string& client, int status, const std::string& why, const std::string& text);
 
     CDatabase& db_;

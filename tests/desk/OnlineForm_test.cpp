@@ -259,7 +259,8 @@ TEST_F(OnlineFormTest, ThePagesLabelsListsAndDefaultsAreVelkRunsOwn) {
                   AllMatches(select, std::regex("<option value=\"[0-9]+\" selected>([^<]*)</option>")))
             << name;
     }
-    EXPECT_NE(std::string::npos, page.body.find("name=\"vipwanted\" type=\"checkbox\" value=\"1\" aria-labelledby=\"vipwanted-question vipwanted-box\" checked>"));
+    EXPECT_NE(std::string::npos, page.body.find("name=\"vipwanted\" type=\"checkbox\" value=\"1\" "
+                                                "aria-labelledby=\"vipwanted-question vipwanted-box\" checked>"));
     EXPECT_EQ(std::string::npos, page.body.find("aria-labelledby=\"vipcustomer-question vipcustomer-box\" checked"));
     // Article and title from the address, read-only and escaped.
     EXPECT_NE(std::string::npos, page.body.find("value=\"A-&lt;1&gt;\" maxlength=\"200\" readonly"));
@@ -367,7 +368,10 @@ TEST_F(OnlineFormTest, ScriptsForeignSitesAndFloodsAreRefusedAndSaidWhy) {
     Fields wrong = CompletePost();
     wrong["zip"] = "";
     for (int i = 0; i < 5; ++i) EXPECT_EQ(422, Post(wrong, token).status);
+    log.clear();
     EXPECT_EQ(429, Post(CompletePost(), token).status);
+    EXPECT_EQ(429, Post(CompletePost(), token).status);
+    EXPECT_EQ(1u, log.size());  // a flood is logged once
     CRequest other = Request("POST");
     other.peerAddress = "127.0.0.2";
     other.form = CompletePost();
