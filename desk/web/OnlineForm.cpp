@@ -491,19 +491,49 @@ Reply COnlineForm::Send(const CRequest& request, const std::string& client) {
     r.sourceRef = "form " + token.substr(0, token.find('.'));
     r.receivedAt = IsoNow();
     r.dedupKey = AnswersKey(r.record);
-    AddOutcome outcome;
-    {
-        std::lock_guard<std::mutex> lock(dbMutex_);
-        CTransaction transaction(db_);
-        outcome = db_.Add(r);
-        transaction.Commit();
-    }
+    const AddOutcome outcome = Store(r);
     log_(outcome == AddOutcome::Added ? "registration arrived from " + client
                                       : "a known registration arrived again from " + client + "; stored once");
     Data data;
     data.set("title", DialogTitle());
     data.set("thanks", Windows1252ToUtf8(sheet::CResourceText::BuiltIn().String(IDS_THANKS)));
     return respond_.Document("thanks", data, 200);
+}
+
+AddOutcome COnlineForm::Store(const Registration& r) {
+    PendingAdd mine{&r};
+    {
+        std::lock_guard<std::mutex> lock(queueMutex_);
+        queue_.push_back(&mine);
+    }
+    std::lock_guard<std::mutex> writer(dbMutex_);
+    std::vector<PendingAdd*> batch;
+    {
+        std::lock_guard<std::mutex> lock(queueMutex_);
+        // Written meanwhile by the request that held the connection before.
+        if (mine.done) {
+            if (mine.failed) throw CDatabaseError("registration not stored");
+            return mine.outcome;
+        }
+        batch.swap(queue_);
+    }
+    bool failed = false;
+    try {
+        CTransaction transaction(db_);
+        for (PendingAdd* pending : batch) pending->outcome = db_.Add(*pending->registration);
+        transaction.Commit();
+    } catch (const std::exception&) {
+        failed = true;
+    }
+    {
+        std::lock_guard<std::mutex> lock(queueMutex_);
+        for (PendingAdd* pending : batch) {
+            pending->done = true;
+            pending->failed = failed;
+        }
+    }
+    if (failed) throw CDatabaseError("registration not stored");
+    return mine.outcome;
 }
 
 Reply COnlineForm::Refuse(const std::string& client, int status, const std::string& why, const std::string& text) {

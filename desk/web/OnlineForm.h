@@ -153,8 +153,20 @@ private:
     // Logs the refusal unless `client` is empty (a refusal already logged).
     Reply Refuse(const std::string& client, int status, const std::string& why, const std::string& text);
 
+    // Stores `r` in a transaction with every other registration waiting meanwhile (group
+    // commit): while an import holds the write lock, posts queue up and go in together.
+    AddOutcome Store(const Registration& r);
+
+    struct PendingAdd {
+        const Registration* registration;
+        AddOutcome outcome = AddOutcome::Known;
+        bool done = false;
+        bool failed = false;
+    };
     CDatabase& db_;
-    std::mutex dbMutex_;  // one connection, one request at a time
+    std::mutex dbMutex_;     // held by the request that writes for all queued ones
+    std::mutex queueMutex_;  // guards queue_ and each PendingAdd's result
+    std::vector<PendingAdd*> queue_;
     OnlineFormOptions options_;
     Log log_;
     CHostRules hostRules_;
