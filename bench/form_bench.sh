@@ -43,14 +43,15 @@ form=$(head -1 "$out/form.out")
 
 # The import runs again and again (the first round stores, the next ones find known mails)
 # until the measurement ends, so it writes beside all of it.
-[ "$mails" = 0 ] || (
-    round=0
+import_loop() {
+    local round=0
     while :; do
         round=$((round + 1))
         "$exe" --db "$db" import "$mbox" >"$out/import.out" 2>/dev/null
         echo "$round" >"$out/import.rounds"
     done
-) &
+}
+if [ "$mails" = 0 ]; then sleep infinity & else import_loop & fi
 import_pid=$!
 pids+=($import_pid)
 sleep 0.5
@@ -59,8 +60,11 @@ status=0
 /usr/bin/python3 bench/form_bench.py "$form" "$station" --seconds "$seconds" --threads "$threads" \
     --flood-seconds "$seconds" --max 200000 | tee "$out/results.md" || status=$?
 kill "$import_pid" 2>/dev/null || true
-[ "$mails" = 0 ] || echo "imports of $mails mails beside it: $(cat "$out/import.rounds" 2>/dev/null || echo 0) finished, the last: $(cat "$out/import.out")" \
+[ "$mails" = 0 ] || echo "imports of $mails mails finished beside it: $(cat "$out/import.rounds" 2>/dev/null || echo 0)" \
     | tee -a "$out/results.md"
+# The form's spool is emptied when it ends.
+kill "${pids[1]}" 2>/dev/null || true
+wait "${pids[1]}" 2>/dev/null || true
 echo "web registrations stored: $(/usr/bin/sqlite3 "$db" "SELECT count(*) FROM registration WHERE channel = 'web'" 2>/dev/null || echo '?')" | tee -a "$out/results.md"
 echo "Machine: $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg)" | tee -a "$out/results.md"
 exit $status

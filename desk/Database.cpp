@@ -128,7 +128,9 @@ std::string AnswersKey(const RegistrationRecord& record) {
 bool IsDatabaseFile(const std::string& target, const std::string& databasePath) {
     std::error_code ec;
     const fs::path wanted = fs::weakly_canonical(fs::absolute(target, ec), ec);
-    for (const char* suffix : {"", "-wal", "-shm", "-journal", "-writers"}) {
+    // The online form's spool ("-web") and its companions count too.
+    for (const char* suffix : {"", "-wal", "-shm", "-journal", "-writers", "-web", "-web-wal", "-web-shm",
+                               "-web-journal", "-web-writers"}) {
         const std::string companion = databasePath + suffix;
         if (SameFile(target, companion)) return true;
         std::error_code ec2;

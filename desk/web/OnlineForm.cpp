@@ -405,6 +405,7 @@ std::string ClientAddress(const CRequest& request, const std::vector<std::string
 
 COnlineForm::COnlineForm(CDatabase& db, const OnlineFormOptions& options, Log log)
     : db_(db),
+      spool_(db.Path() + "-web"),
       options_(options),
       log_(std::move(log)),
       hostRules_(options.listenHost, options.port, options.hosts, options.https),
@@ -419,6 +420,36 @@ COnlineForm::COnlineForm(CDatabase& db, const OnlineFormOptions& options, Log lo
     if (options_.passwordMismatchMessage.empty())
         options_.passwordMismatchMessage = Windows1252ToUtf8(res.String(IDS_PASSWORDS_DIFFER));
     RegistrationControls();  // a broken script shows at start, not with the first customer
+    mover_ = std::thread([this] {
+        std::unique_lock<std::mutex> lock(wakeMutex_);
+        while (!stopping_) {
+            // Also once a second, for what a failed round left behind.
+            moveWanted_.wait_for(lock, std::chrono::seconds(1), [this] { return pending_ || stopping_; });
+            pending_ = false;
+            lock.unlock();
+            try {
+                MoveSpooled();
+            } catch (const std::exception&) {
+                // Kept in the spool; the next round tries again.
+                log_("web registrations wait in the spool: the desk's database is busy or failing");
+            }
+            lock.lock();
+        }
+    });
+}
+
+COnlineForm::~COnlineForm() {
+    {
+        std::lock_guard<std::mutex> lock(wakeMutex_);
+        stopping_ = true;
+    }
+    moveWanted_.notify_one();
+    mover_.join();
+    try {
+        MoveSpooled();
+    } catch (const std::exception&) {
+        log_("web registrations left in the spool; the next start moves them");
+    }
 }
 
 Reply COnlineForm::Dispatch(const CRequest& request) {
@@ -491,7 +522,18 @@ Reply COnlineForm::Send(const CRequest& request, const std::string& client) {
     r.sourceRef = "form " + token.substr(0, token.find('.'));
     r.receivedAt = IsoNow();
     r.dedupKey = AnswersKey(r.record);
-    const AddOutcome outcome = Store(r);
+    AddOutcome outcome;
+    {
+        std::lock_guard<std::mutex> lock(spoolMutex_);
+        CTransaction transaction(spool_);
+        outcome = spool_.Add(r);
+        transaction.Commit();
+    }
+    {
+        std::lock_guard<std::mutex> lock(wakeMutex_);
+        pending_ = true;
+    }
+    moveWanted_.notify_one();
     log_(outcome == AddOutcome::Added ? "registration arrived from " + client
                                       : "a known registration arrived again from " + client + "; stored once");
     Data data;
@@ -500,40 +542,32 @@ Reply COnlineForm::Send(const CRequest& request, const std::string& client) {
     return respond_.Document("thanks", data, 200);
 }
 
-AddOutcome COnlineForm::Store(const Registration& r) {
-    PendingAdd mine{&r};
+std::size_t COnlineForm::MoveSpooled() {
+    std::lock_guard<std::mutex> moving(moveMutex_);
+    std::vector<StoredRegistration> spooled;
     {
-        std::lock_guard<std::mutex> lock(queueMutex_);
-        queue_.push_back(&mine);
+        std::lock_guard<std::mutex> lock(spoolMutex_);
+        spool_.ForEach(false, [&](const StoredRegistration& r) { spooled.push_back(r); });
     }
-    std::lock_guard<std::mutex> writer(dbMutex_);
-    std::vector<PendingAdd*> batch;
+    if (spooled.empty()) return 0;
+    // One transaction for all: while an import holds the lock, posts gather here and go in
+    // together. The same registration twice (moved, then the process ended before the spool
+    // forgot it) is known to the desk and added once.
     {
-        std::lock_guard<std::mutex> lock(queueMutex_);
-        // Written meanwhile by the request that held the connection before.
-        if (mine.done) {
-            if (mine.failed) throw CDatabaseError("registration not stored");
-            return mine.outcome;
-        }
-        batch.swap(queue_);
-    }
-    bool failed = false;
-    try {
         CTransaction transaction(db_);
-        for (PendingAdd* pending : batch) pending->outcome = db_.Add(*pending->registration);
+        for (const StoredRegistration& r : spooled) db_.Add(r);
         transaction.Commit();
-    } catch (const std::exception&) {
-        failed = true;
     }
-    {
-        std::lock_guard<std::mutex> lock(queueMutex_);
-        for (PendingAdd* pending : batch) {
-            pending->done = true;
-            pending->failed = failed;
-        }
+    std::lock_guard<std::mutex> lock(spoolMutex_);
+    CTransaction transaction(spool_);
+    for (const char* sql : {"DELETE FROM registration_source WHERE registration_id <= ?",
+                            "DELETE FROM registration WHERE id <= ?"}) {
+        CStatement remove = spool_.Prepare(sql);
+        sqlite3_bind_int64(remove.Get(), 1, spooled.back().id);
+        if (sqlite3_step(remove.Get()) != SQLITE_DONE) spool_.Fail("spool");
     }
-    if (failed) throw CDatabaseError("registration not stored");
-    return mine.outcome;
+    transaction.Commit();
+    return spooled.size();
 }
 
 Reply COnlineForm::Refuse(const std::string& client, int status, const std::string& why, const std::string& text) {

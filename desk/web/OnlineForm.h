@@ -4,11 +4,13 @@
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "desk/Database.h"
@@ -140,7 +142,14 @@ class COnlineForm {
 public:
     using Log = std::function<void(const std::string&)>;
     COnlineForm(CDatabase& db, const OnlineFormOptions& options, Log log);
+    // Moves what is left in the spool into the desk's database.
+    ~COnlineForm();
+    COnlineForm(const COnlineForm&) = delete;
+    COnlineForm& operator=(const COnlineForm&) = delete;
     Reply Dispatch(const CRequest& request);
+    // Moves the spooled registrations into the desk's database now; how many were moved.
+    // The mover calls it whenever a post arrives; a failure leaves them for the next time.
+    std::size_t MoveSpooled();
 
     static constexpr const char* kHoneypot = "website";
     static constexpr const char* kTokenField = "formtoken";
@@ -153,20 +162,17 @@ private:
     // Logs the refusal unless `client` is empty (a refusal already logged).
     Reply Refuse(const std::string& client, int status, const std::string& why, const std::string& text);
 
-    // Stores `r` in a transaction with every other registration waiting meanwhile (group
-    // commit): while an import holds the write lock, posts queue up and go in together.
-    AddOutcome Store(const Registration& r);
-
-    struct PendingAdd {
-        const Registration* registration;
-        AddOutcome outcome = AddOutcome::Known;
-        bool done = false;
-        bool failed = false;
-    };
     CDatabase& db_;
-    std::mutex dbMutex_;     // held by the request that writes for all queued ones
-    std::mutex queueMutex_;  // guards queue_ and each PendingAdd's result
-    std::vector<PendingAdd*> queue_;
+    // The spool: a database of the form's own beside the desk's ("<database>-web"). A post is
+    // stored there at once, durably, whatever the import holds; the mover brings it over.
+    CDatabase spool_;
+    std::mutex spoolMutex_;
+    std::mutex moveMutex_;
+    std::mutex wakeMutex_;  // guards moveWanted_'s two flags
+    std::condition_variable moveWanted_;
+    bool pending_ = false;
+    bool stopping_ = false;
+    std::thread mover_;
     OnlineFormOptions options_;
     Log log_;
     CHostRules hostRules_;

@@ -110,6 +110,13 @@ def send(browser, entries, wait=1.1):
 
 
 def stored(db, firstname):
+    """How many web registrations of that first name the desk holds, once the form's spool is empty."""
+    deadline = time.monotonic() + 10
+    while os.path.exists(db + "-web") and time.monotonic() < deadline:
+        with sqlite3.connect(db + "-web") as spool:
+            if spool.execute("SELECT count(*) FROM registration").fetchone()[0] == 0:
+                break
+        time.sleep(0.05)
     with sqlite3.connect(db) as con:
         return con.execute("SELECT count(*) FROM registration WHERE vorname = ? AND channel = 'web'",
                            (firstname,)).fetchone()[0]
