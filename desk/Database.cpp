@@ -3,6 +3,7 @@
 #include "desk/Database.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -128,7 +129,9 @@ std::string AnswersKey(const RegistrationRecord& record) {
 bool IsDatabaseFile(const std::string& target, const std::string& databasePath) {
     std::error_code ec;
     const fs::path wanted = fs::weakly_canonical(fs::absolute(target, ec), ec);
-    for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
+    // The online form's spool ("-web") and its companions count too.
+    for (const char* suffix : {"", "-wal", "-shm", "-journal", "-writers", "-web", "-web-wal", "-web-shm",
+                               "-web-journal", "-web-writers"}) {
         const std::string companion = databasePath + suffix;
         if (SameFile(target, companion)) return true;
         std::error_code ec2;
@@ -814,19 +817,41 @@ std::optional<StoredRegistration> CDatabase::Find(std::int64_t id) {
     return std::nullopt;
 }
 
+void CDatabase::EnterWriterTurn() {
+    if (writerTurn_.Get() < 0) {
+        writerTurn_.Reset(::open((path_ + "-writers").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+        // Without the file (a read-only folder) writers fall back to SQLite's own wait.
+        if (writerTurn_.Get() < 0) return;
+    }
+    while (::flock(writerTurn_.Get(), LOCK_EX) != 0 && errno == EINTR) {
+    }
+}
+
+void CDatabase::LeaveWriterTurn() {
+    if (writerTurn_.Get() >= 0) ::flock(writerTurn_.Get(), LOCK_UN);
+}
+
 CTransaction::CTransaction(CDatabase& db) : db_(db) {
-    db_.Exec("BEGIN IMMEDIATE");
+    db_.EnterWriterTurn();
+    try {
+        db_.Exec("BEGIN IMMEDIATE");
+    } catch (...) {
+        db_.LeaveWriterTurn();
+        throw;
+    }
 }
 
 CTransaction::~CTransaction() {
     if (!open_) return;
     // A failed ROLLBACK (the connection already rolled back) changes nothing that matters here.
     sqlite3_exec(db_.Handle(), "ROLLBACK", nullptr, nullptr, nullptr);
+    db_.LeaveWriterTurn();
 }
 
 void CTransaction::Commit() {
     db_.Exec("COMMIT");
     open_ = false;
+    db_.LeaveWriterTurn();
 }
 
 }  // namespace desk

@@ -201,6 +201,11 @@ public:
     CStatement Prepare(const std::string& sql);
     // Throws CDatabaseError with `what` and SQLite's last message.
     [[noreturn]] void Fail(const std::string& what);
+    // Writers of every process take turns on "<database>-writers" before they ask for SQLite's
+    // write lock, which keeps no queue: a waiter is woken when the holder ends, where SQLite's
+    // own wait sleeps and polls and loses to an importer that begins its next batch at once.
+    void EnterWriterTurn();
+    void LeaveWriterTurn();
 
 private:
     void SwitchToWal();
@@ -216,6 +221,7 @@ private:
     void AddDetails(std::int64_t id, const Registration& r);
 
     std::string path_;
+    CFd writerTurn_;
     CSqliteDb db_;
     CStatement insert_;
     CStatement insertSource_;

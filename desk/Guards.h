@@ -1,7 +1,9 @@
 // RAII owners for the C libraries of the desk: a GObject reference (GMime's objects and
-// streams), an open SQLite database and a prepared statement. None can be copied; each
+// streams), an open SQLite database, a prepared statement and a file descriptor. None can be copied; each
 // releases what it holds on every path.
 #pragma once
+
+#include <unistd.h>
 
 #include "framework/NonCopyable.h"
 
@@ -47,6 +49,23 @@ private:
 };
 
 // An open database connection, closed with sqlite3_close_v2.
+// A file descriptor, closed on scope exit.
+class CFd : CNonCopyable {
+public:
+    CFd() = default;
+    ~CFd() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    void Reset(int fd) {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = fd;
+    }
+    int Get() const { return fd_; }
+
+private:
+    int fd_ = -1;
+};
+
 class CSqliteDb : CNonCopyable {
 public:
     CSqliteDb() = default;

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "desk/InputFile.h"
 #include "desk/mail/MailIntake.h"
@@ -21,9 +22,13 @@ namespace {
 // Registrations per transaction: large enough that commits cost little, small enough that an
 // interrupted import loses only a moment's work (it is redone on the next run).
 constexpr std::size_t kBatch = 500;
-// How long a transaction may hold the write lock: a clerk's save waits at most about this long
-// while an import runs (pages take a second each, so their batches are cut by time, not size).
-constexpr std::chrono::milliseconds kBatchTime{1000};
+// How long a transaction may hold the write lock: a clerk's save or a customer's web
+// registration waits at most about this long while an import runs (pages take a second each,
+// so their batches are cut by time, not size).
+constexpr std::chrono::milliseconds kBatchTime{50};
+// The pause after each commit. SQLite's lock has no queue: without it the importer's next
+// transaction begins before a waiting writer of another process wakes, again and again.
+constexpr std::chrono::milliseconds kYieldAfterCommit{5};
 
 // Files a folder walk leaves alone: hidden files, and Maildir's tmp folder of deliveries in
 // progress (the finished ones are in cur and new).
@@ -84,6 +89,7 @@ void CImporter::CommitPending() {
     batch_->Commit();
     batch_.reset();
     batchSize_ = 0;
+    std::this_thread::sleep_for(kYieldAfterCommit);
 }
 
 void CImporter::Add(const std::vector<Registration>& registrations) {

@@ -15,6 +15,7 @@
 #include <atomic>
 #include <cstdio>
 #include <iostream>
+#include <mutex>
 
 #include "desk/Clerks.h"
 #include "desk/Export.h"
@@ -24,7 +25,10 @@
 #include "desk/Printable.h"
 #include "desk/TerminalProgress.h"
 #include "desk/sheet/SheetIntake.h"
+#include "output/CodePage.h"
+#include "runner/Settings.h"
 #include "desk/ReviewDesk.h"
+#include "desk/web/OnlineForm.h"
 #include "desk/web/Server.h"
 #include "desk/web/Station.h"
 
@@ -163,6 +167,77 @@ int RunServe(const std::string& dbPath, const std::string& listen, const std::ve
     return 0;
 }
 
+struct FormCommand {
+    std::string listen = "127.0.0.1:8081";
+    std::vector<std::string> hosts;
+    bool https = false;
+    std::vector<std::string> trustedProxies;
+    std::string settingsPath;
+    double perMinute = 12;
+    unsigned burst = 10;
+};
+
+int RunForm(const std::string& dbPath, const FormCommand& command) {
+    const desk::web::ListenAddress address = desk::web::ParseListenAddress(command.listen);
+    desk::web::OnlineFormOptions options;
+    options.listenHost = address.host;
+    options.hosts = command.hosts;
+    options.https = command.https;
+    options.trustedProxies = command.trustedProxies;
+    options.rate.perMinute = command.perMinute;
+    options.rate.burst = command.burst;
+    if (!command.settingsPath.empty()) {
+        // The publisher's own notice texts, as VelkRun shows them.
+        RunnerSettings settings;
+        if (!ReadSettingsFrom(command.settingsPath, settings)) return Fail(command.settingsPath + ": cannot be read");
+        options.missingEntriesMessage = Windows1252ToUtf8(settings.missingEntriesMessage);
+        options.passwordMismatchMessage = Windows1252ToUtf8(settings.passwordMismatchMessage);
+    }
+    desk::CDatabase db(dbPath);
+    sigset_t stop;
+    sigemptyset(&stop);
+    sigaddset(&stop, SIGINT);
+    sigaddset(&stop, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stop, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+
+    desk::web::ServerLimits limits;
+    limits.connections = 256;
+    // Behind a proxy every customer comes from its address.
+    limits.connectionsPerAddress = command.trustedProxies.empty() ? 8 : 256;
+    limits.timeoutSeconds = 10;
+    limits.connectionMemory = 16 * 1024;
+    limits.bodyBytes = 16 * 1024;
+    limits.contentSecurityPolicy = "default-src 'none'; style-src 'self'; img-src 'self'; form-action 'self'; "
+                                   "frame-ancestors 'none'; base-uri 'none'";
+    std::atomic<desk::web::COnlineForm*> form{nullptr};
+    desk::web::CHttpServer server(address, limits, [&form](const desk::web::CRequest& request) {
+        desk::web::COnlineForm* f = form.load();
+        if (!f) {
+            desk::web::Reply busy;
+            busy.status = 503;
+            busy.contentType = "text/plain; charset=utf-8";
+            busy.body = "Noch nicht bereit.\n";
+            return busy;
+        }
+        return f->Dispatch(request);
+    });
+    options.port = server.Port();
+    std::mutex logMutex;
+    desk::web::COnlineForm made(db, options, [&logMutex](const std::string& line) {
+        std::lock_guard<std::mutex> lock(logMutex);
+        std::cerr << "velkdesk form: " << desk::Printable(line) << std::endl;
+    });
+    form.store(&made);
+    const bool v6 = address.host.find(':') != std::string::npos;
+    std::cout << "http://" << (v6 ? "[" + address.host + "]" : address.host) << ":" << server.Port() << "/" << std::endl;
+    std::cerr << "velkdesk form: storing web registrations in " << desk::Printable(dbPath) << " (Ctrl-C ends)" << std::endl;
+    int signal = 0;
+    sigwait(&stop, &signal);
+    form.store(nullptr);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -216,6 +291,19 @@ int main(int argc, char** argv) {
     serve->add_option("--host", hosts, "a further name the station answers to (behind a proxy)");
     serve->add_flag("--secure-cookies", secureCookies, "send the session cookie over HTTPS only (behind an HTTPS proxy)");
 
+    CLI::App* formCmd = app.add_subcommand("form", "the customers' online registration form (faces the internet)");
+    FormCommand formOptions;
+    formCmd->add_option("--listen", formOptions.listen, "HOST:PORT to listen on (port 0: any free one)")->capture_default_str();
+    formCmd->add_option("--host", formOptions.hosts, "a further name the form answers to (the proxy's public name)");
+    formCmd->add_flag("--https", formOptions.https, "the proxy serves the form over HTTPS (the origin of its posts)");
+    formCmd->add_option("--trust-proxy", formOptions.trustedProxies,
+                        "address of a proxy whose X-Forwarded-For names the client (repeatable)");
+    formCmd->add_option("--settings", formOptions.settingsPath, "VelkRun.ini whose Message1/Message2 the form shows");
+    formCmd->add_option("--rate", formOptions.perMinute, "posts per minute and client address")->capture_default_str()
+        ->check(CLI::PositiveNumber);
+    formCmd->add_option("--burst", formOptions.burst, "posts a client address may send at once")->capture_default_str()
+        ->check(CLI::Range(1u, 1000000u));
+
     CLI::App* clerk = app.add_subcommand("clerk", "the review station's accounts");
     clerk->require_subcommand(1);
     CLI::App* clerkAdd = clerk->add_subcommand("add", "add an account (password from the terminal or standard input)");
@@ -225,7 +313,7 @@ int main(int argc, char** argv) {
     clerkAdd->add_option("NAME", clerkName, "the clerk's name")->required();
     clerkRemove->add_option("NAME", clerkName, "the clerk's name")->required();
 
-    for (CLI::App* sub : {import, list, show, exportCmd, serve, clerk}) sub->fallthrough();
+    for (CLI::App* sub : {import, list, show, exportCmd, serve, formCmd, clerk}) sub->fallthrough();
 
     // CLI11 would call a mistyped command a missing one; name it instead.
     for (int i = 1; i < argc; ++i) {
@@ -236,7 +324,8 @@ int main(int argc, char** argv) {
         }
         if (arg.empty() || arg[0] == '-') continue;
         const std::vector<std::string> commands = {import->get_name(),    list->get_name(),  show->get_name(),
-                                                   exportCmd->get_name(), serve->get_name(), clerk->get_name()};
+                                                   exportCmd->get_name(), serve->get_name(), formCmd->get_name(),
+                                                   clerk->get_name()};
         if (std::find(commands.begin(), commands.end(), arg) == commands.end()) {
             Fail("unknown command '" + arg + "' (see --help)");
             return 2;
@@ -258,6 +347,7 @@ int main(int argc, char** argv) {
         if (*import) return RunImport(dbPath, paths);
         // The station and the accounts may come before the first import: they make the database.
         if (*serve) return RunServe(dbPath, listen, hosts, secureCookies);
+        if (*formCmd) return RunForm(dbPath, formOptions);
         if (*clerkAdd) return RunClerkAdd(dbPath, clerkName);
         // Only an import makes a new database: a mistyped --db is said, not answered with an
         // empty list.

@@ -6,6 +6,12 @@
 
 #include "form/RegistrationRecord.h"
 
+// The form as it opens, in the Windows dialog and on the web page alike: "Deutschland" in the
+// country list, every other list on its first item ("Bitte wählen": no answer), the VIP service
+// wanted.
+constexpr int kDefaultCountryIndex = 5;
+constexpr bool kVipWantedAtStart = true;
+
 // What the rules read from the form, by control id (res/resource.h).
 class CFormAnswerSource {
 public:

@@ -47,8 +47,6 @@ const LabelText kLabelTexts[] = {
 // Lists that start on their first item, which stands for no answer.
 const int kSurveyLists[] = {IDC_REG_OCCUPATION, IDC_REG_CHILDREN, IDC_REG_OS,       IDC_REG_PCTYPE,  IDC_REG_AGE,
                             IDC_REG_SKILL,      IDC_REG_WHERE,    IDC_REG_HOWKNOWN, IDC_REG_HOWOFTEN};
-// "Deutschland" in the country list.
-constexpr int kDefaultCountryIndex = 5;
 
 // The VIP service's user name and password controls with their labels, in switching order.
 const int kVipControls[] = {IDC_REG_LBL_USERNAME,  IDC_REG_USERNAME,      IDC_REG_LBL_PASSWORD1,
@@ -101,7 +99,7 @@ BOOL CRegistrationDlg::OnInitDialog() {
     SetItemText(IDC_REG_TITLE, launchOptions.productTitle);
     SelectInitialListItems();
     // Set directly, so the VIP controls stay enabled without going through OnVipClicked.
-    CheckItem(IDC_REG_VIPWANTED, true);
+    CheckItem(IDC_REG_VIPWANTED, kVipWantedAtStart);
     return TRUE;  // focus on the first tab stop, the first name
 }
 

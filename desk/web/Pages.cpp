@@ -38,6 +38,13 @@ Reply CResponder::Page(const CRequest& request, const std::string& name, const s
     return reply;
 }
 
+Reply CResponder::Document(const std::string& name, Data data, int status) const {
+    Reply reply;
+    reply.status = status;
+    reply.body = Render(name, data);
+    return reply;
+}
+
 Reply CResponder::Redirect(const std::string& location) const {
     Reply reply;
     reply.status = 303;

@@ -19,6 +19,8 @@ public:
     // `request` gives the layout who is logged in and the session's token for its forms.
     Reply Page(const CRequest& request, const std::string& name, const std::string& title, Data data,
                int status = 200) const;
+    // A page that is a whole document of its own, without the station's layout (the online form).
+    Reply Document(const std::string& name, Data data, int status = 200) const;
     // 303 See Other to a path of this station.
     Reply Redirect(const std::string& location) const;
     Reply Error(const CRequest& request, int status, const std::string& message) const;

@@ -106,16 +106,13 @@ struct CHttpServer::Impl {
     ServerLimits limits;
     CMhdDaemon daemon;
 
-    static MHD_Result Queue(MHD_Connection* connection, const Reply& reply) {
+    static MHD_Result Queue(MHD_Connection* connection, const Reply& reply, const std::string& policy) {
         CMhdResponse response(
             MHD_create_response_from_buffer(reply.body.size(), const_cast<char*>(reply.body.data()), MHD_RESPMEM_MUST_COPY));
         if (!response.Get()) return MHD_NO;
         MHD_Response* r = response.Get();
         MHD_add_response_header(r, "Content-Type", reply.contentType.c_str());
-        // A page may load only our own script, style and images, and be framed by nobody.
-        MHD_add_response_header(r, "Content-Security-Policy",
-                                "default-src 'none'; script-src 'self'; style-src 'self'; img-src 'self'; "
-                                "connect-src 'self'; form-action 'self'; frame-ancestors 'none'; base-uri 'none'");
+        MHD_add_response_header(r, "Content-Security-Policy", policy.c_str());
         MHD_add_response_header(r, "X-Content-Type-Options", "nosniff");
         // No address of ours goes to another site. Not no-referrer: under that policy a browser
         // sends "Origin: null" with the station's own forms, and the Origin check needs the real one.
@@ -137,7 +134,7 @@ struct CHttpServer::Impl {
                 tooLarge.status = 413;
                 tooLarge.contentType = "text/plain; charset=utf-8";
                 tooLarge.body = "Anfrage zu groß.\n";
-                return Queue(connection, tooLarge);
+                return Queue(connection, tooLarge, impl.limits.contentSecurityPolicy);
             }
             *state = new PendingRequest;
             return MHD_YES;
@@ -160,7 +157,7 @@ struct CHttpServer::Impl {
             reply.contentType = "text/plain; charset=utf-8";
             reply.body = "Interner Fehler.\n";
         }
-        return Queue(connection, reply);
+        return Queue(connection, reply, impl.limits.contentSecurityPolicy);
     }
 
     static void Completed(void*, MHD_Connection*, void** state, MHD_RequestTerminationCode) {

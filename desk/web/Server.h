@@ -34,6 +34,11 @@ struct ServerLimits {
     unsigned timeoutSeconds = 30;          // a connection idle this long is closed
     std::size_t connectionMemory = 32 * 1024;  // request line, headers and read buffer
     std::size_t bodyBytes = kMaxBodyBytes;
+    // Sent with every response: a page may load only our own script, style and images, and be
+    // framed by nobody. The online form, which has no script, narrows it further.
+    std::string contentSecurityPolicy =
+        "default-src 'none'; script-src 'self'; style-src 'self'; img-src 'self'; connect-src 'self'; "
+        "form-action 'self'; frame-ancestors 'none'; base-uri 'none'";
 };
 
 class CHttpServer {

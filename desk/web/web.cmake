@@ -19,6 +19,7 @@ add_library(velkweb STATIC
     ${CMAKE_CURRENT_LIST_DIR}/Pages.cpp
     ${CMAKE_CURRENT_LIST_DIR}/PageCut.cpp
     ${CMAKE_CURRENT_LIST_DIR}/Station.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/OnlineForm.cpp
     ${PROJECT_SOURCE_DIR}/desk/FieldLabels.cpp
     ${web_embedded})
 target_link_libraries(velkweb PUBLIC velkdesklib PkgConfig::MHD nlohmann_json::nlohmann_json)
