@@ -22,10 +22,11 @@ namespace {
 // Registrations per transaction: large enough that commits cost little, small enough that an
 // interrupted import loses only a moment's work (it is redone on the next run).
 constexpr std::size_t kBatch = 500;
-// How long a transaction may hold the write lock: a clerk's save or a customer's web
-// registration waits at most about this long while an import runs (pages take a second each,
-// so their batches are cut by time, not size).
-constexpr std::chrono::milliseconds kBatchTime{50};
+// How long a transaction may hold the write lock: a clerk's save waits at most about this long
+// while an import runs (pages take a second each, so their batches are cut by time, not size;
+// the online form's posts wait in its own spool, not here). With the pause below, an import
+// alone gives up a fortieth of its time.
+constexpr std::chrono::milliseconds kBatchTime{200};
 // The pause after each commit. SQLite's lock has no queue: without it the importer's next
 // transaction begins before a waiting writer of another process wakes, again and again.
 constexpr std::chrono::milliseconds kYieldAfterCommit{5};
