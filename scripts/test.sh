@@ -22,16 +22,29 @@ stop_all() {
     velk_wine_stop
 }
 trap stop_all EXIT
+# The Wine prefix is made while the Windows programs build.
 mkdir -p "$VELK_BUILD"
+velk_start_display
+velk_make_prefix >"$VELK_BUILD/wine-prefix.log" 2>&1 &
+prefix_pid=$!
+
+echo "== Windows build (MinGW-w64, i686)"
+cmake -S . -B "$VELK_BUILD/win" -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-i686.cmake" \
+    -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$VELK_BUILD/win" -j "$jobs"
+
+wait "$prefix_pid" || { cat "$VELK_BUILD/wine-prefix.log"; exit 1; }
+velk_wine_start
+if [ -x scripts/printer-setup.sh ]; then bash scripts/printer-setup.sh; fi
+
 # Every GoogleTest program leaves an XML report; the summary at the end counts the cases.
 results="$VELK_BUILD/test-results"
 rm -rf "$results"
 mkdir -p "$results/native" "$results/win"
 
 status=0
-# The native build, its unit tests and the fuzzers run on one core from the start, beside the
-# Windows build and then beside the Wine tests, which mostly wait for windows; their report
-# follows the Wine tests'.
+# The Wine tests mostly wait for windows, so the native build, its unit tests and the fuzzers
+# run beside them on one core; their report follows the Wine tests'.
 side_log="$VELK_BUILD/native-and-fuzz.log"
 (
     rc=0
@@ -45,20 +58,6 @@ side_log="$VELK_BUILD/native-and-fuzz.log"
     exit $rc
 ) >"$side_log" 2>&1 &
 side_pid=$!
-
-# The Wine prefix is made while the Windows programs build.
-velk_start_display
-velk_make_prefix >"$VELK_BUILD/wine-prefix.log" 2>&1 &
-prefix_pid=$!
-
-echo "== Windows build (MinGW-w64, i686)"
-cmake -S . -B "$VELK_BUILD/win" -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-i686.cmake" \
-    -DCMAKE_BUILD_TYPE=Release >/dev/null
-cmake --build "$VELK_BUILD/win" -j "$jobs"
-
-wait "$prefix_pid" || { cat "$VELK_BUILD/wine-prefix.log"; exit 1; }
-velk_wine_start
-if [ -x scripts/printer-setup.sh ]; then bash scripts/printer-setup.sh; fi
 
 echo "== Windows-side and end-to-end tests under Wine"
 rm -rf "$VELK_BUILD/win/bin/desk-e2e"
