@@ -341,7 +341,7 @@ TEST_F(DeskTest, ReadsEveryMboxDialectAsPythonsMailboxAndASentCopyMboxWriteIt) {
     };
     const std::vector<Sent> sent = {{"wrapped", "plain", 301}, {"salzburg", "plain", 302}, {"nodate", "nodate", 303},
                                     {"octet", "octet", 304},   {"katalog", "norecord", 0}, {"edited", "badlength", 306}};
-    std::string spec;
+    std::string listing;
     for (const Sent& s : sent) {
         std::string body;
         if (std::string(s.name) == "wrapped") {
@@ -355,9 +355,9 @@ TEST_F(DeskTest, ReadsEveryMboxDialectAsPythonsMailboxAndASentCopyMboxWriteIt) {
             body = "Bitte senden Sie mir einen Katalog.\r\n";
         }
         Write("py/" + std::string(s.name) + ".txt", body);
-        spec += std::string(s.name) + " " + s.kind + "\n";
+        listing += std::string(s.name) + " " + s.kind + "\n";
     }
-    Write("py/spec", spec);
+    Write("py/mails", listing);
     ASSERT_EQ(0, std::system(("/usr/bin/python3 " DESK_TEST_DIR "/make_mboxes.py " + (dir_ / "py").string()).c_str()));
 
     int round = 0;

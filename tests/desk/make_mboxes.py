@@ -2,7 +2,7 @@
 # Writes registration mails with Python's email package into the mbox dialects mail software
 # stores: mboxo through the mailbox module, mboxrd, and a sent-copy mbox that relies on
 # Content-Length and leaves "From " lines in bodies as they are. Called by the desk tests.
-#   make_mboxes.py DIR      reads DIR/spec (lines "name kind") and DIR/name.txt (UTF-8 bodies)
+#   make_mboxes.py DIR      reads DIR/mails (lines "name kind") and DIR/name.txt (UTF-8 bodies)
 import mailbox
 import re
 import sys
@@ -43,8 +43,8 @@ def as_bytes(msg):
 
 def main(folder):
     entries = []
-    with open(folder + "/spec", encoding="utf-8") as spec:
-        for line in spec:
+    with open(folder + "/mails", encoding="utf-8") as listing:
+        for line in listing:
             name, kind = line.split()
             with open("%s/%s.txt" % (folder, name), encoding="utf-8", newline="") as f:
                 body = f.read().replace("\r\n", "\n")
