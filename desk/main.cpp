@@ -46,6 +46,16 @@ int Fail(const std::string& reason) {
     return 1;
 }
 
+// The answer to a request that comes before a server's handlers are made (the port is known
+// only once bound): come again.
+desk::web::Reply NotReadyYet() {
+    desk::web::Reply busy;
+    busy.status = 503;
+    busy.contentType = "text/plain; charset=utf-8";
+    busy.body = "Noch nicht bereit.\n";
+    return busy;
+}
+
 int RunImport(const std::string& dbPath, const std::vector<std::string>& paths) {
     // Ctrl-C ends the import after the message in hand, with what was read committed; a second
     // Ctrl-C ends the program at once (the database stays consistent either way). Set before the
@@ -137,13 +147,7 @@ int RunServe(const std::string& dbPath, const std::string& listen, const std::ve
     std::atomic<desk::web::CStation*> station{nullptr};
     desk::web::CHttpServer server(address, desk::web::ServerLimits(), [&station](const desk::web::CRequest& request) {
         desk::web::CStation* s = station.load();
-        if (!s) {
-            desk::web::Reply busy;
-            busy.status = 503;
-            busy.contentType = "text/plain; charset=utf-8";
-            busy.body = "Noch nicht bereit.\n";
-            return busy;
-        }
+        if (!s) return NotReadyYet();
         return s->Dispatch(request);
     });
     desk::web::StationOptions options;
@@ -213,13 +217,7 @@ int RunForm(const std::string& dbPath, const FormCommand& command) {
     std::atomic<desk::web::COnlineForm*> form{nullptr};
     desk::web::CHttpServer server(address, limits, [&form](const desk::web::CRequest& request) {
         desk::web::COnlineForm* f = form.load();
-        if (!f) {
-            desk::web::Reply busy;
-            busy.status = 503;
-            busy.contentType = "text/plain; charset=utf-8";
-            busy.body = "Noch nicht bereit.\n";
-            return busy;
-        }
+        if (!f) return NotReadyYet();
         return f->Dispatch(request);
     });
     options.port = server.Port();
