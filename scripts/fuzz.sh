@@ -4,6 +4,7 @@
 #   VELK_FUZZ_TOTAL  without an argument: seconds for all targets together, spread evenly
 #                    (at least 5 each); scripts/test.sh sets it so CI's share stays fixed
 #                    however many targets there are
+#   VELK_JOBS        targets fuzzed at once (default 2); also the build's jobs
 # Seeds come from tests/fuzz/corpus/<target>; what a run adds stays in the build folder.
 # A crash fails the run and leaves the input in $VELK_BUILD/fuzz/crashes.
 set -euo pipefail
@@ -25,13 +26,15 @@ elif [ -n "${VELK_FUZZ_TOTAL:-}" ]; then
 else
     seconds=30
 fi
-echo "fuzz: ${#targets[@]} targets, $seconds s each"
 
 mkdir -p "$out/crashes"
-status=0
-total_runs=0
-total_cpu=0
-for target in "${targets[@]}"; do
+lanes=${VELK_JOBS:-2}
+[ "$lanes" -ge 1 ] || lanes=1
+echo "fuzz: ${#targets[@]} targets, $seconds s each, $lanes at a time"
+
+# One target's run; its result line goes to $out/<target>.result.
+fuzz_one() {
+    local target=$1 name corpus seeds log start runs elapsed result
     name=$(basename "$target")
     corpus="$out/corpus/$name"
     mkdir -p "$corpus"
@@ -44,13 +47,30 @@ for target in "${targets[@]}"; do
         result="ok"
     else
         result="FAILED (see $log)"
-        status=1
     fi
     runs=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$log" | grep -o '[0-9]*$' || echo 0)
     elapsed=$(( $(date +%s) - start ))
-    total_runs=$((total_runs + ${runs:-0}))
+    echo "${runs:-0} $elapsed $result" >"$out/$name.result"
+}
+
+running=0
+for target in "${targets[@]}"; do
+    if [ "$running" -ge "$lanes" ]; then wait -n || true; running=$((running - 1)); fi
+    fuzz_one "$target" &
+    running=$((running + 1))
+done
+wait
+
+status=0
+total_runs=0
+total_cpu=0
+for target in "${targets[@]}"; do
+    name=$(basename "$target")
+    read -r runs elapsed result <"$out/$name.result"
+    [ "$result" = ok ] || status=1
+    total_runs=$((total_runs + runs))
     total_cpu=$((total_cpu + elapsed))
-    echo "fuzz $name: ${runs:-0} inputs in ${elapsed} s: $result"
+    echo "fuzz $name: $runs inputs in $elapsed s: $result"
 done
 echo "fuzz total: $total_runs inputs in $total_cpu s of CPU time"
 exit $status

@@ -8,3 +8,5 @@ add_dependencies(sheet_tests velkdesk peak_memory)
 target_compile_definitions(sheet_tests PRIVATE SHEET_PAGES="${CMAKE_CURRENT_LIST_DIR}/sheets"
     VELKDESK_PATH="$<TARGET_FILE:velkdesk>" PEAK_MEMORY_PATH="$<TARGET_FILE:peak_memory>")
 add_test(NAME sheet_tests COMMAND sheet_tests)
+# The longest native test: started first, so that the browser tests' waiting overlaps it.
+set_tests_properties(sheet_tests PROPERTIES COST 1000)
