@@ -65,7 +65,7 @@ rm -rf "$VELK_BUILD/win/bin/desk-e2e"
 wait "$side_pid" || status=1
 side_pid=""
 cat "$side_log"
-echo "== registration desk: the mail VelkRun sent, through velkdesk"
+echo "== registration desk: the mail VelkRun sent, through velkdesk; the online form against VelkRun's"
 VELK_DESK_E2E_DIR="$VELK_BUILD/win/bin/desk-e2e" GTEST_OUTPUT="xml:$results/native/" \
     "$VELK_BUILD/native/bin/desk_e2e_test" || status=1
 
