@@ -19,7 +19,8 @@ have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok ins
 # writes velkdesk's XLSX export, python3-openpyxl reads it back in the tests.
 # The review station (velkdesk serve): libsodium hashes the clerks' passwords, libmicrohttpd
 # serves the station, kainjow mustache renders its pages, nlohmann json answers its script;
-# chromium, its driver and selenium run the station's browser test headless.
+# chromium, its driver and selenium run the station's browser test headless. libxml2-dev's HTML
+# parser reads the online form's page where it is held against VelkRun's form.
 for p in cmake make g++ pkgconf mingw-w64 wine wine32:i386 wine64 xvfb x11-utils \
          fonts-wine fonts-liberation cups printer-driver-cups-pdf libcups2:i386 \
          poppler-utils imagemagick libtiff-tools googletest libgtest-dev python3 python3-pefile \
@@ -28,7 +29,7 @@ for p in cmake make g++ pkgconf mingw-w64 wine wine32:i386 wine64 xvfb x11-utils
          libtesseract-dev libleptonica-dev tesseract-ocr-deu libpoppler-cpp-dev libfreetype-dev \
          fonts-dejavu-core libxlsxwriter-dev python3-openpyxl \
          libsodium-dev libmicrohttpd-dev libkainjow-mustache-dev nlohmann-json3-dev \
-         chromium chromium-driver python3-selenium; do
+         chromium chromium-driver python3-selenium libxml2-dev; do
     have "$p" || need+=("$p")
 done
 

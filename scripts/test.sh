@@ -74,7 +74,7 @@ wait "$side_pid" || status=1
 side_pid=""
 section "Wine tests done; the native side's report follows"
 cat "$side_log"
-section "registration desk: the mail VelkRun sent, through velkdesk"
+section "registration desk: the mail VelkRun sent, through velkdesk; the online form against VelkRun's"
 VELK_DESK_E2E_DIR="$VELK_BUILD/win/bin/desk-e2e" GTEST_OUTPUT="xml:$results/native/" \
     "$VELK_BUILD/native/bin/desk_e2e_test" || status=1
 

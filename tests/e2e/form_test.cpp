@@ -198,3 +198,34 @@ TEST(RegistrationForm, MailButtonAndEnterFollowTheDefaultMailClient) {
         EXPECT_TRUE(run.Process().WaitExit());
     }
 }
+
+// What the form shows, left in bin/desk-e2e as form.txt: desk_e2e_test (run by scripts/test.sh
+// after these tests) holds the online form, given the same article number and title, against
+// it. The title has what a URL and a web page must escape.
+TEST(RegistrationForm, LeavesWhatItShowsForTheOnlineFormToMatch) {
+    CFormRun run(kIni, "\"VM-4711\" \"Der gro\xDF" "e Atlas & Co. <2027>\"");
+    ASSERT_NE(nullptr, run.form);
+    const std::string shown = DescribeForm(run.form);
+
+    // The reading itself: Unicode texts, read-only flags, a list's items and selection, the
+    // labels of a check box and of the date picker.
+    const auto line = [](int id, const std::string& rest) { return "\t" + std::to_string(id) + "\t" + rest + "\n"; };
+    SYSTEMTIME today;
+    GetLocalTime(&today);
+    char iso[16];
+    wsprintfA(iso, "%04u-%02u-%02u", today.wYear, today.wMonth, today.wDay);
+    EXPECT_NE(std::string::npos, shown.find("\nedit" + line(IDC_REG_TITLE, "Titel *\tDer gro\xC3\x9F" "e Atlas & Co. <2027>\treadonly")))
+        << shown;
+    EXPECT_NE(std::string::npos, shown.find("\nedit" + line(IDC_REG_ARTICLE, "Artikelnummer *\tVM-4711\treadonly")));
+    EXPECT_NE(std::string::npos, shown.find("\nedit" + line(IDC_REG_PASSWORD2, "Passwort (Wiederholung): *\t\tpassword")));
+    EXPECT_NE(std::string::npos, shown.find("\nlist" + line(IDC_REG_HOWOFTEN, "Wie oft kaufen Sie Software?\t0") +
+                                            "item\tBitte w\xC3\xA4hlen\nitem\t1-2 x / Jahr\nitem\t3-6 x / Jahr\n"
+                                            "item\tmehr als 6x / Jahr\n"));
+    EXPECT_NE(std::string::npos, shown.find("\ndate" + line(IDC_REG_DATE, std::string("Wann haben Sie das Produkt gekauft?\t") + iso)));
+    EXPECT_NE(std::string::npos, shown.find("\ncheck" + line(IDC_REG_VIPCUSTOMER, "Sind Sie bereits VIP-Kunde?\tja\t0")));
+    EXPECT_EQ(std::string::npos, shown.find("\nother\t"));
+
+    const std::string dir = BinDir() + "desk-e2e\\";
+    CreateDirectoryA(dir.c_str(), nullptr);
+    ASSERT_TRUE(WriteFileBytes(dir + "form.txt", shown));
+}

@@ -74,4 +74,21 @@ RegistrationRecord ShortFormRecord(const RegistrationRecord& answers, const std:
 // Today as the form's date picker shows it when the form opens: "dd.mm.yyyy".
 std::string Today();
 
+// What the open form shows, read from its live windows in their order (the template's, which
+// is the tab order), for desk_e2e_test to hold the online form against. UTF-8, one item a
+// line, tab-separated, with backslash, tab, CR and LF in values written \\, \t, \r, \n:
+//   shown    yyyy-mm-dd                      the day the form was read
+//   caption  TEXT
+//   text     ID  TEXT                        a static text that labels no control
+//   group    ID  TEXT
+//   edit     ID  LABEL  VALUE  FLAGS         FLAGS: "readonly", "password", both with ',' or "-"
+//   list     ID  LABEL  SELECTED-INDEX       followed by one "item  TEXT" line per item
+//   date     ID  LABEL  yyyy-mm-dd
+//   check    ID  LABEL  BOX-TEXT  0|1
+//   button   ID  TEXT
+//   other    ID  CLASS
+// A control's LABEL is the static text right before it; captions are as drawn ("&&" one '&',
+// the '&' of a mnemonic dropped).
+std::string DescribeForm(HWND form);
+
 }  // namespace formtest
