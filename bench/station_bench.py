@@ -8,7 +8,6 @@ client's socket calls) and the server's resident memory over the run. Run by sta
     station_bench.py --velkdesk PATH --folder DIR [--registrations N] [--clerks C] [--seconds S]
 """
 import argparse
-import ctypes
 import html
 import http.client
 import multiprocessing
@@ -18,9 +17,13 @@ import re
 import sqlite3
 import statistics
 import subprocess
+import sys
 import threading
 import time
 import urllib.parse
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "desk", "web"))
+import browser_support as bs  # noqa: E402
 
 PASSWORD = "Bench-Passwort-1"
 PAGE_WIDTH, PAGE_HEIGHT = 2480, 3508  # A4 at 300 dpi, as the sheet reader stores it
@@ -32,32 +35,13 @@ DOUBTS = [("vorname", "low-confidence", "read unsure", (300, 600, 900, 90)),
 
 def page_tiff():
     """A page of text-like ink (rows of letter-sized blots), one bit, G4 TIFF, via Leptonica."""
-    lept = ctypes.CDLL("liblept.so.5")
-    lept.pixCreate.restype = ctypes.c_void_p
-    lept.pixCreate.argtypes = [ctypes.c_int] * 3
-    lept.boxCreate.restype = ctypes.c_void_p
-    lept.boxCreate.argtypes = [ctypes.c_int] * 4
-    lept.pixSetInRect.argtypes = [ctypes.c_void_p, ctypes.c_void_p]
-    lept.pixWriteMemTiff.argtypes = [ctypes.POINTER(ctypes.c_void_p), ctypes.POINTER(ctypes.c_size_t), ctypes.c_void_p,
-                                     ctypes.c_int]
-    lept.pixDestroy.argtypes = [ctypes.POINTER(ctypes.c_void_p)]
-    lept.boxDestroy.argtypes = [ctypes.POINTER(ctypes.c_void_p)]
-    lept.lept_free.argtypes = [ctypes.c_void_p]
-    pix = ctypes.c_void_p(lept.pixCreate(PAGE_WIDTH, PAGE_HEIGHT, 1))
     rng = random.Random(7)
+    bars = []
     for y in range(200, PAGE_HEIGHT - 200, 90):
         for x in range(200, PAGE_WIDTH - 300, 36):
             if rng.random() < 0.8:
-                box = ctypes.c_void_p(lept.boxCreate(x, y + rng.randint(0, 12), rng.randint(14, 28), rng.randint(20, 40)))
-                lept.pixSetInRect(pix, box)
-                lept.boxDestroy(ctypes.byref(box))
-    data, size = ctypes.c_void_p(), ctypes.c_size_t()
-    if lept.pixWriteMemTiff(ctypes.byref(data), ctypes.byref(size), pix, 8) != 0:  # IFF_TIFF_G4
-        raise RuntimeError("no TIFF written")
-    tiff = ctypes.string_at(data, size.value)
-    lept.lept_free(data)
-    lept.pixDestroy(ctypes.byref(pix))
-    return tiff
+                bars.append((x, y + rng.randint(0, 12), rng.randint(14, 28), rng.randint(20, 40)))
+    return bs.g4_page(PAGE_WIDTH, PAGE_HEIGHT, bars)
 
 
 def make_database(velkdesk, db, registrations, clerks):
@@ -205,9 +189,8 @@ def main():
     page_bytes = make_database(args.velkdesk, db, args.registrations, args.clerks)
     made = time.monotonic() - start
 
-    server = subprocess.Popen([args.velkdesk, "--db", db, "serve", "--listen", "127.0.0.1:0"],
-                              stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
-    base = server.stdout.readline().strip().rstrip("/")
+    server = bs.station(args.velkdesk, db, stderr=subprocess.DEVNULL)
+    base = server.base
     rss = []
     running = True
 
@@ -233,8 +216,7 @@ def main():
     cpu = cpu_seconds(server.pid) - cpu_start
     running = False
     sampler.join()
-    server.terminate()
-    server.wait(timeout=30)
+    server.stop()
 
     by_kind = {}
     for kind, value in samples:

@@ -1,9 +1,12 @@
 // A typical registration from start to end, as a user goes through it: the reminder over its
 // picture, "Registrieren offline", a complaint, the filled form, the mail hand-off with its
 // explanation, the printed sheet, leaving the form, and "Programm starten". The screenshots it
-// takes (tour_*) are the ones the demo and the README show.
+// takes (tour_*) are the ones the demo and the README show. What reached the desk's side, the
+// mail as the customer's mail program sends it and the printed sheet, is left in bin/tour-desk
+// for the demo to import.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 
 #include "WinTest.h"
@@ -20,6 +23,33 @@ void Set(HWND dialog, int id, const std::string& text) {
 }
 
 void Click(HWND dialog, int id) { PostMessageA(GetDlgItem(dialog, id), BM_CLICK, 0, 0); }
+
+// The folder the demo imports from: the mail and the printed sheet of this run.
+std::string DeskDrop() { return BinDir() + "tour-desk\\"; }
+
+// The message a plain mail program makes of what Simple MAPI gave it: the text as it came, in
+// the Windows code page, sent 8bit with CR LF line ends.
+std::string MailAsSent(const std::string& from, const std::string& to, const std::string& subject,
+                       const std::string& text) {
+    static const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+    static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    SYSTEMTIME now;
+    GetSystemTime(&now);
+    char date[64];
+    std::snprintf(date, sizeof date, "%s, %d %s %04d %02d:%02d:%02d +0000", kDays[now.wDayOfWeek], now.wDay,
+                  kMonths[now.wMonth - 1], now.wYear, now.wHour, now.wMinute, now.wSecond);
+    std::string body;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) body += '\r';
+        body += text[i];
+    }
+    if (body.size() < 2 || body.compare(body.size() - 2, 2, "\r\n") != 0) body += "\r\n";
+    return "From: " + from + "\r\nTo: " + to + "\r\nSubject: " + subject + "\r\nDate: " + date +
+           "\r\nMessage-ID: <tour-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(GetTickCount()) +
+           "@example.de>\r\nMIME-Version: 1.0\r\nContent-Type: text/plain; charset=windows-1252\r\n"
+           "Content-Transfer-Encoding: 8bit\r\n\r\n" + body;
+}
 
 }  // namespace
 
@@ -88,6 +118,11 @@ TEST(Tour, TypicalRegistration) {
     const std::string mailText = client.Calls()[0].Get("noteText");
     EXPECT_NE(std::string::npos, mailText.find("<nachname>Mustermann</nachname>"));
     EXPECT_NE(std::string::npos, mailText.find("<tel>" + phone + "</tel>"));
+    CreateDirectoryA(DeskDrop().c_str(), nullptr);
+    EXPECT_TRUE(WriteFileBytes(DeskDrop() + "registration.eml",
+                               MailAsSent("Erika Mustermann <erika.mustermann@example.de>",
+                                          client.Calls()[0].Get("recipAddress"), client.Calls()[0].Get("subject"),
+                                          mailText)));
 
     const std::set<std::string> before = pt::PdfFiles();
     Click(form, IDC_REG_PRINT);
@@ -99,6 +134,7 @@ TEST(Tour, TypicalRegistration) {
     ASSERT_TRUE(pt::WaitForPdf(before, phoneDigits, pdf));
     EXPECT_EQ(1, pdf.pages);
     EXPECT_NE(std::string::npos, pdf.text.find("Produktregistrierung"));
+    EXPECT_TRUE(CopyFileA(pdf.path.c_str(), (DeskDrop() + "sheet.pdf").c_str(), FALSE));
     pt::KeepAsPngAndRemove(pdf, "tour_7_printed_page");
 
     // Leaving the form empties the clipboard it filled; the runner is usable again.

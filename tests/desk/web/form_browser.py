@@ -18,56 +18,20 @@ import tempfile
 import threading
 import time
 
-SKIP = 77
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import browser_support as bs  # noqa: E402
+from browser_support import fill_online_form as fill, wait_new_page  # noqa: E402
 
-try:
-    from selenium import webdriver
-    from selenium.webdriver.chrome.service import Service
-    from selenium.webdriver.common.by import By
-    from selenium.webdriver.support.ui import Select, WebDriverWait
-except ImportError:
-    print("SKIP: python3-selenium is not installed (scripts/install-deps.sh installs it)")
-    sys.exit(SKIP)
+if bs.missing_browser():
+    print("SKIP: " + bs.missing_browser())
+    sys.exit(bs.SKIP)
+from selenium.webdriver.common.by import By  # noqa: E402
+from selenium.webdriver.support.ui import Select  # noqa: E402
 
-CHROMIUM = "/usr/bin/chromium"
-CHROMEDRIVER = "/usr/bin/chromedriver"
 CLERK_PASSWORD = "Richtiges-Passwort-1"
 MISSING = "Bitte, füllen Sie alle Felder aus, die vom Symbol '*' bezeichnet sind"
 MISMATCH = "Die beiden Passwörter stimmen nicht überein."
 HOSTILE = "<script>document.title='pwned'</script>&amp;\"'"
-
-
-class Server:
-    """One velkdesk process whose first output line is its address."""
-
-    def __init__(self, args):
-        self.process = subprocess.Popen(args, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-        self.address = self.process.stdout.readline().strip()
-        if not self.address.startswith("http://"):
-            self.stop()
-            raise RuntimeError("%s did not start: %s" % (args, self.process.stderr.read()))
-        self.base = self.address.split("/auth?")[0].rstrip("/")
-
-    def stop(self):
-        if self.process.poll() is None:
-            self.process.terminate()
-        return self.process.communicate(timeout=30)[1]
-
-
-class Checks:
-    def __init__(self):
-        self.failures = []
-
-    def expect(self, condition, what):
-        print(("ok   " if condition else "FAIL ") + what)
-        if not condition:
-            self.failures.append(what)
-
-
-def wait_new_page(browser, action):
-    old = browser.find_element(By.TAG_NAME, "html")
-    action()
-    WebDriverWait(browser, 10).until(lambda b: old.id != b.find_element(By.TAG_NAME, "html").id)
 
 
 def person(n, vip=True):
@@ -81,22 +45,6 @@ def person(n, vip=True):
     if vip:
         p.update({"username": "kunde%d@example.de" % n, "password1": "Pw-%d-geheim" % n, "password2": "Pw-%d-geheim" % n})
     return p
-
-
-def fill(browser, entries):
-    for name, value in entries.items():
-        element = browser.find_element(By.ID, name)
-        if isinstance(value, bool):
-            if element.is_selected() != value:
-                element.click()
-        elif element.tag_name == "select":
-            Select(element).select_by_visible_text(value)
-        elif element.get_attribute("type") == "date":
-            # Typing into a date field follows the browser's locale; the value is what is sent.
-            browser.execute_script("arguments[0].value = arguments[1]", element, value)
-        else:
-            element.clear()
-            element.send_keys(value)
 
 
 def open_form(browser, base, article="VM-4711", title="VELK Media Atlas 2027"):
@@ -144,13 +92,9 @@ def main():
     parser.add_argument("--velkdesk", required=True)
     parser.add_argument("--screenshots", help="save the page as a desktop and a phone show it (for the README)")
     args = parser.parse_args()
-    if not (os.access(CHROMIUM, os.X_OK) and os.access(CHROMEDRIVER, os.X_OK)):
-        print("SKIP: chromium or chromium-driver is not installed (scripts/install-deps.sh installs them)")
-        return SKIP
-
     folder = tempfile.mkdtemp(prefix="velkdesk-form-browser-")
     db = os.path.join(folder, "desk.db")
-    checks = Checks()
+    checks = bs.Checks()
     servers = []
     browser = None
     other_site = None
@@ -158,21 +102,12 @@ def main():
         subprocess.run([args.velkdesk, "--db", db, "clerk", "add", "anna"], input=CLERK_PASSWORD + "\n", text=True,
                        check=True, stdout=subprocess.DEVNULL)
         # Every case comes from 127.0.0.1: the rate limit is widened here and tested on its own.
-        form = Server([args.velkdesk, "--db", db, "form", "--listen", "127.0.0.1:0", "--burst", "100"])
+        form = bs.Server([args.velkdesk, "--db", db, "form", "--listen", "127.0.0.1:0", "--burst", "100"])
         servers.append(form)
-        station = Server([args.velkdesk, "--db", db, "serve", "--listen", "127.0.0.1:0"])
+        station = bs.Server([args.velkdesk, "--db", db, "serve", "--listen", "127.0.0.1:0"])
         servers.append(station)
 
-        options = webdriver.ChromeOptions()
-        options.binary_location = CHROMIUM
-        for flag in ("--headless=new", "--no-sandbox", "--disable-dev-shm-usage", "--disable-gpu", "--no-first-run",
-                     "--disable-background-networking", "--disable-component-update", "--disable-sync",
-                     "--user-data-dir=" + os.path.join(folder, "profile")):
-            options.add_argument(flag)
-        options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
-        browser = webdriver.Chrome(service=Service(CHROMEDRIVER), options=options)
-        browser.set_page_load_timeout(30)
-        browser.set_window_size(1280, 1000)
+        browser = bs.headless_chromium(os.path.join(folder, "profile"), size=(1280, 1000))
 
         # The page as it opens: VelkRun's defaults, the product from the address, read-only.
         open_form(browser, form.base)
@@ -328,11 +263,7 @@ def main():
             s.stop()
         shutil.rmtree(folder, ignore_errors=True)
 
-    if checks.failures:
-        print("%d check(s) failed" % len(checks.failures))
-        return 1
-    print("all checks passed")
-    return 0
+    return checks.result()
 
 
 if __name__ == "__main__":

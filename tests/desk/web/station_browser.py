@@ -5,7 +5,6 @@
     station_browser.py --velkdesk PATH
 """
 import argparse
-import ctypes
 import http.client
 import os
 import re
@@ -17,44 +16,21 @@ import tempfile
 import time
 import urllib.parse
 
-SKIP = 77  # CTest's skip code (SKIP_RETURN_CODE)
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import browser_support as bs  # noqa: E402
 
-try:
-    from selenium import webdriver
-    from selenium.common.exceptions import NoAlertPresentException
-    from selenium.webdriver.chrome.service import Service
-    from selenium.webdriver.common.action_chains import ActionChains
-    from selenium.webdriver.common.by import By
-    from selenium.webdriver.common.keys import Keys
-    from selenium.webdriver.support.ui import WebDriverWait
-except ImportError:
-    print("SKIP: python3-selenium is not installed (scripts/install-deps.sh installs it)")
-    sys.exit(SKIP)
+if bs.missing_browser():
+    print("SKIP: " + bs.missing_browser())
+    sys.exit(bs.SKIP)
+from selenium.common.exceptions import NoAlertPresentException  # noqa: E402
+from selenium.webdriver.common.action_chains import ActionChains  # noqa: E402
+from selenium.webdriver.common.by import By  # noqa: E402
+from selenium.webdriver.common.keys import Keys  # noqa: E402
+from selenium.webdriver.support.ui import WebDriverWait  # noqa: E402
 
-CHROMIUM = "/usr/bin/chromium"
-CHROMEDRIVER = "/usr/bin/chromedriver"
 PASSWORD = "Richtiges-Passwort-1"
 # Markup and script in every field: a page that runs any of it sets the title or opens an alert.
 HOSTILE = "<script>document.title='pwned'</script><img src=x onerror=\"document.title='pwned'\">&amp;\"'"
-
-
-class Station:
-    """One `velkdesk serve` on a free loopback port; the first line of its output is the address."""
-
-    def __init__(self, velkdesk, db, listen="127.0.0.1:0"):
-        self.process = subprocess.Popen([velkdesk, "--db", db, "serve", "--listen", listen],
-                                        stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-        self.address = self.process.stdout.readline().strip()
-        if not self.address.startswith("http://"):
-            self.stop()
-            raise RuntimeError("velkdesk serve did not start: " + self.process.stderr.read())
-        self.base = self.address.split("/auth?")[0].rstrip("/")
-
-    def stop(self):
-        """Ends the station; returns what it wrote to standard error."""
-        if self.process.poll() is None:
-            self.process.terminate()
-        return self.process.communicate(timeout=30)[1]
 
 
 def make_database(velkdesk, folder, name, clerk):
@@ -86,38 +62,10 @@ def make_database(velkdesk, folder, name, clerk):
     return db
 
 
-def page_image(bars):
-    """A one-bit page of 600 x 400 pixels with black bars (x, y, w, h), as a G4 TIFF: what the
-    sheet reader stores. Made with Leptonica, which velkdesk links anyway."""
-    lept = ctypes.CDLL("liblept.so.5")
-    lept.pixCreate.restype = ctypes.c_void_p
-    lept.pixCreate.argtypes = [ctypes.c_int] * 3
-    lept.boxCreate.restype = ctypes.c_void_p
-    lept.boxCreate.argtypes = [ctypes.c_int] * 4
-    lept.pixSetInRect.argtypes = [ctypes.c_void_p, ctypes.c_void_p]
-    lept.pixWriteMemTiff.argtypes = [ctypes.POINTER(ctypes.c_void_p), ctypes.POINTER(ctypes.c_size_t), ctypes.c_void_p,
-                                     ctypes.c_int]
-    lept.pixDestroy.argtypes = [ctypes.POINTER(ctypes.c_void_p)]
-    lept.boxDestroy.argtypes = [ctypes.POINTER(ctypes.c_void_p)]
-    lept.lept_free.argtypes = [ctypes.c_void_p]
-    pix = ctypes.c_void_p(lept.pixCreate(600, 400, 1))
-    for bar in bars:
-        box = ctypes.c_void_p(lept.boxCreate(*bar))
-        lept.pixSetInRect(pix, box)
-        lept.boxDestroy(ctypes.byref(box))
-    data, size = ctypes.c_void_p(), ctypes.c_size_t()
-    if lept.pixWriteMemTiff(ctypes.byref(data), ctypes.byref(size), pix, 8) != 0:  # IFF_TIFF_G4
-        raise RuntimeError("no TIFF written")
-    tiff = ctypes.string_at(data, size.value)
-    lept.lept_free(data)
-    lept.pixDestroy(ctypes.byref(pix))
-    return tiff
-
-
 def add_sheets(db, count):
     """Adds `count` faxed sheets, each with three doubtful fields on its stored page: the first
     name read unsure, the postcode with a rival, the city not matching the ink."""
-    tiff = page_image([(110, 60, 150, 30), (110, 160, 120, 30), (110, 260, 200, 30)])
+    tiff = bs.g4_page(600, 400, [(110, 60, 150, 30), (110, 160, 120, 30), (110, 260, 200, 30)])
     doubts = [("vorname", "low-confidence", "read unsure", (100, 50, 170, 50), []),
               ("zip", "rival", "\"50667\" could as well be \"60667\"", (100, 150, 140, 50), ["60667"]),
               ("city", "ink-mismatch", "does not match the ink", (100, 250, 220, 50), [])]
@@ -181,16 +129,6 @@ def wait_for_new_page(browser, old):
     WebDriverWait(browser, 10).until(lambda b: old.id != b.find_element(By.TAG_NAME, "html").id)
 
 
-class Checks:
-    def __init__(self):
-        self.failures = []
-
-    def expect(self, condition, what):
-        print(("ok   " if condition else "FAIL ") + what)
-        if not condition:
-            self.failures.append(what)
-
-
 def no_alert(browser):
     try:
         browser.switch_to.alert
@@ -201,9 +139,7 @@ def no_alert(browser):
 
 def submit(browser, element):
     """Clicks a submit button and waits until the answer has replaced the page."""
-    old = browser.find_element(By.TAG_NAME, "html")
-    element.click()
-    WebDriverWait(browser, 10).until(lambda b: old.id != b.find_element(By.TAG_NAME, "html").id)
+    bs.wait_new_page(browser, element.click)
 
 
 def log_in(browser, base, name, password):
@@ -218,12 +154,8 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--velkdesk", required=True)
     args = parser.parse_args()
-    if not (os.access(CHROMIUM, os.X_OK) and os.access(CHROMEDRIVER, os.X_OK)):
-        print("SKIP: chromium or chromium-driver is not installed (scripts/install-deps.sh installs them)")
-        return SKIP
-
     folder = tempfile.mkdtemp(prefix="velkdesk-browser-")
-    checks = Checks()
+    checks = bs.Checks()
     stations = []
     browser = None
     try:
@@ -234,18 +166,10 @@ def main():
         checks.expect(refused.returncode != 0 and refused.stdout == "" and "clerk add" in refused.stderr,
                       "non-loopback listen without accounts refuses to start: " + refused.stderr.strip())
 
-        options = webdriver.ChromeOptions()
-        options.binary_location = CHROMIUM
-        for flag in ("--headless=new", "--no-sandbox", "--disable-dev-shm-usage", "--disable-gpu", "--no-first-run",
-                     "--disable-background-networking", "--disable-component-update", "--disable-sync",
-                     "--user-data-dir=" + os.path.join(folder, "profile")):
-            options.add_argument(flag)
-        options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
-        browser = webdriver.Chrome(service=Service(CHROMEDRIVER), options=options)
-        browser.set_page_load_timeout(30)
+        browser = bs.headless_chromium(os.path.join(folder, "profile"), size=None)
 
         # Without accounts: the printed address opens a session once, then leaves the address bar.
-        local = Station(args.velkdesk, make_database(args.velkdesk, folder, "local.db", None))
+        local = bs.station(args.velkdesk, make_database(args.velkdesk, folder, "local.db", None))
         stations.append(local)
         browser.get(local.address)
         checks.expect(browser.current_url == local.base + "/", "one-time address redirects to " + browser.current_url)
@@ -281,7 +205,7 @@ def main():
         subprocess.run([args.velkdesk, "--db", clerks_db, "clerk", "add", "ben"], input=PASSWORD + "\n", text=True,
                        check=True, stdout=subprocess.DEVNULL)
         add_sheets(clerks_db, 2)  # registrations 3 and 4
-        station = Station(args.velkdesk, clerks_db)
+        station = bs.station(args.velkdesk, clerks_db)
         stations.append(station)
         browser.delete_all_cookies()
         checks.expect("auth?token" not in station.address, "a station with accounts prints no token")
@@ -432,11 +356,7 @@ def main():
             s.stop()
         shutil.rmtree(folder, ignore_errors=True)
 
-    if checks.failures:
-        print("%d check(s) failed" % len(checks.failures))
-        return 1
-    print("all checks passed")
-    return 0
+    return checks.result()
 
 
 if __name__ == "__main__":
