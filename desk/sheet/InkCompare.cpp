@@ -23,7 +23,8 @@ bool OneStroke(unsigned char a, unsigned char b) {
 
 }  // namespace
 
-CInkMatch::CInkMatch(CGlyphSet& glyphs, Pix* ink, bool coarse, Pix* around) : glyphs_(glyphs), coarse_(coarse) {
+CInkMatch::CInkMatch(CGlyphSet& glyphs, Pix* ink, bool coarse, int x, int baseline, Pix* around)
+    : glyphs_(glyphs), coarse_(coarse), penX_(x), penBaseline_(baseline), x_(x), baseline_(baseline) {
     // The box gets a white border: a text drawn past its edges is charged for what it puts
     // there, instead of losing it for free.
     const int w = pixGetWidth(ink) + 2 * kBorder, h = pixGetHeight(ink) + 2 * kBorder;
@@ -99,7 +100,14 @@ int CInkMatch::Mismatch(const std::string& text, int x0, int x1, std::size_t spl
 
 int CInkMatch::Mismatch(const std::string& text) { return ink_ ? Mismatch(text, 0, pixGetWidth(ink_.Get())) : kUnmeasured; }
 
+void CInkMatch::PlaceAtPen(const std::string& text) {
+    if (placed_ && *placed_ == text) return;
+    Place(text, penX_, penBaseline_, 5, 2);
+    placed_ = text;
+}
+
 void CInkMatch::Place(const std::string& text, int x, int baseline, int rangeX, int rangeY) {
+    placed_.reset();
     int best = kNoScore, bestX = x, bestY = baseline;
     for (int dy = -rangeY; dy <= rangeY; ++dy) {
         for (int dx = -rangeX; dx <= rangeX; ++dx) {
@@ -198,6 +206,7 @@ int CInkMatch::SuffixShift(const std::string& a, const std::string& b, std::size
 
 std::string CInkMatch::Improve(const std::string& text, int gain, int rounds,
                                const std::function<bool(const std::string&)>& possible) {
+    PlaceAtPen(text);
     std::string current = text;
     for (int round = 0; round < rounds; ++round) {
         // Each edit is measured only where its drawing can differ from the current one.
@@ -271,18 +280,18 @@ int Preference(Pix* own, Pix* other, Pix* ink, Pix* inkNear) {
 
 }  // namespace
 
-int CInkMatch::Margin(const std::string& text, const std::string& other, int x, int baseline) {
+int CInkMatch::Margin(const std::string& text, const std::string& other) {
     if (!inkNear_) return 0;
     const int w = pixGetWidth(ink_.Get());
-    Place(other, x, baseline, 5, 2);
+    PlaceAtPen(other);
     CPix drawn(Draw(other, 0, w));
-    Place(text, x, baseline, 5, 2);
+    PlaceAtPen(text);
     CPix own(Draw(text, 0, w));
     if (!own || !drawn) return 0;
     return Preference(own.Get(), drawn.Get(), ink_.Get(), inkNear_.Get());
 }
 
-int CInkMatch::Margin(const std::string& text, const std::string& other) {
+int CInkMatch::SpanMargin(const std::string& text, const std::string& other) {
     if (!inkNear_) return 0;
     const auto [x0, x1] = Span(text, other);
     CPix own(Draw(text, x0, x1)), drawn(Draw(other, x0, x1));
@@ -295,6 +304,7 @@ CInkMatch::Rival CInkMatch::Closest(const std::string& text, const std::function
                                     bool anyWidth) {
     Rival rival;
     if (!inkNear_) return rival;
+    PlaceAtPen(text);
     int best = kNoScore;
     const int w = pixGetWidth(ink_.Get());
     CPix own;
@@ -304,7 +314,7 @@ CInkMatch::Rival CInkMatch::Closest(const std::string& text, const std::function
         const int shift = anyWidth && edit.size() == text.size() ? SuffixShift(text, edit, suffix) : 0;
         int margin = 0;
         if (shift == 0) {
-            margin = Margin(text, edit);
+            margin = SpanMargin(text, edit);
         } else {
             // The letters behind a wider or narrower letter stay where the ink has them, and so
             // do the letters in front of it.

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -26,16 +27,12 @@ class CInkMatch {
 public:
     // `ink`: the answer's box cut from the binarised page; coordinates are the box's.
     // `coarse`: the page blurs every edge (a fax), so disagreement thinner than three pixels
-    // counts for nothing. `around`: what else the page prints in the box (a label the answer
-    // runs over), the box's size; every drawing is compared with the ink together with it.
-    CInkMatch(CGlyphSet& glyphs, Pix* ink, bool coarse, Pix* around = nullptr);
-
-    // Moves the pen origin to where `text` fits the ink best, within the ranges around (x, baseline).
-    void Place(const std::string& text, int x, int baseline, int rangeX, int rangeY);
-    // Pixels where `text`, drawn from the pen origin, and the ink disagree. Two texts differ
-    // in this count only where their drawings differ. On a coarse page: ink the drawing does
-    // not explain and drawn pixels with no ink near, where they fill three by three pixels.
-    int Mismatch(const std::string& text);
+    // counts for nothing. `x`, `baseline`: the pen origin the layout gives a text in the box;
+    // every text is compared where it fits the ink best within 5 pixels across and 2 up or down
+    // of it, placed the first time it is asked about. `around`: what else the page prints in
+    // the box (a label the answer runs over), the box's size; every drawing is compared with
+    // the ink together with it.
+    CInkMatch(CGlyphSet& glyphs, Pix* ink, bool coarse, int x, int baseline, Pix* around = nullptr);
 
     struct Rival {
         std::string text;  // empty when no text one character away comes close
@@ -55,18 +52,15 @@ public:
     Rival Closest(const std::string& text, const std::function<bool(const std::string&)>& possible = {},
                   bool anyWidth = false);
     // How much better the ink's pixels that only one of the two drawings covers explain `text`
-    // than `other`: below zero when they side with `other`.
+    // than `other`, each drawn where it fits best: below zero when they side with `other`.
     int Margin(const std::string& text, const std::string& other);
-    // The same with each text drawn where it fits best near (x, baseline), which leaves
-    // `text` placed: for texts of different widths.
-    int Margin(const std::string& text, const std::string& other, int x, int baseline);
 
-    // Every I and l of `text`, as placed, made the one whose height the stroke on the page has
+    // Every I and l of `text` made the one whose height the stroke on the page has
     // (the small l stands a little taller than the capital), measured against the tops of the
     // other letters; a stroke the ink cannot tell stays as it is.
     std::string SettleByHeight(const std::string& text);
 
-    // How the stroke of the `k`-th character of `text`, as placed, looks over its height: 1
+    // How the stroke of the `k`-th character of `text` looks over its height: 1
     // when a row across it is blank with ink above and below (a small i's dot over its stem), -1
     // when it is inked from its top to the baseline (an l or a capital I), 0 when the ink cannot
     // tell. The drawings of i and l differ only in that gap, a pixel or two on a fax, which a
@@ -77,15 +71,26 @@ public:
     // f, however a speck on its other side made it look like one.
     bool BarBeside(const std::string& text, std::size_t k);
 
-    // The text in the answer font that best explains the ink from about the pen origin to the
+    // The text in the answer font that best explains the ink from where `from` begins to the
     // box's end, letter by letter over the characters of `alphabet`, each letter judged in the
     // columns it advances over, from the characters a typed answer is made of: for a text
     // without words (a password), where the recogniser guesses wrong at letters no word tells
     // it, or for a word the recogniser cut short. `blanks`: words may stand apart. Empty when
     // the box is no place for it.
-    std::string Spell(bool blanks);
+    std::string Spell(const std::string& from, bool blanks);
 
 private:
+    // Places `text` where it fits best near the pen origin, unless it is placed there already.
+    void PlaceAtPen(const std::string& text);
+    // Moves the pen origin to where `text` fits the ink best, within the ranges around (x, baseline).
+    void Place(const std::string& text, int x, int baseline, int rangeX, int rangeY);
+    // Pixels where `text`, drawn from the pen origin as it stands, and the ink disagree. Two
+    // texts differ in this count only where their drawings differ. On a coarse page: ink the
+    // drawing does not explain and drawn pixels with no ink near, where they fill three by three
+    // pixels.
+    int Mismatch(const std::string& text);
+    // `Margin` for two texts drawn from the same pen origin, in the columns where they differ.
+    int SpanMargin(const std::string& text, const std::string& other);
     // The white border around the box: a text drawn past the box's edges is charged for what it
     // puts there, instead of losing it for free.
     static constexpr int kBorder = 24;
@@ -121,7 +126,11 @@ private:
     CGlyphSet& glyphs_;
     CPix ink_, inkNear_, around_;
     bool coarse_;
+    const int penX_, penBaseline_;
+    // Where the text placed last is drawn from, and that text when it was placed near the
+    // layout's pen origin (not while an edit was being fitted).
     int x_ = 0, baseline_ = 0;
+    std::optional<std::string> placed_;
 };
 
 }  // namespace sheet

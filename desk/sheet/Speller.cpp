@@ -144,8 +144,9 @@ std::string CSpeller::Search(int start, int end) const {
 
 }  // namespace
 
-std::string CInkMatch::Spell(bool blanks) {
+std::string CInkMatch::Spell(const std::string& from, bool blanks) {
     if (!ink_ || !inkNear_) return {};
+    PlaceAtPen(from);
     std::string alphabet(kCommon);
     if (!blanks) alphabet.erase(std::remove(alphabet.begin(), alphabet.end(), ' '), alphabet.end());
     const int w = pixGetWidth(ink_.Get()), h = pixGetHeight(ink_.Get());

@@ -20,6 +20,7 @@ int CInkMatch::InkTop(int x0, int x1, int top, int bottom, int least) {
 
 std::string CInkMatch::SettleByHeight(const std::string& text) {
     if (!ink_ || text.find_first_of("Il") == std::string::npos) return text;
+    PlaceAtPen(text);
     const std::vector<int> pens = glyphs_.Pens(text);
     // A letter's top is the first row inked half as wide as the drawing's top rows: an L or a b
     // has only its stem up there, a T its whole bar. The same rule finds it in the drawing, so
@@ -144,6 +145,7 @@ int CInkMatch::InkIn(int x0, int x1, int y) {
 }
 
 int CInkMatch::StrokeGap(const std::string& text, std::size_t k) {
+    PlaceAtPen(text);
     int stroke = 0;
     const int x0 = Stem(text, k, stroke);
     const CGlyphSet::Glyph& dotted = glyphs_.Get('i');
@@ -172,6 +174,7 @@ int CInkMatch::StrokeGap(const std::string& text, std::size_t k) {
 }
 
 bool CInkMatch::BarBeside(const std::string& text, std::size_t k) {
+    PlaceAtPen(text);
     const CGlyphSet::Glyph& t = glyphs_.Get('t');
     int stroke = 0;
     const int x0 = Stem(text, k, stroke);

@@ -24,9 +24,8 @@ public:
     CAnswerMend(CFontMeasure& fonts, CGlyphSet& glyphs, const SheetPage& page, const AnswerSpot& a, const SheetField& f,
                 const AnswerWork& p, int offset, Pix* ink, Pix* around, int bx0, int by0)
         : fonts_(fonts), glyphs_(glyphs), page_(page), a_(a), field_(f), p_(p), offset_(offset), ink_(ink),
-          around_(around), match_(glyphs, ink, false, around),
-          penX_(page.t.X(a.x) + offset - bx0), baseline_(page.t.Y(a.y + a.metrics.ascent) - by0),
-          fax_(page.grain.Fax()), tolerance_(page.grain.InkTolerance()) {}
+          around_(around), penX_(page.t.X(a.x) + offset - bx0), baseline_(page.t.Y(a.y + a.metrics.ascent) - by0),
+          match_(glyphs, ink, false, penX_, baseline_, around), fax_(page.grain.Fax()), tolerance_(page.grain.InkTolerance()) {}
 
     // Mends the reading and raises the doubts that leave; `no` is the sheet's "nein" (UTF-8).
     void Mend(AnswerWork& work, FieldReading& reading, const std::string& no);
@@ -38,10 +37,6 @@ private:
     // What the field can hold: a mend or a rival outside it is no reading (the drawing made
     // "Till" into "Til!" where the scan had run the two l together).
     bool Possible(const std::string& edit) const;
-    void Place(const std::string& text) { match_.Place(text, penX_, baseline_, 5, 2); }
-    int Margin(const std::string& text, const std::string& other) {
-        return match_.Margin(text, other, penX_, baseline_);
-    }
     std::string MendByDrawing(const std::string& reading);
     std::string SpellRejected(std::string best);
     std::string SettleDots(std::string best);
@@ -59,8 +54,8 @@ private:
     const int offset_;
     Pix* ink_;
     Pix* around_;
-    CInkMatch match_;
     const int penX_, baseline_;
+    CInkMatch match_;
     // On a fax the letters' edges are too coarse to overrule the recogniser letter by letter
     // where its reading matches the ink (the drawing made an "l" into a "!" where the fax broke a
     // stroke): there only a reading the ink rejects is improved, and by blots, not edges.
@@ -104,8 +99,7 @@ std::string CAnswerMend::MendByDrawing(const std::string& reading) {
     if (noProduct_ || !(!fax_ || rejected || date)) return reading;
     std::string best;
     if (fax_ && !date) {
-        CInkMatch coarse(glyphs_, ink_, true, around_);
-        coarse.Place(reading, penX_, baseline_, 5, 2);
+        CInkMatch coarse(glyphs_, ink_, true, penX_, baseline_, around_);
         best = coarse.Improve(reading, tolerance_, 2, possible);
     } else {
         best = match_.Improve(reading, page_.grain.InkMargin() / 2, 3, possible);
@@ -115,10 +109,7 @@ std::string CAnswerMend::MendByDrawing(const std::string& reading) {
     // goes to a person anyway; there a mend that explains the ink clearly better is kept (the
     // label's drawing never fits its ink quite).
     const int mended = InkOf(best);
-    if (mended > tolerance_ && !(p_.overflow && mended + tolerance_ < readingMismatch)) {
-        best = reading;
-        Place(best);
-    }
+    if (mended > tolerance_ && !(p_.overflow && mended + tolerance_ < readingMismatch)) best = reading;
     return best;
 }
 
@@ -128,12 +119,10 @@ std::string CAnswerMend::MendByDrawing(const std::string& reading) {
 // person still looks at it.
 std::string CAnswerMend::SpellRejected(std::string best) {
     if (noProduct_ || field_.kind == FieldKind::Password || InkOf(best) <= tolerance_) return best;
-    Place(best);
-    const std::string spelt = match_.Spell(true);
+    const std::string spelt = match_.Spell(best, true);
     if (!spelt.empty() && spelt.back() != ' ' && spelt.find("  ") == std::string::npos && Possible(spelt) &&
-        (InkOf(spelt) <= tolerance_ || 4 * InkOf(spelt) < InkOf(best)) && Margin(spelt, best) > 0)
+        (InkOf(spelt) <= tolerance_ || 4 * InkOf(spelt) < InkOf(best)) && match_.Margin(spelt, best) > 0)
         best = spelt;
-    Place(best);
     return best;
 }
 
@@ -144,7 +133,6 @@ std::string CAnswerMend::SettleDots(std::string best) {
     // A text the ink rejects in a few places (a speck, a letter) still stands on its strokes;
     // one it rejects wholesale stands where the page has other letters.
     if (noProduct_ || !page_.grain.DotsTell() || InkOf(best) > 8 * tolerance_) return best;
-    Place(best);
     std::string settled = best;
     for (std::size_t k = 0; k < best.size(); ++k) {
         // A speck beside the stem makes an i into an f or t for the drawing, but neither has a
@@ -159,23 +147,18 @@ std::string CAnswerMend::SettleDots(std::string best) {
         // A speck beside an l makes it a t or an f: their bar also reaches left.
         if (gap < 0 && (best[k] == 't' || best[k] == 'f') && !match_.BarBeside(best, k)) settled[k] = 'l';
     }
-    if (settled != best && Possible(settled)) {
-        best = settled;
-        Place(best);
-    }
+    if (settled != best && Possible(settled)) best = settled;
     return best;
 }
 
 // No word tells the recogniser a password's letters, and it often puts in or drops one: the
 // letters that explain the ink one by one are taken instead when they match it better.
 std::string CAnswerMend::SpellPassword(std::string best) {
-    Place(best);
-    const std::string spelt = match_.Spell(false);
-    if (!spelt.empty() && spelt != best && InkOf(spelt) < InkOf(best) && Margin(spelt, best) > 0) best = spelt;
+    const std::string spelt = match_.Spell(best, false);
+    if (!spelt.empty() && spelt != best && InkOf(spelt) < InkOf(best) && match_.Margin(spelt, best) > 0) best = spelt;
     best = SettleDots(best);
     // Nothing around a password tells an I from an l; only the stroke's height does, by a pixel
     // or two: the taller one is stored, and a person still confirms it.
-    Place(best);
     return match_.SettleByHeight(best);
 }
 
@@ -192,7 +175,6 @@ std::string CAnswerMend::MendTopLevel(std::string best, std::string& madeUp) {
     if (!nearest.empty() && InkOf(nearest) < InkOf(best)) {
         madeUp = best.substr(best.rfind('.'));
         best = nearest;
-        Place(best);
     }
     return best;
 }
@@ -201,7 +183,6 @@ void CAnswerMend::Mend(AnswerWork& work, FieldReading& reading, const std::strin
     const std::string& printed = p_.printed;
     const bool mail = field_.kind == FieldKind::Mail, password = field_.kind == FieldKind::Password;
     const bool typed = TypedText(field_.kind) && !password;
-    Place(printed);
     // "nein" for an earlier product is only checked: anything else there is a title.
     noProduct_ = field_.kind == FieldKind::PurchasedBefore && reading.value.empty();
     std::string best = SpellRejected(MendByDrawing(printed));
@@ -211,12 +192,11 @@ void CAnswerMend::Mend(AnswerWork& work, FieldReading& reading, const std::strin
         best = SettleOneStroke(best, mail, doubtful);
         reading1 = SettleOneStroke(printed, mail, readingDoubtful);
     }
-    if (best != reading1 && ((Possible(reading1) && !Possible(best)) || Margin(best, reading1) < 0)) {
+    if (best != reading1 && ((Possible(reading1) && !Possible(best)) || match_.Margin(best, reading1) < 0)) {
         // A mend that breaks the field's form, or that the pixels only one of the two drawings
         // covers reject (it followed edges): the reading stands.
         best = reading1;
         doubtful = readingDoubtful;
-        Place(best);
     }
     // The strokes are looked at after that: where a speck decides between two drawings
     // ("baerbef" for "baerbel"), the gap and the bar still tell the letter.

@@ -417,14 +417,12 @@ protected:
     }
     std::string Mended(const std::string& printed, const std::string& seen, Pix* ink = nullptr, Pix* around = nullptr) {
         sheet::CPix own = ink ? sheet::CPix() : Ink(printed);
-        sheet::CInkMatch match(glyphs_, ink ? ink : own.Get(), false, around);
-        match.Place(seen, kX, kBaseline, 5, 2);
+        sheet::CInkMatch match(glyphs_, ink ? ink : own.Get(), false, kX, kBaseline, around);
         return match.Improve(seen, 4, 3);
     }
     sheet::CInkMatch::Rival Closest(const std::string& printed, const std::string& reading) {
         sheet::CPix ink = Ink(printed);
-        sheet::CInkMatch match(glyphs_, ink.Get(), false);
-        match.Place(reading, kX, kBaseline, 5, 2);
+        sheet::CInkMatch match(glyphs_, ink.Get(), false, kX, kBaseline);
         return match.Closest(reading);
     }
 };
@@ -470,9 +468,8 @@ TEST_F(InkMatchTest, AReadingIsTrustedOnlyWhenTheInkPrefersItToEveryNeighbour) {
 TEST_F(InkMatchTest, TheInkIsSpeltLetterByLetterAndAStrokeToldByItsHeight) {
     const auto spelt = [&](const std::string& printed, const std::string& seen, bool blanks) {
         sheet::CPix ink = Ink(printed);
-        sheet::CInkMatch match(glyphs_, ink.Get(), false);
-        match.Place(seen, kX, kBaseline, 5, 2);
-        return match.Spell(blanks);
+        sheet::CInkMatch match(glyphs_, ink.Get(), false, kX, kBaseline);
+        return match.Spell(seen, blanks);
     };
     EXPECT_EQ(spelt("qTmSH4BbyO", "QTmMSHA4BbyO", false), "qTmSH4BbyO");
     EXPECT_EQ(spelt("U3nBC4oAv0", "U3nBC4AoAvVO", false), "U3nBC4oAv0");
@@ -483,8 +480,7 @@ TEST_F(InkMatchTest, TheInkIsSpeltLetterByLetterAndAStrokeToldByItsHeight) {
         std::string seen = printed;
         for (char& c : seen) c = c == 'I' ? 'l' : c == 'l' ? 'I' : c;
         sheet::CPix ink = Ink(printed);
-        sheet::CInkMatch match(glyphs_, ink.Get(), false);
-        match.Place(seen, kX, kBaseline, 5, 2);
+        sheet::CInkMatch match(glyphs_, ink.Get(), false, kX, kBaseline);
         EXPECT_EQ(match.SettleByHeight(seen), printed);
     }
 }
@@ -495,8 +491,7 @@ TEST_F(InkMatchTest, TheInkIsSpeltLetterByLetterAndAStrokeToldByItsHeight) {
 TEST_F(InkMatchTest, AStrokeWithAGapUnderItsDotIsAnI) {
     sheet::CPix ink = Ink("Ilse Wien");
     const std::string reading = "lise Wlen";
-    sheet::CInkMatch clean(glyphs_, ink.Get(), false);
-    clean.Place(reading, kX, kBaseline, 5, 2);
+    sheet::CInkMatch clean(glyphs_, ink.Get(), false, kX, kBaseline);
     EXPECT_EQ(clean.StrokeGap(reading, 0), -1);
     EXPECT_EQ(clean.StrokeGap(reading, 1), -1);
     EXPECT_EQ(clean.StrokeGap(reading, 6), 1);
@@ -504,21 +499,18 @@ TEST_F(InkMatchTest, AStrokeWithAGapUnderItsDotIsAnI) {
     const sheet::CGlyphSet::Glyph& i = glyphs_.Get('i');
     const int gapRow = kBaseline + i.top + pixGetHeight(i.pix.Get()) * 3 / 10;
     pixSetPixel(ink.Get(), kX + pens[6] + i.left + pixGetWidth(i.pix.Get()) / 2, gapRow, 1);
-    sheet::CInkMatch specked(glyphs_, ink.Get(), false);
-    specked.Place(reading, kX, kBaseline, 5, 2);
+    sheet::CInkMatch specked(glyphs_, ink.Get(), false, kX, kBaseline);
     EXPECT_EQ(specked.StrokeGap(reading, 6), 1);
     // A ! has its gap over the dot at the baseline; an l read as one is inked through.
     for (const auto& [printed, gap] : {std::pair{"Kl7", -1}, std::pair{"K!7", 1}}) {
         sheet::CPix mark = Ink(printed);
-        sheet::CInkMatch match(glyphs_, mark.Get(), false);
-        match.Place("K!7", kX, kBaseline, 5, 2);
+        sheet::CInkMatch match(glyphs_, mark.Get(), false, kX, kBaseline);
         EXPECT_EQ(match.StrokeGap("K!7", 1), gap) << printed;
     }
 
     // A t's or an f's bar reaches left of its stem; an l's stroke is blank there.
     sheet::CPix tall = Ink("Till tilt");
-    sheet::CInkMatch bars(glyphs_, tall.Get(), false);
-    bars.Place("Tilt tilt", kX, kBaseline, 5, 2);
+    sheet::CInkMatch bars(glyphs_, tall.Get(), false, kX, kBaseline);
     EXPECT_FALSE(bars.BarBeside("Tilt tilt", 3));
     EXPECT_TRUE(bars.BarBeside("Tilt tilt", 8));
 }
