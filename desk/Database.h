@@ -37,8 +37,11 @@ struct StoredPage {
 //   dedupKey       a key the same registration always gets; a second Add of it adds nothing
 //   doubts         one per field a person must look at; none when the registration is sound
 //   pages          the page images the doubts' boxes are on (sheets only)
+//   recordText     the record's lines as they stood in the mail (mail only); at most
+//                  kMaxRecordText bytes of it are kept, read back with CDatabase::RecordText
 struct Registration {
     RegistrationRecord record;
+    std::string recordText;
     std::string channel;
     std::string sourceFile;
     std::string sourceRef;
@@ -93,6 +96,16 @@ struct StoredRejected : RejectedMessage {
 };
 
 constexpr std::size_t kMaxRejectedText = 64u << 10;
+constexpr std::size_t kMaxRecordText = 64u << 10;
+
+// A mail registration's record text as kept: the first kMaxRecordText bytes (cut before a
+// character, never inside one) and how long it was when it came. It holds the passwords in
+// clear: shown only through MaskSecrets unless a person asked for them.
+struct StoredRecordText {
+    std::string text;
+    std::int64_t size = 0;
+    bool Cut() const { return size > static_cast<std::int64_t>(text.size()); }
+};
 
 // "The same registration": the key of the 26 answers as read. A mail whose answers equal a
 // stored registration's is that registration, whatever its Message-ID or layout.
@@ -162,6 +175,9 @@ public:
     std::optional<StoredRejected> FindRejected(std::int64_t id);
     // Page `page` of registration `id` as kept, or nothing.
     std::optional<StoredPage> Page(std::int64_t id, int page);
+    // The record text kept with registration `id` (empty for a sheet, or one stored before
+    // schema version 6), or nothing when there is no such registration.
+    std::optional<StoredRecordText> RecordText(std::int64_t id);
     // The oldest `limit` registrations needing review, and how many need it in all.
     std::vector<StoredRegistration> ReviewQueue(int limit);
     std::int64_t ReviewCount();
@@ -216,6 +232,7 @@ private:
     void UpgradeToV3();
     void UpgradeToV4();
     void UpgradeToV5();
+    void UpgradeToV6();
     std::vector<Doubt> DoubtsOf(std::int64_t id);
     StoredRegistration ReadRow(sqlite3_stmt* stmt);
     void AddDetails(std::int64_t id, const Registration& r);

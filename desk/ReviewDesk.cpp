@@ -51,6 +51,11 @@ std::optional<StoredPage> CReviewDesk::Page(std::int64_t id, int page) {
     return db_.Page(id, page);
 }
 
+std::optional<StoredRecordText> CReviewDesk::RecordText(std::int64_t id) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return db_.RecordText(id);
+}
+
 std::vector<StoredRegistration> CReviewDesk::Search(const std::string& text, int limit) {
     std::lock_guard<std::mutex> lock(mutex_);
     return db_.Search(text, limit);

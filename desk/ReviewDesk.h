@@ -27,6 +27,7 @@ public:
     std::int64_t ReviewCount();
     std::optional<StoredRegistration> Find(std::int64_t id);
     std::optional<StoredPage> Page(std::int64_t id, int page);
+    std::optional<StoredRecordText> RecordText(std::int64_t id);
     std::vector<StoredRegistration> Search(const std::string& text, int limit);
     // The whole database as `velkdesk export` writes it.
     std::string ExportCsv(bool withPasswords);

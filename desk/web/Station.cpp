@@ -8,6 +8,7 @@
 #include <ctime>
 
 #include "desk/Clerks.h"
+#include "desk/Export.h"
 #include "desk/FieldLabels.h"
 
 namespace desk::web {
@@ -400,6 +401,17 @@ Reply CStation::RegistrationPage(const CRequest& request, const StoredRegistrati
     }
     data.set("anyCorrection", !made.empty());
     data.set("corrections", corrections);
+    // A mail's record as it came, its secrets masked just as their fields are.
+    const StoredRecordText text = desk_.RecordText(r.id).value_or(StoredRecordText());
+    data.set("anyRecordText", !text.text.empty());
+    if (!text.text.empty()) {
+        data.set("recordText", revealPasswords ? text.text : MaskSecrets(text.text, r.record));
+        if (text.Cut()) {
+            data.set("recordTextCut", true);
+            data.set("recordTextKept", std::to_string(text.text.size() >> 10));
+            data.set("recordTextSize", std::to_string((text.size + 1023) >> 10));
+        }
+    }
     return respond_.Page(request, "registration", "Registrierung " + std::to_string(r.id), data, status);
 }
 

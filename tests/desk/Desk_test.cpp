@@ -574,7 +574,7 @@ TEST_F(DeskTest, AVersionOneDatabaseOpensUpgradedWithItsRegistrations) {
     sqlite3_stmt* version = nullptr;
     ASSERT_EQ(SQLITE_OK, sqlite3_prepare_v2(db.Handle(), "PRAGMA user_version", -1, &version, nullptr));
     ASSERT_EQ(SQLITE_ROW, sqlite3_step(version));
-    EXPECT_EQ(5, sqlite3_column_int(version, 0));
+    EXPECT_EQ(6, sqlite3_column_int(version, 0));
     sqlite3_finalize(version);
 }
 

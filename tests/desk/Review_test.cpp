@@ -186,6 +186,7 @@ TEST_F(ReviewTest, CorrectionsOfTheSchemaBeforeSettlingAreKeptWithoutADoubt) {
         // Back to schema 4, as the first review station left it, with a correction made then.
         desk::CDatabase db(db_.string());
         db.Exec("ALTER TABLE correction DROP COLUMN doubt_kind; ALTER TABLE correction DROP COLUMN doubt_message;"
+                "ALTER TABLE registration DROP COLUMN record_text; ALTER TABLE registration DROP COLUMN record_text_size;"
                 "INSERT INTO correction (registration, clerk, field, old_value, new_value)"
                 " VALUES (1, 'anna', 'vorname', 'Grete', 'Greta'); PRAGMA user_version = 4;");
     }

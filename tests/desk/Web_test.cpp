@@ -242,6 +242,7 @@ protected:
             r.sourceFile = "<img src=x onerror=alert(1)>.pdf";
             r.dedupKey = "k1";
             r.doubts = {desk::DoubtFromLine("zip: <b>could</b> be 60667")};
+            r.recordText = "<new>\n<vorname><script>alert('x')</script></vorname>\n<password_1>Kennwort-XY</password_1>\n";
             db.Add(r);
         }
         desk_ = std::make_unique<desk::CReviewDesk>(db_.string());
@@ -309,6 +310,11 @@ TEST_F(StationTest, AClerkLogsInAndEveryValueIsShownEscaped) {
     EXPECT_NE(std::string::npos, page.body.find(">Postleitzahl</label>"));
     EXPECT_NE(std::string::npos, page.body.find("&lt;b&gt;could&lt;/b&gt;"));
     EXPECT_NE(std::string::npos, page.body.find("&lt;img src=x onerror=alert(1)&gt;.pdf"));
+    // The record as the mail brought it, as text, its password masked like the password fields.
+    EXPECT_NE(std::string::npos, page.body.find("<pre class=\"record-text\" id=\"record-text\">&lt;new&gt;\n&lt;vorname&gt;"
+                                                "&lt;script&gt;alert(&apos;x&apos;)&lt;/script&gt;&lt;/vorname&gt;\n"
+                                                "&lt;password_1&gt;(hidden)&lt;/password_1&gt;\n</pre>")) << page.body;
+    EXPECT_EQ(std::string::npos, page.body.find("record-text-cut"));
     // Nothing a customer wrote reaches the page as markup, and the passwords stay hidden.
     for (const std::string& raw : {"<script>", "<b>could", "<img", "Kennwort-XY"})
         EXPECT_EQ(std::string::npos, page.body.find(raw)) << raw;
@@ -317,6 +323,7 @@ TEST_F(StationTest, AClerkLogsInAndEveryValueIsShownEscaped) {
     reveal.form = {{"id", "1"}, {"token", Token()}};
     const Reply shown = Station().Dispatch(reveal);
     EXPECT_NE(std::string::npos, shown.body.find("Kennwort-XY"));
+    EXPECT_NE(std::string::npos, shown.body.find("&lt;password_1&gt;Kennwort-XY&lt;/password_1&gt;"));
     EXPECT_EQ(std::string::npos, shown.body.find("<title>Registrierung 1 · velkdesk</title>Kennwort"));
 }
 
