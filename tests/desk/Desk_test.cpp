@@ -643,6 +643,26 @@ TEST_F(DeskTest, XlsxExportHoldsEveryValueAsStoredAndTheCsvGuardCanBeLifted) {
     EXPECT_NE(0, (RunCli("export --csv a.csv --xlsx b.xlsx", &status), status));
 }
 
+TEST_F(DeskTest, AMailRegistrationKeepsItsRecordsLinesAsTheyStoodInTheMail) {
+    // Quoted in a reply and hard-wrapped by a mail program: the clerk sees it so, not as read.
+    const std::string record = corpus::Quote(corpus::HardWrap(SampleText(811), 40));
+    Mail mail;
+    mail.parts = {TextPart("Hallo,\r\nhier meine Daten:\r\n\r\n" + record + "\r\nGruß\r\n", "iso-8859-1",
+                           Transfer::QuotedPrintable)};
+    Write("quoted.eml", corpus::BuildMessage(mail));
+    ASSERT_EQ(1u, Import({dir_ / "quoted.eml"}).added);
+    desk::CDatabase db(db_.string());
+    const desk::StoredRecordText kept = *db.RecordText(1);
+    EXPECT_EQ(corpus::LfOnly(record), kept.text);
+    EXPECT_FALSE(kept.Cut());
+    EXPECT_LT(30u, static_cast<std::size_t>(std::count(kept.text.begin(), kept.text.end(), '\n')));  // wrapped lines kept
+    int status = -1;
+    const std::string shown = RunCli("show 1", &status);
+    EXPECT_NE(std::string::npos, shown.find("record text:\n  > <new>\n")) << shown;
+    EXPECT_NE(std::string::npos, shown.find("  >     <password_1>(hidden)</password_1>\n")) << shown;
+    EXPECT_EQ(std::string::npos, shown.find("heim")) << shown;
+}
+
 TEST_F(DeskTest, AShownRejectedMessageHidesThePasswordsInItsText) {
     // A record too broken to be read still holds what the customer typed as passwords.
     EXPECT_EQ("a <password_1>(hidden)</password_1>\n<password_2>(hidden)\n> <vorname>Anna</vorname>",
