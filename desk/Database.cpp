@@ -732,6 +732,63 @@ std::optional<std::int64_t> CDatabase::LeaseNext(const std::string& clerk, std::
     return id;
 }
 
+std::optional<std::int64_t> CDatabase::ReserveNext(const std::string& clerk, std::int64_t current, std::int64_t now,
+                                                    int seconds) {
+    CTransaction transaction(*this);
+    // A page asked again (reloaded, or the passwords shown) gets the reservation it had.
+    CStatement own = Prepare(
+        "SELECT l.registration FROM lease l WHERE l.clerk = ?1 AND l.registration <> ?2 AND l.expires_at > ?3"
+        " AND EXISTS (SELECT 1 FROM doubt d WHERE d.registration_id = l.registration) ORDER BY l.registration LIMIT 1");
+    BindText(own.Get(), 1, clerk);
+    sqlite3_bind_int64(own.Get(), 2, current);
+    sqlite3_bind_int64(own.Get(), 3, now);
+    int rc = sqlite3_step(own.Get());
+    std::optional<std::int64_t> id;
+    if (rc == SQLITE_ROW) id = sqlite3_column_int64(own.Get(), 0);
+    else if (rc != SQLITE_DONE) Fail("lease");
+    if (!id) {
+        CStatement pick = Prepare(
+            "SELECT d.registration_id FROM doubt d LEFT JOIN lease l ON l.registration = d.registration_id"
+            " WHERE d.registration_id > ?2 AND d.registration_id <> ?3 AND (l.registration IS NULL OR l.expires_at <= ?1)"
+            " ORDER BY d.registration_id LIMIT 1");
+        for (const std::int64_t after : {current, std::int64_t{-1}}) {
+            sqlite3_reset(pick.Get());
+            sqlite3_bind_int64(pick.Get(), 1, now);
+            sqlite3_bind_int64(pick.Get(), 2, after);
+            sqlite3_bind_int64(pick.Get(), 3, current);
+            rc = sqlite3_step(pick.Get());
+            if (rc == SQLITE_ROW) {
+                id = sqlite3_column_int64(pick.Get(), 0);
+                break;
+            }
+            if (rc != SQLITE_DONE) Fail("lease");
+        }
+    }
+    CStatement others = Prepare("DELETE FROM lease WHERE clerk = ?1 AND registration <> ?2 AND registration <> ?3");
+    BindText(others.Get(), 1, clerk);
+    sqlite3_bind_int64(others.Get(), 2, current);
+    sqlite3_bind_int64(others.Get(), 3, id.value_or(current));
+    if (sqlite3_step(others.Get()) != SQLITE_DONE) Fail("lease");
+    if (id && !TakeLease(*id, clerk, now, seconds)) Fail("lease taken under the write lock");
+    transaction.Commit();
+    return id;
+}
+
+bool CDatabase::LeaseChosen(const std::string& clerk, std::int64_t id, std::int64_t now, int seconds) {
+    CTransaction transaction(*this);
+    CStatement needed = Prepare("SELECT 1 FROM doubt WHERE registration_id = ? LIMIT 1");
+    sqlite3_bind_int64(needed.Get(), 1, id);
+    const int rc = sqlite3_step(needed.Get());
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) Fail("lease");
+    if (rc == SQLITE_DONE || !TakeLease(id, clerk, now, seconds)) return false;
+    CStatement others = Prepare("DELETE FROM lease WHERE clerk = ? AND registration <> ?");
+    BindText(others.Get(), 1, clerk);
+    sqlite3_bind_int64(others.Get(), 2, id);
+    if (sqlite3_step(others.Get()) != SQLITE_DONE) Fail("lease");
+    transaction.Commit();
+    return true;
+}
+
 std::optional<Lease> CDatabase::LeaseOf(std::int64_t id, std::int64_t now) {
     CStatement stmt = Prepare("SELECT clerk, expires_at FROM lease WHERE registration = ? AND expires_at > ?");
     sqlite3_bind_int64(stmt.Get(), 1, id);

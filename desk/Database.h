@@ -189,6 +189,16 @@ public:
     // when there is none after it) that no other clerk holds, until now + `seconds`; the
     // clerk's other leases end. Atomic: two clerks never get the same one. None when all are held.
     std::optional<std::int64_t> LeaseNext(const std::string& clerk, std::int64_t afterId, std::int64_t now, int seconds);
+    // Reserves `clerk` the registration they are to get after `current`, for a page to have it
+    // ready before `current` is done: the clerk's own live lease on another registration needing
+    // review if there is one, else the oldest free one after `current` as LeaseNext picks it (not
+    // `current` itself), held until now + `seconds`. The clerk's leases on others end; the one on
+    // `current` stays. Atomic like LeaseNext. None when all are held.
+    std::optional<std::int64_t> ReserveNext(const std::string& clerk, std::int64_t current, std::int64_t now, int seconds);
+    // Leases `clerk` registration `id` until now + `seconds` if it needs review and no other clerk
+    // holds a live lease on it (a reservation that ran out counts as free); the clerk's other
+    // leases end. False, changing nothing, otherwise.
+    bool LeaseChosen(const std::string& clerk, std::int64_t id, std::int64_t now, int seconds);
     // Takes or renews the lease on `id`; false when another clerk holds a live one.
     bool TakeLease(std::int64_t id, const std::string& clerk, std::int64_t now, int seconds);
     // The live lease on `id`, if any.

@@ -75,6 +75,16 @@ std::optional<std::int64_t> CReviewDesk::Next(const std::string& clerk, std::int
     return db_.LeaseNext(clerk, afterId, Now(), kLeaseSeconds);
 }
 
+std::optional<std::int64_t> CReviewDesk::Reserve(const std::string& clerk, std::int64_t current) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return db_.ReserveNext(clerk, current, Now(), kReserveSeconds);
+}
+
+bool CReviewDesk::LeaseChosen(const std::string& clerk, std::int64_t id) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return db_.LeaseChosen(clerk, id, Now(), kLeaseSeconds);
+}
+
 std::optional<Lease> CReviewDesk::LeaseOf(std::int64_t id) {
     std::lock_guard<std::mutex> lock(mutex_);
     return db_.LeaseOf(id, Now());

@@ -122,6 +122,7 @@ CStation::CStation(CReviewDesk& desk, const StationOptions& options)
     router_.Add("POST", "/registration/passwords", [this](const CRequest& r) { return Registration(r, true); });
     router_.Add("POST", "/registration/save", bind(&CStation::Save));
     router_.Add("POST", "/next", bind(&CStation::Next));
+    router_.Add("POST", "/registration/reserve", bind(&CStation::Reserve));
     router_.Add("GET", "/field-image", bind(&CStation::FieldImage));
     router_.Add("GET", "/page-image", bind(&CStation::PageImage));
     router_.Add("GET", "/search", bind(&CStation::Search));
@@ -424,9 +425,31 @@ Reply CStation::Next(const CRequest& request) {
     return respond_.Redirect("/registration?id=" + std::to_string(*id));
 }
 
+Reply CStation::Reserve(const CRequest& request) {
+    std::int64_t after = 0;
+    if (!ParseId(request.Form("after"), after)) return respond_.Error(request, 400, "Keine gültige Nummer einer Registrierung.");
+    // Nothing is reserved beside a registration another clerk holds: its save would be refused.
+    const std::optional<Lease> held = desk_.LeaseOf(after);
+    std::optional<std::int64_t> id;
+    if (!held || held->clerk == request.clerk) id = desk_.Reserve(request.clerk, after);
+    const std::optional<StoredRegistration> r = id ? desk_.Find(*id) : std::nullopt;
+    if (!r) {
+        Reply none;
+        none.status = 204;
+        return none;
+    }
+    return RegistrationPage(request, *r, false,
+                            "Registrierung " + std::to_string(after) + " ist erledigt. Hier die nächste.", {}, 200);
+}
+
 Reply CStation::Save(const CRequest& request) {
     std::int64_t id = 0;
     if (!ParseId(request.Form("id"), id)) return respond_.Error(request, 400, "Keine gültige Nummer einer Registrierung.");
+    // The page's script asks for JSON: where to go on, or that nothing was saved (it then sends
+    // the plain form, whose answer shows why). `next` is the registration it has ready.
+    const bool json = request.Header("accept") == "application/json";
+    std::int64_t reserved = 0;
+    const bool haveReserved = json && ParseId(request.Form("next"), reserved);
     // Each shown field comes back twice: as the clerk saw it (o_) and as it is now (f_). A
     // field left out (a hidden password) is not touched.
     std::vector<FieldChange> changes;
@@ -439,14 +462,27 @@ Reply CStation::Save(const CRequest& request) {
         changes.push_back({field.name, seen->second, rival != request.form.end() ? rival->second : now->second});
     }
     const CorrectOutcome outcome = desk_.Correct(id, request.clerk, changes);
+    if (json && outcome != CorrectOutcome::Saved) return respond_.Json(nlohmann::json{{"saved", false}}.dump());
     if (outcome == CorrectOutcome::Saved) {
-        // Settled: on to the next registration at once. Doubts left (a hidden password's): back to it.
+        // Settled: on to the next registration at once, the one the page has ready if it is still
+        // the clerk's. Doubts left (a hidden password's): back to it.
+        std::string location;
+        std::optional<std::int64_t> next;
         const std::optional<StoredRegistration> saved = desk_.Find(id);
-        if (saved && !saved->doubts.empty())
-            return respond_.Redirect("/registration?id=" + std::to_string(id) + "&saved=1");
-        const std::optional<std::int64_t> next = desk_.Next(request.clerk, id);
-        if (!next) return respond_.Redirect("/?none=1");
-        return respond_.Redirect("/registration?id=" + std::to_string(*next) + "&done=" + std::to_string(id));
+        if (saved && !saved->doubts.empty()) {
+            location = "/registration?id=" + std::to_string(id) + "&saved=1";
+        } else {
+            if (haveReserved && reserved != id && desk_.LeaseChosen(request.clerk, reserved)) next = reserved;
+            else next = desk_.Next(request.clerk, id);
+            location = next ? "/registration?id=" + std::to_string(*next) + "&done=" + std::to_string(id) : "/?none=1";
+        }
+        if (!json) return respond_.Redirect(location);
+        nlohmann::json answer{{"saved", true}, {"location", location}, {"next", nullptr}};
+        if (next) {
+            answer["next"] = *next;
+            if (const std::optional<Lease> lease = desk_.LeaseOf(*next)) answer["leaseUntil"] = ClockTime(lease->expiresAt);
+        }
+        return respond_.Json(answer.dump());
     }
     if (outcome == CorrectOutcome::Missing || outcome == CorrectOutcome::Invalid)
         return respond_.Error(request, outcome == CorrectOutcome::Missing ? 404 : 400, "Diese Registrierung gibt es nicht.");

@@ -45,6 +45,9 @@ private:
     Reply QueueCount(const CRequest& request);
     Reply Registration(const CRequest& request, bool revealPasswords);
     Reply Next(const CRequest& request);
+    // The page of the registration the clerk gets after the one in `after`, reserved for them,
+    // for the page's script to show the moment `after` is saved; 204 when none is free.
+    Reply Reserve(const CRequest& request);
     Reply Save(const CRequest& request);
     // A doubtful field's picture cut from its stored page, and the whole page, as PNG.
     Reply FieldImage(const CRequest& request);

@@ -6,8 +6,11 @@
 #include <sys/socket.h>
 
 #include <leptonica/allheaders.h>
+#include <nlohmann/json.hpp>
 
 #include <atomic>
+#include <ctime>
+#include <map>
 #include <thread>
 
 #include "desk/Clerks.h"
@@ -498,6 +501,72 @@ TEST_F(StationTest, TwoClerksGetDifferentRegistrationsAndAStaleSaveIsRefusedWith
     const std::string empty = queue(ben);
     EXPECT_EQ(std::string::npos, empty.find("gerade in Arbeit"));
     EXPECT_NE(std::string::npos, empty.find("Nichts zu prüfen."));
+}
+
+TEST_F(StationTest, TheNextRegistrationIsReservedWhileTheClerkWorksAndTheSaveTakesIt) {
+    {
+        desk::CDatabase db(db_.string());
+        desk::CClerks(db).Add("ben", "Bens-Passwort-1");
+        for (const char* key : {"k2", "k3"}) {
+            desk::Registration r;
+            r.record.zip = "50667";
+            r.channel = "mail";
+            r.dedupKey = key;
+            r.doubts = {desk::DoubtFromLine("zip: missing")};
+            r.recordText = std::string(desk::kMaxRecordText + 2048, 'x');
+            db.Add(r);
+        }
+    }
+    std::map<std::string, std::pair<std::string, std::string>> who;  // cookie and token
+    for (const auto& [name, password] : {std::make_pair("anna", "Richtiges-Passwort"), std::make_pair("ben", "Bens-Passwort-1")}) {
+        CRequest r = Request("POST", "/login");
+        r.form = {{"name", name}, {"password", password}};
+        cookie_ = HeaderOf(Station().Dispatch(r), "Set-Cookie").substr(std::string(CStation::kSessionCookie).size() + 1, 64);
+        who[name] = {cookie_, Token()};
+    }
+    auto post = [this, &who](const std::string& name, const std::string& path, Fields form, bool json = false) {
+        cookie_ = who[name].first;
+        CRequest r = Request("POST", path);
+        form["token"] = who[name].second;
+        r.form = std::move(form);
+        if (json) r.headers["accept"] = "application/json";
+        return Station().Dispatch(r);
+    };
+    EXPECT_EQ("/registration?id=1", HeaderOf(post("anna", "/next", {}), "Location"));
+    // While Anna works on 1, 2 is reserved for her: its page comes back, ready to show.
+    const Reply reserved = post("anna", "/registration/reserve", {{"after", "1"}});
+    ASSERT_EQ(200, reserved.status);
+    EXPECT_NE(std::string::npos, reserved.body.find("<h1>Registrierung 2</h1>"));
+    EXPECT_NE(std::string::npos, reserved.body.find("Registrierung 1 ist erledigt. Hier die nächste."));
+    // A record text over the bound says so.
+    EXPECT_NE(std::string::npos, reserved.body.find("Gekürzt: die ersten 64 KiB von 66 KiB.")) << reserved.body;
+    // Ben gets neither Anna's registration nor her reservation; beside his, none is left for him,
+    // and none beside a registration another clerk holds.
+    EXPECT_EQ("/registration?id=3", HeaderOf(post("ben", "/next", {}), "Location"));
+    EXPECT_EQ(204, post("ben", "/registration/reserve", {{"after", "3"}}).status);
+    EXPECT_EQ(204, post("ben", "/registration/reserve", {{"after", "1"}}).status);
+    EXPECT_EQ(400, post("ben", "/registration/reserve", {{"after", "x"}}).status);
+    // Ben cannot take 2 by naming it in his save; he is sent where the station's rules say.
+    const std::string zip1 = desk_->Find(1)->record.zip;
+    const Reply bens = post("ben", "/registration/save", {{"id", "3"}, {"o_zip", "50667"}, {"f_zip", "50667"}, {"next", "2"}}, true);
+    EXPECT_EQ("application/json", bens.contentType);
+    EXPECT_EQ(R"({"location":"/?none=1","next":null,"saved":true})", bens.body);
+    EXPECT_EQ("anna", desk_->LeaseOf(2)->clerk);
+    // Anna's save takes hers: the script shows the page it has, with the lease's new end.
+    const Reply annas = post("anna", "/registration/save", {{"id", "1"}, {"o_zip", zip1}, {"f_zip", zip1}, {"next", "2"}}, true);
+    const nlohmann::json answer = nlohmann::json::parse(annas.body);
+    EXPECT_EQ(true, answer["saved"]);
+    EXPECT_EQ(2, answer["next"]);
+    EXPECT_EQ("/registration?id=2&done=1", answer["location"]);
+    EXPECT_EQ(9u, answer["leaseUntil"].get<std::string>().size());  // "14:05 UTC"
+    EXPECT_GE(desk_->LeaseOf(2)->expiresAt, std::time(nullptr) + desk::CReviewDesk::kLeaseSeconds - 5);
+    EXPECT_FALSE(desk_->LeaseOf(1));
+    // A save refused says only that; the script then sends the plain form, whose answer says why.
+    const Reply stale = post("anna", "/registration/save", {{"id", "3"}, {"o_zip", "1"}, {"f_zip", "2"}}, true);
+    EXPECT_EQ(R"({"saved":false})", stale.body);
+    // Without the script, the same save answers with a redirect, as before.
+    EXPECT_EQ("/?none=1", HeaderOf(post("anna", "/registration/save", {{"id", "2"}, {"o_zip", "50667"}, {"f_zip", "1"}}),
+                                   "Location"));
 }
 
 namespace {
