@@ -18,6 +18,7 @@ import re
 import sqlite3
 import statistics
 import subprocess
+import tempfile
 import threading
 import time
 import urllib.parse
@@ -30,8 +31,10 @@ DOUBTS = [("vorname", "low-confidence", "read unsure", (300, 600, 900, 90)),
           ("city", "ink-mismatch", "does not match the ink", (800, 900, 1000, 90))]
 
 
-def page_tiff():
-    """A page of text-like ink (rows of letter-sized blots), one bit, G4 TIFF, via Leptonica."""
+def page_tiff(strip_rows=128):
+    """A page of text-like ink (rows of letter-sized blots), one bit, G4 TIFF, via Leptonica, in
+    strips of `strip_rows` rows as `velkdesk import` stores a page (tiffcp), or in one strip as
+    imports before that did (0)."""
     lept = ctypes.CDLL("liblept.so.5")
     lept.pixCreate.restype = ctypes.c_void_p
     lept.pixCreate.argtypes = [ctypes.c_int] * 3
@@ -57,14 +60,22 @@ def page_tiff():
     tiff = ctypes.string_at(data, size.value)
     lept.lept_free(data)
     lept.pixDestroy(ctypes.byref(pix))
+    if strip_rows:
+        with tempfile.TemporaryDirectory() as folder:
+            single, strips = os.path.join(folder, "single.tif"), os.path.join(folder, "strips.tif")
+            with open(single, "wb") as out:
+                out.write(tiff)
+            subprocess.run(["tiffcp", "-c", "g4", "-r", str(strip_rows), single, strips], check=True)
+            with open(strips, "rb") as stored:
+                tiff = stored.read()
     return tiff
 
 
-def make_database(velkdesk, db, registrations, clerks):
+def make_database(velkdesk, db, registrations, clerks, strip_rows):
     for c in range(clerks):
         subprocess.run([velkdesk, "--db", db, "clerk", "add", "clerk%d" % c], input=PASSWORD + "\n", text=True,
                        check=True, stdout=subprocess.DEVNULL)
-    tiff = page_tiff()
+    tiff = page_tiff(strip_rows)
     with sqlite3.connect(db) as con:
         fixed = {"channel", "source_file", "source_ref", "received_at", "dedup_key", "id", "imported_at"}
         fields = [row[1] for row in con.execute("PRAGMA table_info(registration)") if row[1] not in fixed]
@@ -195,6 +206,7 @@ def main():
     parser.add_argument("--registrations", type=int, default=100000)
     parser.add_argument("--clerks", type=int, default=8)
     parser.add_argument("--seconds", type=float, default=60)
+    parser.add_argument("--strip-rows", type=int, default=128, help="rows per strip of the stored page (0: one strip)")
     args = parser.parse_args()
 
     db = os.path.join(args.folder, "station-bench.db")
@@ -202,7 +214,7 @@ def main():
         if os.path.exists(db + suffix):
             os.remove(db + suffix)
     start = time.monotonic()
-    page_bytes = make_database(args.velkdesk, db, args.registrations, args.clerks)
+    page_bytes = make_database(args.velkdesk, db, args.registrations, args.clerks, args.strip_rows)
     made = time.monotonic() - start
 
     server = subprocess.Popen([args.velkdesk, "--db", db, "serve", "--listen", "127.0.0.1:0"],
@@ -259,7 +271,8 @@ def main():
     steady = [kib for t, kib in rss if t >= run_start + min(5.0, args.seconds / 4)]
     lines.append("")
     lines.append("registrations settled: %d (%.0f per second), errors: %d; database made in %.1f s, page image %d bytes"
-                 % (settled, settled / run_time, errors, made, page_bytes))
+                 " (%s)" % (settled, settled / run_time, errors, made, page_bytes,
+                            "strips of %d rows" % args.strip_rows if args.strip_rows else "one strip"))
     if settled:
         # What the server itself spends, whatever else the two cores are busy with.
         lines.append("server CPU: %.1f s in %.1f s, %.1f ms per registration settled (its page, three field"

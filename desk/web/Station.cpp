@@ -504,8 +504,32 @@ Reply CStation::FieldImage(const CRequest& request) {
     if (!r || index >= static_cast<std::int64_t>(r->doubts.size()))
         return respond_.Error(request, 404, "Dieses Feld gibt es nicht (mehr).");
     const Doubt& doubt = r->doubts[static_cast<std::size_t>(index)];
-    const DecodedPage page = doubt.page > 0 ? Decoded(id, doubt.page) : nullptr;
-    std::optional<std::string> png = page ? FieldPng(*page, doubt.box) : std::nullopt;
+    std::optional<std::string> png;
+    if (doubt.page > 0 && !doubt.box.Empty()) {
+        const std::shared_ptr<CFieldPictures::Slot> slot = fields_.Find(id, doubt.page);
+        std::lock_guard<std::mutex> lock(slot->mutex);
+        if (!slot->pictures.count(CFieldPictures::Slot::Key(doubt.box))) {
+            // Every field of this page still in doubt is cut now, from one decoding of their rows:
+            // the page asks for their pictures one after another.
+            std::vector<PageBox> boxes;
+            for (const Doubt& other : r->doubts)
+                if (other.page == doubt.page && !other.box.Empty() &&
+                    !slot->pictures.count(CFieldPictures::Slot::Key(other.box)))
+                    boxes.push_back(other.box);
+            DecodedPage page = pages_.Find(id, doubt.page);
+            if (!page) {
+                const std::optional<StoredPage> stored = desk_.Page(id, doubt.page);
+                if (stored) page = DecodePageRows(*stored, boxes);
+            }
+            for (const PageBox& box : boxes) {
+                std::optional<std::string> cut = page ? FieldPng(*page, box) : std::nullopt;
+                slot->bytes += cut ? cut->size() : 0;
+                slot->pictures[CFieldPictures::Slot::Key(box)] = std::move(cut);
+            }
+            fields_.Account(slot, slot->bytes);
+        }
+        png = slot->pictures[CFieldPictures::Slot::Key(doubt.box)];
+    }
     if (!png) return respond_.Error(request, 404, "Zu diesem Feld ist kein Bild gespeichert.");
     return PngReply(std::move(*png));
 }

@@ -73,7 +73,8 @@ private:
     std::unique_ptr<COneTimeToken> oneTime_;
     CResponder respond_;
     CRouter router_;
-    CPageCache pages_{16};  // two pages for each of eight clerks
+    CPageCache pages_{16};  // whole pages shown: two for each of eight clerks
+    CFieldPictures fields_;
 };
 
 }  // namespace desk::web

@@ -3,6 +3,7 @@
 // consistent and private, and the export fit for a spreadsheet.
 #include <gtest/gtest.h>
 
+#include <leptonica/allheaders.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -19,6 +20,7 @@
 #include "desk/Import.h"
 #include "desk/mail/MailIntake.h"
 #include "desk/mail/Mbox.h"
+#include "desk/sheet/StoredPageImage.h"
 #include "output/MailRecord.h"
 #include "output/MailText.h"
 #include "tests/support/desk_corpus.h"
@@ -661,6 +663,31 @@ TEST_F(DeskTest, AMailRegistrationKeepsItsRecordsLinesAsTheyStoodInTheMail) {
     EXPECT_NE(std::string::npos, shown.find("record text:\n  > <new>\n")) << shown;
     EXPECT_NE(std::string::npos, shown.find("  >     <password_1>(hidden)</password_1>\n")) << shown;
     EXPECT_EQ(std::string::npos, shown.find("heim")) << shown;
+}
+
+TEST_F(DeskTest, ASheetsPageIsStoredInStripsThatDecodeOnTheirOwn) {
+    int status = -1;
+    RunCli("import " + (fs::path(SHEET_PAGES) / "sheet-fine-dotless.tif").string(), &status);
+    ASSERT_EQ(0, status);
+    desk::CDatabase db(db_.string());
+    const std::optional<desk::StoredPage> page = db.Page(1, 1);
+    ASSERT_TRUE(page);
+    // Leptonica reads it whole, as it read pages stored in one strip.
+    sheet::CPix whole(pixReadMemTiff(reinterpret_cast<const l_uint8*>(page->bytes.data()), page->bytes.size(), 0));
+    ASSERT_TRUE(whole);
+    EXPECT_EQ(page->width, pixGetWidth(whole.Get()));
+    EXPECT_EQ(page->height, pixGetHeight(whole.Get()));
+    // Rows in the middle decode from their strip's first row on: nothing above it is read, and
+    // what is read is the page's own ink.
+    const int first = 2000 / sheet::kStoredPageStripRows * sheet::kStoredPageStripRows;
+    const sheet::CPix rows = sheet::DecodeStoredPageRows(page->bytes, page->width, page->height, {{2000, 2100}});
+    ASSERT_TRUE(rows);
+    sheet::CPix above(pixCreate(page->width, first, 1));
+    pixRasterop(above.Get(), 0, 0, page->width, first, PIX_SRC, whole.Get(), 0, 0);
+    EXPECT_LT(0, sheet::CountPixels(above.Get()));  // the page's head has ink
+    Box* band = boxCreate(0, first, page->width, 2100 - first);
+    EXPECT_EQ(sheet::CountPixels(whole.Get(), band), sheet::CountPixels(rows.Get()));
+    boxDestroy(&band);
 }
 
 TEST_F(DeskTest, AShownRejectedMessageHidesThePasswordsInItsText) {

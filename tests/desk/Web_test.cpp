@@ -18,6 +18,7 @@
 #include "desk/web/Auth.h"
 #include "desk/web/Server.h"
 #include "desk/sheet/PageImage.h"
+#include "desk/sheet/StoredPageImage.h"
 #include "desk/web/PageCut.h"
 #include "desk/web/Station.h"
 #include "tests/support/desk_fixture.h"
@@ -716,4 +717,64 @@ TEST(WebPages, TheCacheOfDecodedPagesKeepsThoseUsedLast) {
     EXPECT_FALSE(cache.Find(1, 2));
     EXPECT_TRUE(cache.Find(2, 1));
     EXPECT_FALSE(cache.Find(2, 2));
+}
+
+TEST(WebPages, APageStoredInStripsDecodesOnlyTheRowsOfItsFieldsAndReadsAsBefore) {
+    // A page of ink rows, every 100th row a bar, as the importer stores it now.
+    sheet::CPix pix(pixCreate(600, 1000, 1));
+    for (int y = 0; y < 1000; y += 100) pixRasterop(pix.Get(), 10, y + 40, 500, 20, PIX_SET, nullptr, 0, 0);
+    desk::StoredPage page;
+    page.width = 600;
+    page.height = 1000;
+    page.format = "tiff-g4";
+    ASSERT_TRUE(sheet::EncodeStoredPage(pix.Get(), page.bytes));
+    // It reads back as it was, whole by Leptonica (as the single-strip pages) and row by row.
+    const sheet::CPix all = sheet::DecodeStoredPageRows(page.bytes, 600, 1000, {{0, 1000}});
+    ASSERT_TRUE(all);
+    l_int32 same = 0;
+    pixEqual(pix.Get(), all.Get(), &same);
+    EXPECT_TRUE(same);
+    const DecodedPage whole = DecodePage(page);
+    ASSERT_TRUE(whole);
+    // Two fields far apart: their rows (with the margin) are there, ink elsewhere is not decoded.
+    const desk::PageBox upper{100, 630, 100, 40}, lower{100, 930, 100, 40};
+    const DecodedPage rows = DecodePageRows(page, {lower, upper});
+    ASSERT_TRUE(rows);
+    for (const desk::PageBox& box : {upper, lower}) EXPECT_EQ(FieldPng(*whole, box), FieldPng(*rows, box));
+    const sheet::CPix two = sheet::DecodeStoredPageRows(page.bytes, 600, 1000, {{914, 986}, {614, 686}, {620, 630}});
+    ASSERT_TRUE(two);
+    // Their strips (rows 512 to 686 and 896 to 986) hold three of the ten bars; no other is read.
+    EXPECT_EQ(3 * 500 * 20, sheet::CountPixels(two.Get()));
+    // A page of a single strip (an older import) reads down to its lowest field.
+    const desk::StoredPage single = PageWithABar();
+    EXPECT_TRUE(DecodePageRows(single, {{100, 100, 200, 50}}));
+    const sheet::CPix bar = sheet::DecodeStoredPageRows(single.bytes, 600, 400, {{84, 166}});
+    ASSERT_TRUE(bar);
+    EXPECT_EQ(180 * 30, sheet::CountPixels(bar.Get()));
+    // Bytes that are no such page give nothing, also when they claim a page of another size.
+    desk::StoredPage broken = page;
+    broken.bytes.resize(broken.bytes.size() / 2);
+    EXPECT_FALSE(DecodePageRows(broken, {lower}));
+    broken.bytes = "II*\0garbage";
+    EXPECT_FALSE(DecodePageRows(broken, {lower}));
+    desk::StoredPage otherSize = page;
+    otherSize.height = 999;
+    EXPECT_FALSE(DecodePageRows(otherSize, {lower}));
+}
+
+TEST(WebPages, TheFieldPicturesKeptStayWithinTheirBound) {
+    CFieldPictures pictures;
+    const std::shared_ptr<CFieldPictures::Slot> first = pictures.Find(1, 1);
+    EXPECT_EQ(first, pictures.Find(1, 1));
+    EXPECT_NE(first, pictures.Find(1, 2));
+    pictures.Account(first, 1000);
+    EXPECT_EQ(1000u, pictures.Bytes());
+    // Pages of a megabyte of pictures each: the least recently used go.
+    for (int reg = 2; reg < 12; ++reg) {
+        pictures.Account(pictures.Find(reg, 1), 1u << 20);
+        EXPECT_GE(kFieldCacheBytes, pictures.Bytes());
+    }
+    EXPECT_NE(first, pictures.Find(1, 1));  // gone, made anew
+    for (int reg = 0; reg < static_cast<int>(kFieldCacheSlots) + 10; ++reg) pictures.Find(100 + reg, 1);
+    EXPECT_GE(kFieldCacheBytes, pictures.Bytes());
 }
