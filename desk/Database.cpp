@@ -737,15 +737,22 @@ std::optional<std::int64_t> CDatabase::ReserveNext(const std::string& clerk, std
     CTransaction transaction(*this);
     // A page asked again (reloaded, or the passwords shown) gets the reservation it had.
     CStatement own = Prepare(
-        "SELECT l.registration FROM lease l WHERE l.clerk = ?1 AND l.registration <> ?2 AND l.expires_at > ?3"
-        " AND EXISTS (SELECT 1 FROM doubt d WHERE d.registration_id = l.registration) ORDER BY l.registration LIMIT 1");
+        "SELECT l.registration, l.expires_at FROM lease l WHERE l.clerk = ?1 AND l.registration <> ?2"
+        " AND l.expires_at > ?3 AND EXISTS (SELECT 1 FROM doubt d WHERE d.registration_id = l.registration)"
+        " ORDER BY l.registration LIMIT 1");
     BindText(own.Get(), 1, clerk);
     sqlite3_bind_int64(own.Get(), 2, current);
     sqlite3_bind_int64(own.Get(), 3, now);
     int rc = sqlite3_step(own.Get());
     std::optional<std::int64_t> id;
-    if (rc == SQLITE_ROW) id = sqlite3_column_int64(own.Get(), 0);
-    else if (rc != SQLITE_DONE) Fail("lease");
+    // A lease of the clerk's that lasts longer (one taken in another window) is not cut short.
+    bool longer = false;
+    if (rc == SQLITE_ROW) {
+        id = sqlite3_column_int64(own.Get(), 0);
+        longer = sqlite3_column_int64(own.Get(), 1) >= now + seconds;
+    } else if (rc != SQLITE_DONE) {
+        Fail("lease");
+    }
     if (!id) {
         CStatement pick = Prepare(
             "SELECT d.registration_id FROM doubt d LEFT JOIN lease l ON l.registration = d.registration_id"
@@ -769,7 +776,7 @@ std::optional<std::int64_t> CDatabase::ReserveNext(const std::string& clerk, std
     sqlite3_bind_int64(others.Get(), 2, current);
     sqlite3_bind_int64(others.Get(), 3, id.value_or(current));
     if (sqlite3_step(others.Get()) != SQLITE_DONE) Fail("lease");
-    if (id && !TakeLease(*id, clerk, now, seconds)) Fail("lease taken under the write lock");
+    if (id && !longer && !TakeLease(*id, clerk, now, seconds)) Fail("lease taken under the write lock");
     transaction.Commit();
     return id;
 }

@@ -271,13 +271,20 @@ std::string MaskPasswords(const std::string& text) {
     return masked + text.substr(copied);
 }
 
+namespace {
+
+constexpr std::size_t kMaxMaskedValue = 256;
+
+}  // namespace
+
 std::string MaskSecrets(const std::string& text, const RegistrationRecord& record) {
     std::string masked = MaskPasswords(text);
     // A secret's value that stands outside its tags is hidden too. Values of one or two
-    // characters would hide ordinary letters.
+    // characters would hide ordinary letters; one longer than any password is no password a
+    // customer repeats (and looking for it in the text would take long), its tags hide it.
     for (const MailElement& element : kMailElements) {
         const std::string& value = record.*element.field;
-        if (!element.secret || value.size() < 3) continue;
+        if (!element.secret || value.size() < 3 || value.size() > kMaxMaskedValue) continue;
         for (std::size_t at = masked.find(value); at != std::string::npos; at = masked.find(value, at + 8))
             masked.replace(at, value.size(), "(hidden)");
     }

@@ -142,6 +142,11 @@ TEST_F(CoreTest, AMailsRecordTextIsKeptCutBeforeACharacterAndShownWithItsSecrets
                                             "  > <vorname> [2J</vorname>\n  PS: (hidden)\n")) << shown;
     EXPECT_EQ(std::string::npos, shown.find("Geheim-99"));
     EXPECT_NE(std::string::npos, RunCli("show 1 --with-passwords", &status).find("  > <password_1>Geheim-99</password_1>"));
+    // A hostile secret that nearly matches a text of the same letter everywhere costs no time.
+    RegistrationRecord hostile;
+    hostile.password_1 = std::string(32 << 10, 'a') + "b";
+    const std::string letters(desk::kMaxRecordText, 'a');
+    EXPECT_EQ(letters, desk::MaskSecrets(letters, hostile));
     EXPECT_NE(std::string::npos, RunCli("show 2", &status).find("record text (its first " +
                                                                 std::to_string(cut.text.size()) + " of " +
                                                                 std::to_string(cut.size) + " bytes):"));

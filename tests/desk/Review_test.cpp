@@ -105,6 +105,10 @@ TEST_F(ReviewTest, AReservationIsHeldForItsClerkUntilTakenAndRunsOutWhenLeft) {
     ASSERT_TRUE(db.TakeLease(4, "erik", t + 300, 600));
     EXPECT_EQ(1, db.ReserveNext("erik", 2, t + 301, 120));
     EXPECT_FALSE(db.LeaseOf(4, t + 301));
+    // A registration the clerk holds for longer (open in another window) keeps its whole lease.
+    ASSERT_TRUE(db.TakeLease(1, "erik", t + 302, 600));
+    EXPECT_EQ(1, db.ReserveNext("erik", 3, t + 303, 120));
+    EXPECT_EQ(t + 902, db.LeaseOf(1, t + 303)->expiresAt);
 }
 
 TEST_F(ReviewTest, ClerksReservingAndLeasingAtOnceNeverShareARegistration) {
