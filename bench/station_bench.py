@@ -77,7 +77,8 @@ def make_database(velkdesk, db, registrations, clerks, strip_rows):
                        check=True, stdout=subprocess.DEVNULL)
     tiff = page_tiff(strip_rows)
     with sqlite3.connect(db) as con:
-        fixed = {"channel", "source_file", "source_ref", "received_at", "dedup_key", "id", "imported_at"}
+        fixed = {"channel", "source_file", "source_ref", "received_at", "dedup_key", "id", "imported_at",
+                 "record_text", "record_text_size"}
         fields = [row[1] for row in con.execute("PRAGMA table_info(registration)") if row[1] not in fixed]
         values = {"vorname": "'Vorname' || i", "nachname": "'Nachname' || i", "zip": "printf('%05d', i % 100000)",
                   "city": "'Stadt'", "username": "'kunde' || i || '@example.de'", "gprod": "'VM-' || i"}
