@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <set>
 #include <cstdlib>
 #include <ctime>
 
@@ -438,6 +439,11 @@ Reply CStation::Reserve(const CRequest& request) {
         none.status = 204;
         return none;
     }
+    // Its field pictures are cut now too, so they come at once when the page is shown.
+    std::set<int> cut;
+    for (std::size_t i = 0; i < r->doubts.size(); ++i)
+        if (r->doubts[i].page > 0 && !r->doubts[i].box.Empty() && cut.insert(r->doubts[i].page).second)
+            FieldPicture(*r, i);
     return RegistrationPage(request, *r, false,
                             "Registrierung " + std::to_string(after) + " ist erledigt. Hier die nächste.", {}, 200);
 }
@@ -503,35 +509,37 @@ Reply CStation::FieldImage(const CRequest& request) {
     const std::optional<StoredRegistration> r = desk_.Find(id);
     if (!r || index >= static_cast<std::int64_t>(r->doubts.size()))
         return respond_.Error(request, 404, "Dieses Feld gibt es nicht (mehr).");
-    const Doubt& doubt = r->doubts[static_cast<std::size_t>(index)];
-    std::optional<std::string> png;
-    if (doubt.page > 0 && !doubt.box.Empty()) {
-        const std::shared_ptr<CFieldPictures::Slot> slot = fields_.Find(id, doubt.page);
-        std::lock_guard<std::mutex> lock(slot->mutex);
-        if (!slot->pictures.count(CFieldPictures::Slot::Key(doubt.box))) {
-            // Every field of this page still in doubt is cut now, from one decoding of their rows:
-            // the page asks for their pictures one after another.
-            std::vector<PageBox> boxes;
-            for (const Doubt& other : r->doubts)
-                if (other.page == doubt.page && !other.box.Empty() &&
-                    !slot->pictures.count(CFieldPictures::Slot::Key(other.box)))
-                    boxes.push_back(other.box);
-            DecodedPage page = pages_.Find(id, doubt.page);
-            if (!page) {
-                const std::optional<StoredPage> stored = desk_.Page(id, doubt.page);
-                if (stored) page = DecodePageRows(*stored, boxes);
-            }
-            for (const PageBox& box : boxes) {
-                std::optional<std::string> cut = page ? FieldPng(*page, box) : std::nullopt;
-                slot->bytes += cut ? cut->size() : 0;
-                slot->pictures[CFieldPictures::Slot::Key(box)] = std::move(cut);
-            }
-            fields_.Account(slot, slot->bytes);
-        }
-        png = slot->pictures[CFieldPictures::Slot::Key(doubt.box)];
-    }
+    std::optional<std::string> png = FieldPicture(*r, static_cast<std::size_t>(index));
     if (!png) return respond_.Error(request, 404, "Zu diesem Feld ist kein Bild gespeichert.");
     return PngReply(std::move(*png));
+}
+
+std::optional<std::string> CStation::FieldPicture(const StoredRegistration& r, std::size_t index) {
+    const Doubt& doubt = r.doubts[index];
+    if (doubt.page <= 0 || doubt.box.Empty()) return std::nullopt;
+    const std::shared_ptr<CFieldPictures::Slot> slot = fields_.Find(r.id, doubt.page);
+    std::lock_guard<std::mutex> lock(slot->mutex);
+    if (!slot->pictures.count(CFieldPictures::Slot::Key(doubt.box))) {
+        // Every field of this page still in doubt is cut now, from one decoding of their rows:
+        // the page asks for their pictures one after another.
+        std::vector<PageBox> boxes;
+        for (const Doubt& other : r.doubts)
+            if (other.page == doubt.page && !other.box.Empty() &&
+                !slot->pictures.count(CFieldPictures::Slot::Key(other.box)))
+                boxes.push_back(other.box);
+        DecodedPage page = pages_.Find(r.id, doubt.page);
+        if (!page) {
+            const std::optional<StoredPage> stored = desk_.Page(r.id, doubt.page);
+            if (stored) page = DecodePageRows(*stored, boxes);
+        }
+        for (const PageBox& box : boxes) {
+            std::optional<std::string> cut = page ? FieldPng(*page, box) : std::nullopt;
+            slot->bytes += cut ? cut->size() : 0;
+            slot->pictures[CFieldPictures::Slot::Key(box)] = std::move(cut);
+        }
+        fields_.Account(slot, slot->bytes);
+    }
+    return slot->pictures[CFieldPictures::Slot::Key(doubt.box)];
 }
 
 Reply CStation::PageImage(const CRequest& request) {

@@ -52,6 +52,9 @@ private:
     // A doubtful field's picture cut from its stored page, and the whole page, as PNG.
     Reply FieldImage(const CRequest& request);
     Reply PageImage(const CRequest& request);
+    // The picture of doubt `index` of `r` (kept PNGs, or cut now with every other doubtful field
+    // of its page); nothing when no page or box is stored for it.
+    std::optional<std::string> FieldPicture(const StoredRegistration& r, std::size_t index);
     // Page `page` of registration `id` decoded, from the cache or the database; null when not stored.
     DecodedPage Decoded(std::int64_t id, int page);
     // The registration page of `r`; `message` says why it is shown again, `entered` what the
