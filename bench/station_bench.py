@@ -18,6 +18,7 @@ import sqlite3
 import statistics
 import subprocess
 import sys
+import tempfile
 import threading
 import time
 import urllib.parse
@@ -33,24 +34,36 @@ DOUBTS = [("vorname", "low-confidence", "read unsure", (300, 600, 900, 90)),
           ("city", "ink-mismatch", "does not match the ink", (800, 900, 1000, 90))]
 
 
-def page_tiff():
-    """A page of text-like ink (rows of letter-sized blots), one bit, G4 TIFF, via Leptonica."""
+def page_tiff(strip_rows=128):
+    """A page of text-like ink (rows of letter-sized blots), one bit, G4 TIFF, in strips of
+    `strip_rows` rows as `velkdesk import` stores a page (tiffcp), or in one strip as imports
+    before that did (0)."""
     rng = random.Random(7)
     bars = []
     for y in range(200, PAGE_HEIGHT - 200, 90):
         for x in range(200, PAGE_WIDTH - 300, 36):
             if rng.random() < 0.8:
                 bars.append((x, y + rng.randint(0, 12), rng.randint(14, 28), rng.randint(20, 40)))
-    return bs.g4_page(PAGE_WIDTH, PAGE_HEIGHT, bars)
+    tiff = bs.g4_page(PAGE_WIDTH, PAGE_HEIGHT, bars)
+    if strip_rows:
+        with tempfile.TemporaryDirectory() as folder:
+            single, strips = os.path.join(folder, "single.tif"), os.path.join(folder, "strips.tif")
+            with open(single, "wb") as out:
+                out.write(tiff)
+            subprocess.run(["tiffcp", "-c", "g4", "-r", str(strip_rows), single, strips], check=True)
+            with open(strips, "rb") as stored:
+                tiff = stored.read()
+    return tiff
 
 
-def make_database(velkdesk, db, registrations, clerks):
+def make_database(velkdesk, db, registrations, clerks, strip_rows):
     for c in range(clerks):
         subprocess.run([velkdesk, "--db", db, "clerk", "add", "clerk%d" % c], input=PASSWORD + "\n", text=True,
                        check=True, stdout=subprocess.DEVNULL)
-    tiff = page_tiff()
+    tiff = page_tiff(strip_rows)
     with sqlite3.connect(db) as con:
-        fixed = {"channel", "source_file", "source_ref", "received_at", "dedup_key", "id", "imported_at"}
+        fixed = {"channel", "source_file", "source_ref", "received_at", "dedup_key", "id", "imported_at",
+                 "record_text", "record_text_size"}
         fields = [row[1] for row in con.execute("PRAGMA table_info(registration)") if row[1] not in fixed]
         values = {"vorname": "'Vorname' || i", "nachname": "'Nachname' || i", "zip": "printf('%05d', i % 100000)",
                   "city": "'Stadt'", "username": "'kunde' || i || '@example.de'", "gprod": "'VM-' || i"}
@@ -179,6 +192,7 @@ def main():
     parser.add_argument("--registrations", type=int, default=100000)
     parser.add_argument("--clerks", type=int, default=8)
     parser.add_argument("--seconds", type=float, default=60)
+    parser.add_argument("--strip-rows", type=int, default=128, help="rows per strip of the stored page (0: one strip)")
     args = parser.parse_args()
 
     db = os.path.join(args.folder, "station-bench.db")
@@ -186,7 +200,7 @@ def main():
         if os.path.exists(db + suffix):
             os.remove(db + suffix)
     start = time.monotonic()
-    page_bytes = make_database(args.velkdesk, db, args.registrations, args.clerks)
+    page_bytes = make_database(args.velkdesk, db, args.registrations, args.clerks, args.strip_rows)
     made = time.monotonic() - start
 
     server = bs.station(args.velkdesk, db, stderr=subprocess.DEVNULL)
@@ -241,7 +255,8 @@ def main():
     steady = [kib for t, kib in rss if t >= run_start + min(5.0, args.seconds / 4)]
     lines.append("")
     lines.append("registrations settled: %d (%.0f per second), errors: %d; database made in %.1f s, page image %d bytes"
-                 % (settled, settled / run_time, errors, made, page_bytes))
+                 " (%s)" % (settled, settled / run_time, errors, made, page_bytes,
+                            "strips of %d rows" % args.strip_rows if args.strip_rows else "one strip"))
     if settled:
         # What the server itself spends, whatever else the two cores are busy with.
         lines.append("server CPU: %.1f s in %.1f s, %.1f ms per registration settled (its page, three field"

@@ -6,6 +6,8 @@
 #   STATION_BENCH_REGISTRATIONS  registrations in the database (default 100000)
 #   STATION_BENCH_CLERKS         clerks at once (default 8)
 #   STATION_BENCH_SECONDS        how long they work (default 60)
+#   STATION_BENCH_STRIP_ROWS     rows per strip of the stored page (default 128, as import stores
+#                                it; 0 for one strip, as earlier imports stored it)
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 cd "$repo"
@@ -21,4 +23,4 @@ cmake --build "$build" -j "${VELK_JOBS:-1}" --target velkdesk >/dev/null
 echo "== $(nproc) cores; ${STATION_BENCH_CLERKS:-8} clerks for ${STATION_BENCH_SECONDS:-60} s"
 /usr/bin/python3 bench/station_bench.py --velkdesk "$build/bin/velkdesk" --folder "$out" \
     --registrations "${STATION_BENCH_REGISTRATIONS:-100000}" --clerks "${STATION_BENCH_CLERKS:-8}" \
-    --seconds "${STATION_BENCH_SECONDS:-60}"
+    --seconds "${STATION_BENCH_SECONDS:-60}" --strip-rows "${STATION_BENCH_STRIP_ROWS:-128}"

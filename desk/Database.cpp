@@ -21,8 +21,9 @@ namespace fs = std::filesystem;
 namespace {
 
 // 1 the registrations; 2 rejected messages and further sources; 3 doubts as rows and page
-// images; 4 the review station's clerks, leases and corrections; 5 the doubt a correction settled.
-constexpr int kSchemaVersion = 5;
+// images; 4 the review station's clerks, leases and corrections; 5 the doubt a correction settled;
+// 6 a mail registration's record text.
+constexpr int kSchemaVersion = 6;
 // How long a statement waits for another connection's write lock.
 constexpr int kBusyTimeoutMs = 5000;
 
@@ -102,12 +103,18 @@ void Bind(sqlite3_stmt* stmt, int index, const std::string& text) {
     sqlite3_bind_text(stmt, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
 }
 
-// At most `max` bytes of UTF-8 text, cut before a character, not inside one.
-std::string CutUtf8(const std::string& text, std::size_t max) {
-    if (text.size() <= max) return text;
+// Where to cut UTF-8 text to at most `max` bytes: before a character, not inside one.
+std::size_t CharacterCut(const std::string& text, std::size_t max) {
+    if (text.size() <= max) return text.size();
     std::size_t end = max;
     while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
-    return text.substr(0, end) + "\n[cut at " + std::to_string(max >> 10) + " KiB]";
+    return end;
+}
+
+// At most `max` bytes of UTF-8 text, with a line saying where it was cut.
+std::string CutUtf8(const std::string& text, std::size_t max) {
+    if (text.size() <= max) return text;
+    return text.substr(0, CharacterCut(text, max)) + "\n[cut at " + std::to_string(max >> 10) + " KiB]";
 }
 
 }  // namespace
@@ -160,8 +167,8 @@ CDatabase::CDatabase(const std::string& path, bool create) : path_(path) {
     } catch (const CDatabaseError& e) {
         throw CDatabaseError(path + ": " + e.what());
     }
-    std::string sql = "INSERT INTO registration (channel, source_file, source_ref, received_at, dedup_key" +
-                      FieldColumns() + ") VALUES (?, ?, ?, ?, ?";
+    std::string sql = "INSERT INTO registration (channel, source_file, source_ref, received_at, dedup_key," +
+                      std::string(" record_text, record_text_size") + FieldColumns() + ") VALUES (?, ?, ?, ?, ?, ?, ?";
     for (std::size_t i = 0; i < kMailElementCount; ++i) sql += ", ?";
     sql += ") ON CONFLICT(dedup_key) DO NOTHING";
     insert_ = Prepare(sql);
@@ -295,6 +302,7 @@ void CDatabase::Migrate() {
     if (current <= 2) UpgradeToV3();
     if (current <= 3) UpgradeToV4();
     if (current <= 4) UpgradeToV5();
+    if (current <= 5) UpgradeToV6();
     transaction.Commit();
 }
 
@@ -471,6 +479,14 @@ void CDatabase::UpgradeToV5() {
          "PRAGMA user_version = 5;");
 }
 
+// Version 6: a mail registration keeps its record's text, so a clerk can read what came. Older
+// rows have none.
+void CDatabase::UpgradeToV6() {
+    Exec("ALTER TABLE registration ADD COLUMN record_text TEXT NOT NULL DEFAULT '';"
+         "ALTER TABLE registration ADD COLUMN record_text_size INTEGER NOT NULL DEFAULT 0;"
+         "PRAGMA user_version = 6;");
+}
+
 AddOutcome CDatabase::Add(const Registration& r) {
     sqlite3_stmt* stmt = insert_.Get();
     sqlite3_reset(stmt);
@@ -479,6 +495,9 @@ AddOutcome CDatabase::Add(const Registration& r) {
     int index = 1;
     for (const std::string* text : texts)
         sqlite3_bind_text(stmt, index++, text->data(), static_cast<int>(text->size()), SQLITE_TRANSIENT);
+    sqlite3_bind_text(stmt, index++, r.recordText.data(), static_cast<int>(CharacterCut(r.recordText, kMaxRecordText)),
+                      SQLITE_TRANSIENT);
+    sqlite3_bind_int64(stmt, index++, static_cast<sqlite3_int64>(r.recordText.size()));
     for (const MailElement& element : kMailElements) {
         const std::string& value = r.record.*element.field;
         sqlite3_bind_text(stmt, index++, value.data(), static_cast<int>(value.size()), SQLITE_TRANSIENT);
@@ -552,6 +571,15 @@ std::optional<StoredPage> CDatabase::Page(std::int64_t id, int page) {
     const void* blob = sqlite3_column_blob(stmt.Get(), 3);
     stored.bytes.assign(static_cast<const char*>(blob), static_cast<std::size_t>(sqlite3_column_bytes(stmt.Get(), 3)));
     return stored;
+}
+
+std::optional<StoredRecordText> CDatabase::RecordText(std::int64_t id) {
+    CStatement stmt = Prepare("SELECT record_text, record_text_size FROM registration WHERE id = ?");
+    sqlite3_bind_int64(stmt.Get(), 1, id);
+    const int rc = sqlite3_step(stmt.Get());
+    if (rc == SQLITE_DONE) return std::nullopt;
+    if (rc != SQLITE_ROW) Fail("read");
+    return StoredRecordText{Column(stmt.Get(), 0), sqlite3_column_int64(stmt.Get(), 1)};
 }
 
 bool CDatabase::AddRejected(const RejectedMessage& m) {
@@ -702,6 +730,70 @@ std::optional<std::int64_t> CDatabase::LeaseNext(const std::string& clerk, std::
     if (!TakeLease(id, clerk, now, seconds)) Fail("lease taken under the write lock");
     transaction.Commit();
     return id;
+}
+
+std::optional<std::int64_t> CDatabase::ReserveNext(const std::string& clerk, std::int64_t current, std::int64_t now,
+                                                    int seconds) {
+    CTransaction transaction(*this);
+    // A page asked again (reloaded, or the passwords shown) gets the reservation it had.
+    CStatement own = Prepare(
+        "SELECT l.registration, l.expires_at FROM lease l WHERE l.clerk = ?1 AND l.registration <> ?2"
+        " AND l.expires_at > ?3 AND EXISTS (SELECT 1 FROM doubt d WHERE d.registration_id = l.registration)"
+        " ORDER BY l.registration LIMIT 1");
+    BindText(own.Get(), 1, clerk);
+    sqlite3_bind_int64(own.Get(), 2, current);
+    sqlite3_bind_int64(own.Get(), 3, now);
+    int rc = sqlite3_step(own.Get());
+    std::optional<std::int64_t> id;
+    // A lease of the clerk's that lasts longer (one taken in another window) is not cut short.
+    bool longer = false;
+    if (rc == SQLITE_ROW) {
+        id = sqlite3_column_int64(own.Get(), 0);
+        longer = sqlite3_column_int64(own.Get(), 1) >= now + seconds;
+    } else if (rc != SQLITE_DONE) {
+        Fail("lease");
+    }
+    if (!id) {
+        CStatement pick = Prepare(
+            "SELECT d.registration_id FROM doubt d LEFT JOIN lease l ON l.registration = d.registration_id"
+            " WHERE d.registration_id > ?2 AND d.registration_id <> ?3 AND (l.registration IS NULL OR l.expires_at <= ?1)"
+            " ORDER BY d.registration_id LIMIT 1");
+        for (const std::int64_t after : {current, std::int64_t{-1}}) {
+            sqlite3_reset(pick.Get());
+            sqlite3_bind_int64(pick.Get(), 1, now);
+            sqlite3_bind_int64(pick.Get(), 2, after);
+            sqlite3_bind_int64(pick.Get(), 3, current);
+            rc = sqlite3_step(pick.Get());
+            if (rc == SQLITE_ROW) {
+                id = sqlite3_column_int64(pick.Get(), 0);
+                break;
+            }
+            if (rc != SQLITE_DONE) Fail("lease");
+        }
+    }
+    CStatement others = Prepare("DELETE FROM lease WHERE clerk = ?1 AND registration <> ?2 AND registration <> ?3");
+    BindText(others.Get(), 1, clerk);
+    sqlite3_bind_int64(others.Get(), 2, current);
+    sqlite3_bind_int64(others.Get(), 3, id.value_or(current));
+    if (sqlite3_step(others.Get()) != SQLITE_DONE) Fail("lease");
+    if (id && !longer && !TakeLease(*id, clerk, now, seconds)) Fail("lease taken under the write lock");
+    transaction.Commit();
+    return id;
+}
+
+bool CDatabase::LeaseChosen(const std::string& clerk, std::int64_t id, std::int64_t now, int seconds) {
+    CTransaction transaction(*this);
+    CStatement needed = Prepare("SELECT 1 FROM doubt WHERE registration_id = ? LIMIT 1");
+    sqlite3_bind_int64(needed.Get(), 1, id);
+    const int rc = sqlite3_step(needed.Get());
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) Fail("lease");
+    if (rc == SQLITE_DONE || !TakeLease(id, clerk, now, seconds)) return false;
+    CStatement others = Prepare("DELETE FROM lease WHERE clerk = ? AND registration <> ?");
+    BindText(others.Get(), 1, clerk);
+    sqlite3_bind_int64(others.Get(), 2, id);
+    if (sqlite3_step(others.Get()) != SQLITE_DONE) Fail("lease");
+    transaction.Commit();
+    return true;
 }
 
 std::optional<Lease> CDatabase::LeaseOf(std::int64_t id, std::int64_t now) {

@@ -37,8 +37,11 @@ struct StoredPage {
 //   dedupKey       a key the same registration always gets; a second Add of it adds nothing
 //   doubts         one per field a person must look at; none when the registration is sound
 //   pages          the page images the doubts' boxes are on (sheets only)
+//   recordText     the record's lines as they stood in the mail (mail only); at most
+//                  kMaxRecordText bytes of it are kept, read back with CDatabase::RecordText
 struct Registration {
     RegistrationRecord record;
+    std::string recordText;
     std::string channel;
     std::string sourceFile;
     std::string sourceRef;
@@ -93,6 +96,16 @@ struct StoredRejected : RejectedMessage {
 };
 
 constexpr std::size_t kMaxRejectedText = 64u << 10;
+constexpr std::size_t kMaxRecordText = 64u << 10;
+
+// A mail registration's record text as kept: the first kMaxRecordText bytes (cut before a
+// character, never inside one) and how long it was when it came. It holds the passwords in
+// clear: shown only through MaskSecrets unless a person asked for them.
+struct StoredRecordText {
+    std::string text;
+    std::int64_t size = 0;
+    bool Cut() const { return size > static_cast<std::int64_t>(text.size()); }
+};
 
 // "The same registration": the key of the 26 answers as read. A mail whose answers equal a
 // stored registration's is that registration, whatever its Message-ID or layout.
@@ -162,6 +175,9 @@ public:
     std::optional<StoredRejected> FindRejected(std::int64_t id);
     // Page `page` of registration `id` as kept, or nothing.
     std::optional<StoredPage> Page(std::int64_t id, int page);
+    // The record text kept with registration `id` (empty for a sheet, or one stored before
+    // schema version 6), or nothing when there is no such registration.
+    std::optional<StoredRecordText> RecordText(std::int64_t id);
     // The oldest `limit` registrations needing review, and how many need it in all.
     std::vector<StoredRegistration> ReviewQueue(int limit);
     std::int64_t ReviewCount();
@@ -173,6 +189,16 @@ public:
     // when there is none after it) that no other clerk holds, until now + `seconds`; the
     // clerk's other leases end. Atomic: two clerks never get the same one. None when all are held.
     std::optional<std::int64_t> LeaseNext(const std::string& clerk, std::int64_t afterId, std::int64_t now, int seconds);
+    // Reserves `clerk` the registration they are to get after `current`, for a page to have it
+    // ready before `current` is done: the clerk's own live lease on another registration needing
+    // review if there is one, else the oldest free one after `current` as LeaseNext picks it (not
+    // `current` itself), held until now + `seconds`. The clerk's leases on others end; the one on
+    // `current` stays. Atomic like LeaseNext. None when all are held.
+    std::optional<std::int64_t> ReserveNext(const std::string& clerk, std::int64_t current, std::int64_t now, int seconds);
+    // Leases `clerk` registration `id` until now + `seconds` if it needs review and no other clerk
+    // holds a live lease on it (a reservation that ran out counts as free); the clerk's other
+    // leases end. False, changing nothing, otherwise.
+    bool LeaseChosen(const std::string& clerk, std::int64_t id, std::int64_t now, int seconds);
     // Takes or renews the lease on `id`; false when another clerk holds a live one.
     bool TakeLease(std::int64_t id, const std::string& clerk, std::int64_t now, int seconds);
     // The live lease on `id`, if any.
@@ -216,6 +242,7 @@ private:
     void UpgradeToV3();
     void UpgradeToV4();
     void UpgradeToV5();
+    void UpgradeToV6();
     std::vector<Doubt> DoubtsOf(std::int64_t id);
     StoredRegistration ReadRow(sqlite3_stmt* stmt);
     void AddDetails(std::int64_t id, const Registration& r);

@@ -183,7 +183,8 @@ void ListRegistrations(CDatabase& db, bool reviewOnly, std::ostream& out) {
 }
 
 void ShowRegistration(const StoredRegistration& r, bool withPasswords, std::ostream& out,
-                      const std::vector<RegistrationSource>& sources, const std::vector<Correction>& corrections) {
+                      const std::vector<RegistrationSource>& sources, const std::vector<Correction>& corrections,
+                      const StoredRecordText& recordText) {
     out << "id: " << r.id << '\n'
         << "channel: " << r.channel << '\n'
         << "source: " << OneLine(r.sourceFile) << (r.sourceRef.empty() ? "" : " " + OneLine(r.sourceRef)) << '\n'
@@ -209,11 +210,24 @@ void ShowRegistration(const StoredRegistration& r, bool withPasswords, std::ostr
             << (hide ? "(hidden)" : '"' + OneLine(c.newValue) + '"')
             << (c.doubtKind.empty() ? "" : ", settles " + OneLine(c.doubtKind) + ": " + OneLine(c.doubtMessage)) << '\n';
     }
+    if (recordText.text.empty()) return;
+    out << "record text";
+    if (recordText.Cut())
+        out << " (its first " << recordText.text.size() << " of " << recordText.size << " bytes)";
+    out << ":\n";
+    const std::string text = withPasswords ? recordText.text : MaskSecrets(recordText.text, r.record);
+    for (std::size_t start = 0; start < text.size();) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        out << "  " << OneLine(text.substr(start, end - start)) << '\n';
+        start = end + 1;
+    }
 }
 
 std::string MaskPasswords(const std::string& text) {
     // Tags are matched as a person would read them, not only as the reader does: a text was
-    // rejected because its record did not read, so "< PASSWORD_1 >" must be masked as well.
+    // rejected because its record did not read, so "< PASSWORD_1 >" must be masked as well. The
+    // secret elements are the element table's.
     std::string lower = text;
     for (char& c : lower)
         if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
@@ -221,13 +235,19 @@ std::string MaskPasswords(const std::string& text) {
         while (at < lower.size() && (lower[at] == ' ' || lower[at] == '\t')) ++at;
         return at;
     };
+    // The length of the secret element's name that stands at `at`, or 0.
+    auto secretAt = [&](std::size_t at) -> std::size_t {
+        for (const MailElement& element : kMailElements)
+            if (element.secret && lower.compare(at, std::strlen(element.name), element.name) == 0)
+                return std::strlen(element.name);
+        return 0;
+    };
     std::string masked;
     std::size_t copied = 0;
-    for (std::size_t name = lower.find("password_"); name != std::string::npos; name = lower.find("password_", name + 1)) {
-        if (name < copied || name + 9 >= lower.size() || (lower[name + 9] != '1' && lower[name + 9] != '2')) continue;
-        std::size_t before = name;
-        while (before > 0 && (lower[before - 1] == ' ' || lower[before - 1] == '\t')) --before;
-        if (before == 0 || lower[before - 1] != '<') continue;  // an end tag or no tag at all
+    for (std::size_t open = lower.find('<'); open != std::string::npos; open = lower.find('<', open + 1)) {
+        const std::size_t name = skipBlanks(open + 1);
+        const std::size_t length = name < copied ? 0 : secretAt(name);
+        if (length == 0) continue;
         const std::size_t close = lower.find('>', name);
         if (close == std::string::npos || close - name > 64 || lower.find('\n', name) < close) continue;
         const std::size_t value = close + 1;
@@ -238,7 +258,7 @@ std::string MaskPasswords(const std::string& text) {
         std::size_t end = std::string::npos, next = std::string::npos;
         for (std::size_t at = lower.find('<', value); at < window && end == std::string::npos && next == std::string::npos;
              at = lower.find('<', at + 1)) {
-            if (lower[at + 1] == '/' && lower.compare(skipBlanks(at + 2), 10, lower, name, 10) == 0) end = at;
+            if (lower[at + 1] == '/' && lower.compare(skipBlanks(at + 2), length, lower, name, length) == 0) end = at;
             for (const MailElement& element : kMailElements)
                 if (lower.compare(at + 1, std::strlen(element.name), element.name) == 0) next = at;
         }
@@ -246,8 +266,29 @@ std::string MaskPasswords(const std::string& text) {
         masked.append(text, copied, value - copied);
         masked += "(hidden)";
         copied = stop;
+        open = std::max(open, stop > 0 ? stop - 1 : 0);
     }
     return masked + text.substr(copied);
+}
+
+namespace {
+
+constexpr std::size_t kMaxMaskedValue = 256;
+
+}  // namespace
+
+std::string MaskSecrets(const std::string& text, const RegistrationRecord& record) {
+    std::string masked = MaskPasswords(text);
+    // A secret's value that stands outside its tags is hidden too. Values of one or two
+    // characters would hide ordinary letters; one longer than any password is no password a
+    // customer repeats (and looking for it in the text would take long), its tags hide it.
+    for (const MailElement& element : kMailElements) {
+        const std::string& value = record.*element.field;
+        if (!element.secret || value.size() < 3 || value.size() > kMaxMaskedValue) continue;
+        for (std::size_t at = masked.find(value); at != std::string::npos; at = masked.find(value, at + 8))
+            masked.replace(at, value.size(), "(hidden)");
+    }
+    return masked;
 }
 
 void ListRejected(CDatabase& db, std::ostream& out) {

@@ -28,11 +28,11 @@ std::string ExportXlsx(CDatabase& db, const ExportOptions& options, const std::s
 // One line per registration (or only those needing review, with their reasons).
 void ListRegistrations(CDatabase& db, bool reviewOnly, std::ostream& out);
 
-// Everything of one registration, one field a line, the further sources it came from and the
-// clerks' corrections; passwords masked unless asked for.
+// Everything of one registration, one field a line, the further sources it came from, the
+// clerks' corrections and a mail's record text; passwords masked unless asked for.
 void ShowRegistration(const StoredRegistration& r, bool withPasswords, std::ostream& out,
                       const std::vector<RegistrationSource>& sources = {},
-                      const std::vector<Correction>& corrections = {});
+                      const std::vector<Correction>& corrections = {}, const StoredRecordText& recordText = {});
 
 // One line per rejected message: where it is, who sent it, its subject and why it was rejected.
 void ListRejected(CDatabase& db, std::ostream& out);
@@ -40,8 +40,12 @@ void ListRejected(CDatabase& db, std::ostream& out);
 // One rejected message with its text; the values of password elements in it masked unless asked for.
 void ShowRejected(const StoredRejected& r, bool withPasswords, std::ostream& out);
 
-// `text` with the value of every password_1 and password_2 element replaced by a mask.
+// `text` with the value of every secret element (MailElement::secret: the two passwords)
+// replaced by a mask, its tags written in any case and spacing.
 std::string MaskPasswords(const std::string& text);
+// A registration's record text for a person who did not ask for the passwords: MaskPasswords,
+// and the record's own secret values wherever else they stand.
+std::string MaskSecrets(const std::string& text, const RegistrationRecord& record);
 
 // A value as one CSV cell.
 std::string CsvCell(const std::string& value, char separator);

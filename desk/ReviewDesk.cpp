@@ -51,6 +51,11 @@ std::optional<StoredPage> CReviewDesk::Page(std::int64_t id, int page) {
     return db_.Page(id, page);
 }
 
+std::optional<StoredRecordText> CReviewDesk::RecordText(std::int64_t id) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return db_.RecordText(id);
+}
+
 std::vector<StoredRegistration> CReviewDesk::Search(const std::string& text, int limit) {
     std::lock_guard<std::mutex> lock(mutex_);
     return db_.Search(text, limit);
@@ -68,6 +73,16 @@ std::string CReviewDesk::ExportCsv(bool withPasswords) {
 std::optional<std::int64_t> CReviewDesk::Next(const std::string& clerk, std::int64_t afterId) {
     std::lock_guard<std::mutex> lock(mutex_);
     return db_.LeaseNext(clerk, afterId, Now(), kLeaseSeconds);
+}
+
+std::optional<std::int64_t> CReviewDesk::Reserve(const std::string& clerk, std::int64_t current) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return db_.ReserveNext(clerk, current, Now(), kReserveSeconds);
+}
+
+bool CReviewDesk::LeaseChosen(const std::string& clerk, std::int64_t id) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return db_.LeaseChosen(clerk, id, Now(), kLeaseSeconds);
 }
 
 std::optional<Lease> CReviewDesk::LeaseOf(std::int64_t id) {

@@ -27,6 +27,7 @@ public:
     std::int64_t ReviewCount();
     std::optional<StoredRegistration> Find(std::int64_t id);
     std::optional<StoredPage> Page(std::int64_t id, int page);
+    std::optional<StoredRecordText> RecordText(std::int64_t id);
     std::vector<StoredRegistration> Search(const std::string& text, int limit);
     // The whole database as `velkdesk export` writes it.
     std::string ExportCsv(bool withPasswords);
@@ -35,6 +36,13 @@ public:
     static constexpr int kLeaseSeconds = 10 * 60;
     // Leases `clerk` the oldest free registration needing review after `afterId`.
     std::optional<std::int64_t> Next(const std::string& clerk, std::int64_t afterId);
+    // How long a registration reserved in advance is held for the clerk who will get it next: a
+    // page left open longer may lose it to another clerk, then the save leases another one.
+    static constexpr int kReserveSeconds = 2 * 60;
+    // Reserves `clerk` the registration to come after `current` (CDatabase::ReserveNext).
+    std::optional<std::int64_t> Reserve(const std::string& clerk, std::int64_t current);
+    // Leases `clerk` the registration reserved before, if it is still theirs or free and needs review.
+    bool LeaseChosen(const std::string& clerk, std::int64_t id);
     std::optional<Lease> LeaseOf(std::int64_t id);
     void EndLeases(const std::string& clerk);
     // Saves and records the changes and settles the doubts of the fields looked at (CDatabase::Correct).

@@ -361,7 +361,8 @@ int main(int argc, char** argv) {
         } else if (*show) {
             const std::optional<desk::StoredRegistration> r = db.Find(id);
             if (!r) return Fail("no registration with id " + std::to_string(id));
-            desk::ShowRegistration(*r, showPasswords, std::cout, db.Sources(id), db.Corrections(id));
+            desk::ShowRegistration(*r, showPasswords, std::cout, db.Sources(id), db.Corrections(id),
+                                   db.RecordText(id).value_or(desk::StoredRecordText()));
         } else if (*clerkList) {
             for (const std::string& name : desk::CClerks(db).Names()) std::cout << desk::Printable(name) << '\n';
         } else if (*clerkRemove) {

@@ -16,7 +16,8 @@ have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok ins
 # screenshots, python3-pefile reads the built programs' headers and resources.
 # Then the registration desk's libraries (mail, storage, page reading, command line);
 # fonts-dejavu-core draws the fax header line on the sheet benchmark's pages. libxlsxwriter-dev
-# writes velkdesk's XLSX export, python3-openpyxl reads it back in the tests.
+# writes velkdesk's XLSX export, python3-openpyxl reads it back in the tests; libtiff-dev
+# writes and reads the stored page images in strips, so a field's rows decode on their own.
 # The review station (velkdesk serve): libsodium hashes the clerks' passwords, libmicrohttpd
 # serves the station, kainjow mustache renders its pages, nlohmann json answers its script;
 # chromium, its driver and selenium run the station's browser test headless. libxml2-dev's HTML
@@ -26,7 +27,7 @@ for p in cmake make g++ pkgconf mingw-w64 wine wine32:i386 wine64 xvfb x11-utils
          poppler-utils imagemagick libtiff-tools googletest libgtest-dev python3 python3-pefile \
          clang libclang-rt-14-dev \
          libgmime-3.0-dev libsqlite3-dev sqlite3 libcli11-dev \
-         libtesseract-dev libleptonica-dev tesseract-ocr-deu libpoppler-cpp-dev libfreetype-dev \
+         libtesseract-dev libleptonica-dev libtiff-dev tesseract-ocr-deu libpoppler-cpp-dev libfreetype-dev \
          fonts-dejavu-core libxlsxwriter-dev python3-openpyxl \
          libsodium-dev libmicrohttpd-dev libkainjow-mustache-dev nlohmann-json3-dev \
          chromium chromium-driver python3-selenium libxml2-dev; do

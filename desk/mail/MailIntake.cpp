@@ -204,6 +204,7 @@ std::vector<Registration> RegistrationsFromMessage(GMimeMessage* message, const 
         if (repeated) continue;
         Registration r;
         r.record = std::move(read.record);
+        r.recordText = std::move(read.original);
         r.channel = "mail";
         r.sourceFile = sourceFile;
         r.sourceRef = messageId.empty() ? fallbackRef : "<" + messageId + ">";

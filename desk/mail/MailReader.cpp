@@ -155,6 +155,10 @@ public:
         if (start == lines_.size()) return false;
         depth_ = depth;
         ReadBody(start, first, pos, out);
+        for (std::size_t line = start; line < *pos && line < lines_.size(); ++line) out->original += lines_[line] + "\n";
+        // Blank lines after a record without its end line are no part of it.
+        while (out->original.size() >= 2 && out->original.compare(out->original.size() - 2, 2, "\n\n") == 0)
+            out->original.pop_back();
         return true;
     }
 

@@ -19,6 +19,9 @@ struct MailRecordRead {
     RegistrationRecord record;
     std::vector<desk::Doubt> problems;
     std::string text;  // the record's lines as found (after quote marks), LF-separated
+    // The record's lines exactly as they stand in the text, from its first line to its last:
+    // quote marks, indentation and a mail program's wrapping kept, LF-separated.
+    std::string original;
 };
 
 // What one text may hold for the reader: a registration takes about 2 KB, a mail with quoted

@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "desk/Import.h"
+#include "desk/sheet/StoredPageImage.h"
 
 namespace desk {
 
@@ -115,18 +116,14 @@ Registration RegistrationFromSheet(const sheet::SheetReading& reading, const she
     }
     // The page as the reader worked on it, so the doubts' boxes can be shown later.
     if (reading.normalised && !r.doubts.empty()) {
-        l_uint8* bytes = nullptr;
-        std::size_t size = 0;
-        if (pixWriteMemTiff(&bytes, &size, reading.normalised.Get(), IFF_TIFF_G4) == 0 && bytes) {
-            StoredPage stored;
+        StoredPage stored;
+        if (sheet::EncodeStoredPage(reading.normalised.Get(), stored.bytes)) {
             stored.page = page;
             stored.width = pixGetWidth(reading.normalised.Get());
             stored.height = pixGetHeight(reading.normalised.Get());
             stored.format = "tiff-g4";
-            stored.bytes.assign(reinterpret_cast<const char*>(bytes), size);
             r.pages.push_back(std::move(stored));
         }
-        lept_free(bytes);
     }
     return r;
 }

@@ -1,7 +1,8 @@
-# The reader of faxed and scanned reply sheets: Leptonica, poppler, Tesseract and FreeType,
+# The reader of faxed and scanned reply sheets: Leptonica, poppler, Tesseract and FreeType (and
+# libtiff for the stored pages),
 # and VelkRun's own page layout and texts.
 find_package(PkgConfig REQUIRED)
-pkg_check_modules(SHEETLIBS REQUIRED IMPORTED_TARGET tesseract lept poppler-cpp freetype2)
+pkg_check_modules(SHEETLIBS REQUIRED IMPORTED_TARGET tesseract lept poppler-cpp freetype2 libtiff-4)
 
 set(sheet_embedded ${CMAKE_CURRENT_BINARY_DIR}/SheetResources.cpp)
 add_custom_command(
@@ -16,6 +17,7 @@ add_library(velksheet STATIC
     ${CMAKE_CURRENT_LIST_DIR}/ResourceText.cpp
     ${CMAKE_CURRENT_LIST_DIR}/SheetLayout.cpp
     ${CMAKE_CURRENT_LIST_DIR}/PageImage.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/StoredPageImage.cpp
     ${CMAKE_CURRENT_LIST_DIR}/TextRules.cpp
     # The reader's stages, in the order CSheetReader::Read runs them (ReaderStages.h).
     ${CMAKE_CURRENT_LIST_DIR}/SheetReader.cpp

@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "desk/sheet/PageImage.h"
+#include "desk/sheet/StoredPageImage.h"
 
 namespace desk::web {
 
@@ -63,21 +64,56 @@ DecodedPage DecodePage(const StoredPage& page) {
     if (page.format != "tiff-g4" || page.bytes.empty() || page.width <= 0 || page.height <= 0 ||
         page.width > sheet::kMaxPageSide || page.height > sheet::kMaxPageSide)
         return nullptr;
+    // Leptonica reads a page in strips as well as one in a single strip.
     sheet::CPix pix(pixReadMemTiff(reinterpret_cast<const l_uint8*>(page.bytes.data()), page.bytes.size(), 0));
     if (!pix || pixGetWidth(pix.Get()) != page.width || pixGetHeight(pix.Get()) != page.height) return nullptr;
     return std::make_shared<const CDecodedPage>(std::move(pix), page.width, page.height);
 }
 
+namespace {
+
+// The part of a `width` x `height` page FieldPng cuts for `box`: the box and its margin, cut to
+// the page and to the picture's bounds. In 64-bit arithmetic: a stored box may hold any int.
+struct Cut {
+    long long left, top, right, bottom;
+    bool Empty() const { return right <= left || bottom <= top; }
+};
+
+Cut CutOf(const PageBox& box, int width, int height) {
+    Cut cut;
+    cut.left = std::max(0LL, static_cast<long long>(box.x) - kFieldMargin);
+    cut.top = std::max(0LL, static_cast<long long>(box.y) - kFieldMargin);
+    cut.right = std::min<long long>({width, static_cast<long long>(box.x) + box.width + kFieldMargin,
+                                     cut.left + kMaxFieldWidth});
+    cut.bottom = std::min<long long>({height, static_cast<long long>(box.y) + box.height + kFieldMargin,
+                                      cut.top + kMaxFieldHeight});
+    return cut;
+}
+
+bool Decodable(const StoredPage& page) {
+    return page.format == "tiff-g4" && !page.bytes.empty() && page.width > 0 && page.height > 0 &&
+           page.width <= sheet::kMaxPageSide && page.height <= sheet::kMaxPageSide;
+}
+
+}  // namespace
+
+DecodedPage DecodePageRows(const StoredPage& page, const std::vector<PageBox>& boxes) {
+    if (!Decodable(page)) return nullptr;
+    std::vector<std::pair<int, int>> rows;
+    for (const PageBox& box : boxes) {
+        const Cut cut = CutOf(box, page.width, page.height);
+        if (!box.Empty() && !cut.Empty()) rows.emplace_back(static_cast<int>(cut.top), static_cast<int>(cut.bottom));
+    }
+    sheet::CPix pix = sheet::DecodeStoredPageRows(page.bytes, page.width, page.height, std::move(rows));
+    if (!pix) return nullptr;
+    return std::make_shared<const CDecodedPage>(std::move(pix), page.width, page.height);
+}
+
 std::optional<std::string> FieldPng(const CDecodedPage& page, const PageBox& box) {
     if (box.Empty()) return std::nullopt;
-    // In 64-bit arithmetic: a stored box may hold any int.
-    const long long left = std::max(0LL, static_cast<long long>(box.x) - kFieldMargin);
-    const long long top = std::max(0LL, static_cast<long long>(box.y) - kFieldMargin);
-    const long long right = std::min<long long>({page.Width(), static_cast<long long>(box.x) + box.width + kFieldMargin,
-                                                 left + kMaxFieldWidth});
-    const long long bottom = std::min<long long>({page.Height(), static_cast<long long>(box.y) + box.height + kFieldMargin,
-                                                  top + kMaxFieldHeight});
-    if (right <= left || bottom <= top) return std::nullopt;
+    const Cut part = CutOf(box, page.Width(), page.Height());
+    const long long left = part.left, top = part.top, right = part.right, bottom = part.bottom;
+    if (part.Empty()) return std::nullopt;
     const CBox clip(static_cast<int>(left), static_cast<int>(top), static_cast<int>(right - left),
                     static_cast<int>(bottom - top));
     // Only read from the shared page: the cut is a new image.
@@ -113,6 +149,45 @@ void CPageCache::Keep(std::int64_t registration, int page, DecodedPage decoded) 
         }
     pages_.emplace_front(std::make_pair(registration, page), std::move(decoded));
     if (pages_.size() > capacity_) pages_.pop_back();
+}
+
+}  // namespace desk::web
+
+namespace desk::web {
+
+std::shared_ptr<CFieldPictures::Slot> CFieldPictures::Find(std::int64_t registration, int page) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const std::pair<std::int64_t, int> key(registration, page);
+    for (auto it = slots_.begin(); it != slots_.end(); ++it)
+        if (it->key == key) {
+            slots_.splice(slots_.begin(), slots_, it);
+            return slots_.front().slot;
+        }
+    slots_.push_front({key, std::make_shared<Slot>(), 0});
+    if (slots_.size() > kFieldCacheSlots) {
+        bytes_ -= slots_.back().bytes;
+        slots_.pop_back();
+    }
+    return slots_.front().slot;
+}
+
+void CFieldPictures::Account(const std::shared_ptr<Slot>& slot, std::size_t bytes) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (Entry& entry : slots_)
+        if (entry.slot == slot) {
+            bytes_ = bytes_ - entry.bytes + bytes;
+            entry.bytes = bytes;
+        }
+    // The oldest go first; the one just made stays even when it alone is over the bound.
+    while (bytes_ > kFieldCacheBytes && slots_.size() > 1 && slots_.back().slot != slot) {
+        bytes_ -= slots_.back().bytes;
+        slots_.pop_back();
+    }
+}
+
+std::size_t CFieldPictures::Bytes() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return bytes_;
 }
 
 }  // namespace desk::web

@@ -4,10 +4,12 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <set>
 #include <cstdlib>
 #include <ctime>
 
 #include "desk/Clerks.h"
+#include "desk/Export.h"
 #include "desk/FieldLabels.h"
 
 namespace desk::web {
@@ -121,6 +123,7 @@ CStation::CStation(CReviewDesk& desk, const StationOptions& options)
     router_.Add("POST", "/registration/passwords", [this](const CRequest& r) { return Registration(r, true); });
     router_.Add("POST", "/registration/save", bind(&CStation::Save));
     router_.Add("POST", "/next", bind(&CStation::Next));
+    router_.Add("POST", "/registration/reserve", bind(&CStation::Reserve));
     router_.Add("GET", "/field-image", bind(&CStation::FieldImage));
     router_.Add("GET", "/page-image", bind(&CStation::PageImage));
     router_.Add("GET", "/search", bind(&CStation::Search));
@@ -400,6 +403,17 @@ Reply CStation::RegistrationPage(const CRequest& request, const StoredRegistrati
     }
     data.set("anyCorrection", !made.empty());
     data.set("corrections", corrections);
+    // A mail's record as it came, its secrets masked just as their fields are.
+    const StoredRecordText text = desk_.RecordText(r.id).value_or(StoredRecordText());
+    data.set("anyRecordText", !text.text.empty());
+    if (!text.text.empty()) {
+        data.set("recordText", revealPasswords ? text.text : MaskSecrets(text.text, r.record));
+        if (text.Cut()) {
+            data.set("recordTextCut", true);
+            data.set("recordTextKept", std::to_string(text.text.size() >> 10));
+            data.set("recordTextSize", std::to_string((text.size + 1023) >> 10));
+        }
+    }
     return respond_.Page(request, "registration", "Registrierung " + std::to_string(r.id), data, status);
 }
 
@@ -412,9 +426,36 @@ Reply CStation::Next(const CRequest& request) {
     return respond_.Redirect("/registration?id=" + std::to_string(*id));
 }
 
+Reply CStation::Reserve(const CRequest& request) {
+    std::int64_t after = 0;
+    if (!ParseId(request.Form("after"), after)) return respond_.Error(request, 400, "Keine gültige Nummer einer Registrierung.");
+    // Nothing is reserved beside a registration another clerk holds: its save would be refused.
+    const std::optional<Lease> held = desk_.LeaseOf(after);
+    std::optional<std::int64_t> id;
+    if (!held || held->clerk == request.clerk) id = desk_.Reserve(request.clerk, after);
+    const std::optional<StoredRegistration> r = id ? desk_.Find(*id) : std::nullopt;
+    if (!r) {
+        Reply none;
+        none.status = 204;
+        return none;
+    }
+    // Its field pictures are cut now too, so they come at once when the page is shown.
+    std::set<int> cut;
+    for (std::size_t i = 0; i < r->doubts.size(); ++i)
+        if (r->doubts[i].page > 0 && !r->doubts[i].box.Empty() && cut.insert(r->doubts[i].page).second)
+            FieldPicture(*r, i);
+    return RegistrationPage(request, *r, false,
+                            "Registrierung " + std::to_string(after) + " ist erledigt. Hier die nächste.", {}, 200);
+}
+
 Reply CStation::Save(const CRequest& request) {
     std::int64_t id = 0;
     if (!ParseId(request.Form("id"), id)) return respond_.Error(request, 400, "Keine gültige Nummer einer Registrierung.");
+    // The page's script asks for JSON: where to go on, or that nothing was saved (it then sends
+    // the plain form, whose answer shows why). `next` is the registration it has ready.
+    const bool json = request.Header("accept") == "application/json";
+    std::int64_t reserved = 0;
+    const bool haveReserved = json && ParseId(request.Form("next"), reserved);
     // Each shown field comes back twice: as the clerk saw it (o_) and as it is now (f_). A
     // field left out (a hidden password) is not touched.
     std::vector<FieldChange> changes;
@@ -427,14 +468,27 @@ Reply CStation::Save(const CRequest& request) {
         changes.push_back({field.name, seen->second, rival != request.form.end() ? rival->second : now->second});
     }
     const CorrectOutcome outcome = desk_.Correct(id, request.clerk, changes);
+    if (json && outcome != CorrectOutcome::Saved) return respond_.Json(nlohmann::json{{"saved", false}}.dump());
     if (outcome == CorrectOutcome::Saved) {
-        // Settled: on to the next registration at once. Doubts left (a hidden password's): back to it.
+        // Settled: on to the next registration at once, the one the page has ready if it is still
+        // the clerk's. Doubts left (a hidden password's): back to it.
+        std::string location;
+        std::optional<std::int64_t> next;
         const std::optional<StoredRegistration> saved = desk_.Find(id);
-        if (saved && !saved->doubts.empty())
-            return respond_.Redirect("/registration?id=" + std::to_string(id) + "&saved=1");
-        const std::optional<std::int64_t> next = desk_.Next(request.clerk, id);
-        if (!next) return respond_.Redirect("/?none=1");
-        return respond_.Redirect("/registration?id=" + std::to_string(*next) + "&done=" + std::to_string(id));
+        if (saved && !saved->doubts.empty()) {
+            location = "/registration?id=" + std::to_string(id) + "&saved=1";
+        } else {
+            if (haveReserved && reserved != id && desk_.LeaseChosen(request.clerk, reserved)) next = reserved;
+            else next = desk_.Next(request.clerk, id);
+            location = next ? "/registration?id=" + std::to_string(*next) + "&done=" + std::to_string(id) : "/?none=1";
+        }
+        if (!json) return respond_.Redirect(location);
+        nlohmann::json answer{{"saved", true}, {"location", location}, {"next", nullptr}};
+        if (next) {
+            answer["next"] = *next;
+            if (const std::optional<Lease> lease = desk_.LeaseOf(*next)) answer["leaseUntil"] = ClockTime(lease->expiresAt);
+        }
+        return respond_.Json(answer.dump());
     }
     if (outcome == CorrectOutcome::Missing || outcome == CorrectOutcome::Invalid)
         return respond_.Error(request, outcome == CorrectOutcome::Missing ? 404 : 400, "Diese Registrierung gibt es nicht.");
@@ -455,11 +509,37 @@ Reply CStation::FieldImage(const CRequest& request) {
     const std::optional<StoredRegistration> r = desk_.Find(id);
     if (!r || index >= static_cast<std::int64_t>(r->doubts.size()))
         return respond_.Error(request, 404, "Dieses Feld gibt es nicht (mehr).");
-    const Doubt& doubt = r->doubts[static_cast<std::size_t>(index)];
-    const DecodedPage page = doubt.page > 0 ? Decoded(id, doubt.page) : nullptr;
-    std::optional<std::string> png = page ? FieldPng(*page, doubt.box) : std::nullopt;
+    std::optional<std::string> png = FieldPicture(*r, static_cast<std::size_t>(index));
     if (!png) return respond_.Error(request, 404, "Zu diesem Feld ist kein Bild gespeichert.");
     return PngReply(std::move(*png));
+}
+
+std::optional<std::string> CStation::FieldPicture(const StoredRegistration& r, std::size_t index) {
+    const Doubt& doubt = r.doubts[index];
+    if (doubt.page <= 0 || doubt.box.Empty()) return std::nullopt;
+    const std::shared_ptr<CFieldPictures::Slot> slot = fields_.Find(r.id, doubt.page);
+    std::lock_guard<std::mutex> lock(slot->mutex);
+    if (!slot->pictures.count(CFieldPictures::Slot::Key(doubt.box))) {
+        // Every field of this page still in doubt is cut now, from one decoding of their rows:
+        // the page asks for their pictures one after another.
+        std::vector<PageBox> boxes;
+        for (const Doubt& other : r.doubts)
+            if (other.page == doubt.page && !other.box.Empty() &&
+                !slot->pictures.count(CFieldPictures::Slot::Key(other.box)))
+                boxes.push_back(other.box);
+        DecodedPage page = pages_.Find(r.id, doubt.page);
+        if (!page) {
+            const std::optional<StoredPage> stored = desk_.Page(r.id, doubt.page);
+            if (stored) page = DecodePageRows(*stored, boxes);
+        }
+        for (const PageBox& box : boxes) {
+            std::optional<std::string> cut = page ? FieldPng(*page, box) : std::nullopt;
+            slot->bytes += cut ? cut->size() : 0;
+            slot->pictures[CFieldPictures::Slot::Key(box)] = std::move(cut);
+        }
+        fields_.Account(slot, slot->bytes);
+    }
+    return slot->pictures[CFieldPictures::Slot::Key(doubt.box)];
 }
 
 Reply CStation::PageImage(const CRequest& request) {

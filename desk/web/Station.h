@@ -45,10 +45,16 @@ private:
     Reply QueueCount(const CRequest& request);
     Reply Registration(const CRequest& request, bool revealPasswords);
     Reply Next(const CRequest& request);
+    // The page of the registration the clerk gets after the one in `after`, reserved for them,
+    // for the page's script to show the moment `after` is saved; 204 when none is free.
+    Reply Reserve(const CRequest& request);
     Reply Save(const CRequest& request);
     // A doubtful field's picture cut from its stored page, and the whole page, as PNG.
     Reply FieldImage(const CRequest& request);
     Reply PageImage(const CRequest& request);
+    // The picture of doubt `index` of `r` (kept PNGs, or cut now with every other doubtful field
+    // of its page); nothing when no page or box is stored for it.
+    std::optional<std::string> FieldPicture(const StoredRegistration& r, std::size_t index);
     // Page `page` of registration `id` decoded, from the cache or the database; null when not stored.
     DecodedPage Decoded(std::int64_t id, int page);
     // The registration page of `r`; `message` says why it is shown again, `entered` what the
@@ -70,7 +76,8 @@ private:
     std::unique_ptr<COneTimeToken> oneTime_;
     CResponder respond_;
     CRouter router_;
-    CPageCache pages_{16};  // two pages for each of eight clerks
+    CPageCache pages_{16};  // whole pages shown: two for each of eight clerks
+    CFieldPictures fields_;
 };
 
 }  // namespace desk::web

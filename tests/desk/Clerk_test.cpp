@@ -83,7 +83,8 @@ TEST_F(DeskTest, ADatabaseOfTheSchemaBeforeTheStationGainsItsTablesAndKeepsItsRe
     {
         // Back to the schema before the review station, as a velkdesk of that time left it.
         desk::CDatabase db(db_.string());
-        db.Exec("DROP TABLE clerk; DROP TABLE lease; DROP TABLE correction; PRAGMA user_version = 3;");
+        db.Exec("DROP TABLE clerk; DROP TABLE lease; DROP TABLE correction; ALTER TABLE registration DROP COLUMN record_text;"
+                " ALTER TABLE registration DROP COLUMN record_text_size; PRAGMA user_version = 3;");
     }
     desk::CDatabase db(db_.string());
     desk::CClerks(db).Add("erik", "Passwort-fuer-Erik");

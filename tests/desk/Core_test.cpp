@@ -102,6 +102,54 @@ TEST_F(CoreTest, AFirstVersionDatabaseIsUpgradedInPlaceWithItsReasonsAsRows) {
     EXPECT_EQ(2u, Rows(true).size());
     int status = -1;
     EXPECT_EQ(std::string::npos, RunCli("list --review", &status).find("Blume1493"));
+    // The record text came with schema 6: the old rows have none, and show says nothing of it.
+    desk::CDatabase db(db_.string());
+    const std::optional<desk::StoredRecordText> text = db.RecordText(rows[0].id);
+    ASSERT_TRUE(text);
+    EXPECT_EQ("", text->text);
+    EXPECT_FALSE(text->Cut());
+    EXPECT_EQ(std::string::npos, RunCli("show 1", &status).find("record text"));
+    desk::CStatement version = db.Prepare("PRAGMA user_version");
+    ASSERT_EQ(SQLITE_ROW, sqlite3_step(version.Get()));
+    EXPECT_EQ(6, sqlite3_column_int(version.Get(), 0));
+}
+
+TEST_F(CoreTest, AMailsRecordTextIsKeptCutBeforeACharacterAndShownWithItsSecretsMasked) {
+    desk::Registration r = Sample(9, "text");
+    r.record.password_1 = r.record.password_2 = "Geheim-99";
+    // The password also outside its tags, as a customer might repeat it.
+    r.recordText = "> <new>\n> <password_1>Geheim-99</password_1>\n> <vorname>\x1b[2J</vorname>\nPS: Geheim-99\n";
+    desk::Registration large = Sample(10, "large");
+    // Three-byte characters, so 64 KiB falls inside one.
+    for (large.recordText = "xx"; large.recordText.size() < desk::kMaxRecordText + 100;) large.recordText += "\xE2\x82\xAC";
+    Add(r);
+    Add(large);
+    desk::CDatabase db(db_.string());
+    const desk::StoredRecordText kept = *db.RecordText(1);
+    EXPECT_EQ(r.recordText, kept.text);
+    EXPECT_FALSE(kept.Cut());
+    const desk::StoredRecordText cut = *db.RecordText(2);
+    EXPECT_TRUE(cut.Cut());
+    EXPECT_EQ(static_cast<std::int64_t>(large.recordText.size()), cut.size);
+    EXPECT_EQ(desk::kMaxRecordText - 2, cut.text.size());
+    EXPECT_EQ(0, large.recordText.compare(0, cut.text.size(), cut.text));
+    EXPECT_EQ("\xAC", cut.text.substr(cut.text.size() - 1));  // ends after a whole character
+    EXPECT_FALSE(db.RecordText(3));
+
+    int status = -1;
+    const std::string shown = RunCli("show 1", &status);
+    EXPECT_NE(std::string::npos, shown.find("record text:\n  > <new>\n  > <password_1>(hidden)</password_1>\n"
+                                            "  > <vorname> [2J</vorname>\n  PS: (hidden)\n")) << shown;
+    EXPECT_EQ(std::string::npos, shown.find("Geheim-99"));
+    EXPECT_NE(std::string::npos, RunCli("show 1 --with-passwords", &status).find("  > <password_1>Geheim-99</password_1>"));
+    // A hostile secret that nearly matches a text of the same letter everywhere costs no time.
+    RegistrationRecord hostile;
+    hostile.password_1 = std::string(32 << 10, 'a') + "b";
+    const std::string letters(desk::kMaxRecordText, 'a');
+    EXPECT_EQ(letters, desk::MaskSecrets(letters, hostile));
+    EXPECT_NE(std::string::npos, RunCli("show 2", &status).find("record text (its first " +
+                                                                std::to_string(cut.text.size()) + " of " +
+                                                                std::to_string(cut.size) + " bytes):"));
 }
 
 TEST(AnswersKeyTest, SameAnswersSameKeyAnyOtherAnswerAnotherKey) {

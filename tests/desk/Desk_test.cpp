@@ -3,6 +3,7 @@
 // consistent and private, and the export fit for a spreadsheet.
 #include <gtest/gtest.h>
 
+#include <leptonica/allheaders.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -19,6 +20,7 @@
 #include "desk/Import.h"
 #include "desk/mail/MailIntake.h"
 #include "desk/mail/Mbox.h"
+#include "desk/sheet/StoredPageImage.h"
 #include "output/MailRecord.h"
 #include "output/MailText.h"
 #include "tests/support/desk_corpus.h"
@@ -574,7 +576,7 @@ TEST_F(DeskTest, AVersionOneDatabaseOpensUpgradedWithItsRegistrations) {
     sqlite3_stmt* version = nullptr;
     ASSERT_EQ(SQLITE_OK, sqlite3_prepare_v2(db.Handle(), "PRAGMA user_version", -1, &version, nullptr));
     ASSERT_EQ(SQLITE_ROW, sqlite3_step(version));
-    EXPECT_EQ(5, sqlite3_column_int(version, 0));
+    EXPECT_EQ(6, sqlite3_column_int(version, 0));
     sqlite3_finalize(version);
 }
 
@@ -641,6 +643,51 @@ TEST_F(DeskTest, XlsxExportHoldsEveryValueAsStoredAndTheCsvGuardCanBeLifted) {
     EXPECT_NE(std::string::npos, plain.find(";-Minus- & Plus <GmbH>;\"=HYPERLINK(\"\"http://x\"\";\"\"a\"\")\";"));
     EXPECT_NE(std::string::npos, plain.find(";\"@SUMME(A1:A9); \"\"Stadtplan\"\" 0001\";"));
     EXPECT_NE(0, (RunCli("export --csv a.csv --xlsx b.xlsx", &status), status));
+}
+
+TEST_F(DeskTest, AMailRegistrationKeepsItsRecordsLinesAsTheyStoodInTheMail) {
+    // Quoted in a reply and hard-wrapped by a mail program: the clerk sees it so, not as read.
+    const std::string record = corpus::Quote(corpus::HardWrap(SampleText(811), 40));
+    Mail mail;
+    mail.parts = {TextPart("Hallo,\r\nhier meine Daten:\r\n\r\n" + record + "\r\nGruß\r\n", "iso-8859-1",
+                           Transfer::QuotedPrintable)};
+    Write("quoted.eml", corpus::BuildMessage(mail));
+    ASSERT_EQ(1u, Import({dir_ / "quoted.eml"}).added);
+    desk::CDatabase db(db_.string());
+    const desk::StoredRecordText kept = *db.RecordText(1);
+    EXPECT_EQ(corpus::LfOnly(record), kept.text);
+    EXPECT_FALSE(kept.Cut());
+    EXPECT_LT(30u, static_cast<std::size_t>(std::count(kept.text.begin(), kept.text.end(), '\n')));  // wrapped lines kept
+    int status = -1;
+    const std::string shown = RunCli("show 1", &status);
+    EXPECT_NE(std::string::npos, shown.find("record text:\n  > <new>\n")) << shown;
+    EXPECT_NE(std::string::npos, shown.find("  >     <password_1>(hidden)</password_1>\n")) << shown;
+    EXPECT_EQ(std::string::npos, shown.find("heim")) << shown;
+}
+
+TEST_F(DeskTest, ASheetsPageIsStoredInStripsThatDecodeOnTheirOwn) {
+    int status = -1;
+    RunCli("import " + (fs::path(SHEET_PAGES) / "sheet-fine-dotless.tif").string(), &status);
+    ASSERT_EQ(0, status);
+    desk::CDatabase db(db_.string());
+    const std::optional<desk::StoredPage> page = db.Page(1, 1);
+    ASSERT_TRUE(page);
+    // Leptonica reads it whole, as it read pages stored in one strip.
+    sheet::CPix whole(pixReadMemTiff(reinterpret_cast<const l_uint8*>(page->bytes.data()), page->bytes.size(), 0));
+    ASSERT_TRUE(whole);
+    EXPECT_EQ(page->width, pixGetWidth(whole.Get()));
+    EXPECT_EQ(page->height, pixGetHeight(whole.Get()));
+    // Rows in the middle decode from their strip's first row on: nothing above it is read, and
+    // what is read is the page's own ink.
+    const int first = 2000 / sheet::kStoredPageStripRows * sheet::kStoredPageStripRows;
+    const sheet::CPix rows = sheet::DecodeStoredPageRows(page->bytes, page->width, page->height, {{2000, 2100}});
+    ASSERT_TRUE(rows);
+    sheet::CPix above(pixCreate(page->width, first, 1));
+    pixRasterop(above.Get(), 0, 0, page->width, first, PIX_SRC, whole.Get(), 0, 0);
+    EXPECT_LT(0, sheet::CountPixels(above.Get()));  // the page's head has ink
+    Box* band = boxCreate(0, first, page->width, 2100 - first);
+    EXPECT_EQ(sheet::CountPixels(whole.Get(), band), sheet::CountPixels(rows.Get()));
+    boxDestroy(&band);
 }
 
 TEST_F(DeskTest, AShownRejectedMessageHidesThePasswordsInItsText) {

@@ -71,6 +71,65 @@ TEST_F(ReviewTest, ClerksAskingAtOnceOnTheirOwnConnectionsNeverShareALease) {
     EXPECT_EQ(8, *distinct.rbegin());  // the eight oldest
 }
 
+TEST_F(ReviewTest, AReservationIsHeldForItsClerkUntilTakenAndRunsOutWhenLeft) {
+    AddRegistrations(4);  // 5 needs no review
+    desk::CDatabase db(db_.string());
+    const std::int64_t t = 1000000;
+    ASSERT_EQ(1, db.LeaseNext("anna", 0, t, 600));
+    // Anna works on 1 and has 2 ready; her hold on 1 stays, and Ben's next passes over 2.
+    EXPECT_EQ(2, db.ReserveNext("anna", 1, t, 120));
+    EXPECT_EQ("anna", db.LeaseOf(1, t)->clerk);
+    EXPECT_EQ(3, db.LeaseNext("ben", 0, t, 600));
+    // Asked again (the page reloaded) it is the same; Ben's is another; nothing is left for Carl.
+    EXPECT_EQ(2, db.ReserveNext("anna", 1, t + 5, 120));
+    EXPECT_EQ(4, db.ReserveNext("ben", 3, t + 5, 120));
+    EXPECT_FALSE(db.ReserveNext("carl", 0, t + 5, 120));
+    // Nobody takes another's reservation; a refused choice changes nothing.
+    EXPECT_FALSE(db.LeaseChosen("ben", 2, t + 10, 600));
+    EXPECT_EQ("ben", db.LeaseOf(3, t + 10)->clerk);
+    EXPECT_FALSE(db.LeaseChosen("ben", 5, t + 10, 600));  // needs no review
+    // Anna's save of 1 takes 2 for the whole lease time and lets 1 go.
+    EXPECT_TRUE(db.LeaseChosen("anna", 2, t + 10, 600));
+    EXPECT_EQ(t + 610, db.LeaseOf(2, t + 10)->expiresAt);
+    EXPECT_FALSE(db.LeaseOf(1, t + 10));
+    // Ben leaves his page: his reservation of 4 runs out, Carl gets it, and Ben's save cannot take it.
+    EXPECT_EQ(4, db.LeaseNext("carl", 3, t + 5 + 120, 600));
+    EXPECT_FALSE(db.LeaseChosen("ben", 4, t + 200, 600));
+    // A reservation is never the registration it is made beside, and comes round from the start.
+    db.EndLeases("anna");
+    db.EndLeases("ben");
+    db.EndLeases("carl");
+    EXPECT_EQ(3, db.ReserveNext("dora", 2, t + 300, 120));
+    EXPECT_EQ(1, db.ReserveNext("erik", 4, t + 300, 120));
+    // Reserving again beside another registration keeps only that one and the reservation.
+    ASSERT_TRUE(db.TakeLease(4, "erik", t + 300, 600));
+    EXPECT_EQ(1, db.ReserveNext("erik", 2, t + 301, 120));
+    EXPECT_FALSE(db.LeaseOf(4, t + 301));
+    // A registration the clerk holds for longer (open in another window) keeps its whole lease.
+    ASSERT_TRUE(db.TakeLease(1, "erik", t + 302, 600));
+    EXPECT_EQ(1, db.ReserveNext("erik", 3, t + 303, 120));
+    EXPECT_EQ(t + 902, db.LeaseOf(1, t + 303)->expiresAt);
+}
+
+TEST_F(ReviewTest, ClerksReservingAndLeasingAtOnceNeverShareARegistration) {
+    AddRegistrations(20);
+    std::vector<std::int64_t> got(16, 0);
+    std::vector<std::thread> clerks;
+    for (int c = 0; c < 8; ++c)
+        clerks.emplace_back([this, c, &got] {
+            desk::CDatabase db(db_.string());
+            const std::string clerk = "clerk" + std::to_string(c);
+            const std::int64_t current = db.LeaseNext(clerk, 0, 1000, 600).value_or(-1);
+            got[static_cast<std::size_t>(2 * c)] = current;
+            got[static_cast<std::size_t>(2 * c + 1)] = db.ReserveNext(clerk, current, 1000, 120).value_or(-1);
+        });
+    for (std::thread& t : clerks) t.join();
+    const std::set<std::int64_t> distinct(got.begin(), got.end());
+    EXPECT_EQ(16u, distinct.size());
+    EXPECT_EQ(1, *distinct.begin());
+    EXPECT_EQ(16, *distinct.rbegin());
+}
+
 TEST_F(ReviewTest, CorrectionsAreRecordedAndAStaleSaveChangesNothing) {
     AddRegistrations(2);
     {
@@ -186,6 +245,7 @@ TEST_F(ReviewTest, CorrectionsOfTheSchemaBeforeSettlingAreKeptWithoutADoubt) {
         // Back to schema 4, as the first review station left it, with a correction made then.
         desk::CDatabase db(db_.string());
         db.Exec("ALTER TABLE correction DROP COLUMN doubt_kind; ALTER TABLE correction DROP COLUMN doubt_message;"
+                "ALTER TABLE registration DROP COLUMN record_text; ALTER TABLE registration DROP COLUMN record_text_size;"
                 "INSERT INTO correction (registration, clerk, field, old_value, new_value)"
                 " VALUES (1, 'anna', 'vorname', 'Grete', 'Greta'); PRAGMA user_version = 4;");
     }

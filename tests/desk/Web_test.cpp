@@ -6,8 +6,11 @@
 #include <sys/socket.h>
 
 #include <leptonica/allheaders.h>
+#include <nlohmann/json.hpp>
 
 #include <atomic>
+#include <ctime>
+#include <map>
 #include <thread>
 
 #include "desk/Clerks.h"
@@ -15,6 +18,7 @@
 #include "desk/web/Auth.h"
 #include "desk/web/Server.h"
 #include "desk/sheet/PageImage.h"
+#include "desk/sheet/StoredPageImage.h"
 #include "desk/web/PageCut.h"
 #include "desk/web/Station.h"
 #include "tests/support/desk_fixture.h"
@@ -242,6 +246,7 @@ protected:
             r.sourceFile = "<img src=x onerror=alert(1)>.pdf";
             r.dedupKey = "k1";
             r.doubts = {desk::DoubtFromLine("zip: <b>could</b> be 60667")};
+            r.recordText = "<new>\n<vorname><script>alert('x')</script></vorname>\n<password_1>Kennwort-XY</password_1>\n";
             db.Add(r);
         }
         desk_ = std::make_unique<desk::CReviewDesk>(db_.string());
@@ -309,6 +314,11 @@ TEST_F(StationTest, AClerkLogsInAndEveryValueIsShownEscaped) {
     EXPECT_NE(std::string::npos, page.body.find(">Postleitzahl</label>"));
     EXPECT_NE(std::string::npos, page.body.find("&lt;b&gt;could&lt;/b&gt;"));
     EXPECT_NE(std::string::npos, page.body.find("&lt;img src=x onerror=alert(1)&gt;.pdf"));
+    // The record as the mail brought it, as text, its password masked like the password fields.
+    EXPECT_NE(std::string::npos, page.body.find("<pre class=\"record-text\" id=\"record-text\">&lt;new&gt;\n&lt;vorname&gt;"
+                                                "&lt;script&gt;alert(&apos;x&apos;)&lt;/script&gt;&lt;/vorname&gt;\n"
+                                                "&lt;password_1&gt;(hidden)&lt;/password_1&gt;\n</pre>")) << page.body;
+    EXPECT_EQ(std::string::npos, page.body.find("record-text-cut"));
     // Nothing a customer wrote reaches the page as markup, and the passwords stay hidden.
     for (const std::string& raw : {"<script>", "<b>could", "<img", "Kennwort-XY"})
         EXPECT_EQ(std::string::npos, page.body.find(raw)) << raw;
@@ -317,6 +327,7 @@ TEST_F(StationTest, AClerkLogsInAndEveryValueIsShownEscaped) {
     reveal.form = {{"id", "1"}, {"token", Token()}};
     const Reply shown = Station().Dispatch(reveal);
     EXPECT_NE(std::string::npos, shown.body.find("Kennwort-XY"));
+    EXPECT_NE(std::string::npos, shown.body.find("&lt;password_1&gt;Kennwort-XY&lt;/password_1&gt;"));
     EXPECT_EQ(std::string::npos, shown.body.find("<title>Registrierung 1 · velkdesk</title>Kennwort"));
 }
 
@@ -493,6 +504,72 @@ TEST_F(StationTest, TwoClerksGetDifferentRegistrationsAndAStaleSaveIsRefusedWith
     EXPECT_NE(std::string::npos, empty.find("Nichts zu prüfen."));
 }
 
+TEST_F(StationTest, TheNextRegistrationIsReservedWhileTheClerkWorksAndTheSaveTakesIt) {
+    {
+        desk::CDatabase db(db_.string());
+        desk::CClerks(db).Add("ben", "Bens-Passwort-1");
+        for (const char* key : {"k2", "k3"}) {
+            desk::Registration r;
+            r.record.zip = "50667";
+            r.channel = "mail";
+            r.dedupKey = key;
+            r.doubts = {desk::DoubtFromLine("zip: missing")};
+            r.recordText = std::string(desk::kMaxRecordText + 2048, 'x');
+            db.Add(r);
+        }
+    }
+    std::map<std::string, std::pair<std::string, std::string>> who;  // cookie and token
+    for (const auto& [name, password] : {std::make_pair("anna", "Richtiges-Passwort"), std::make_pair("ben", "Bens-Passwort-1")}) {
+        CRequest r = Request("POST", "/login");
+        r.form = {{"name", name}, {"password", password}};
+        cookie_ = HeaderOf(Station().Dispatch(r), "Set-Cookie").substr(std::string(CStation::kSessionCookie).size() + 1, 64);
+        who[name] = {cookie_, Token()};
+    }
+    auto post = [this, &who](const std::string& name, const std::string& path, Fields form, bool json = false) {
+        cookie_ = who[name].first;
+        CRequest r = Request("POST", path);
+        form["token"] = who[name].second;
+        r.form = std::move(form);
+        if (json) r.headers["accept"] = "application/json";
+        return Station().Dispatch(r);
+    };
+    EXPECT_EQ("/registration?id=1", HeaderOf(post("anna", "/next", {}), "Location"));
+    // While Anna works on 1, 2 is reserved for her: its page comes back, ready to show.
+    const Reply reserved = post("anna", "/registration/reserve", {{"after", "1"}});
+    ASSERT_EQ(200, reserved.status);
+    EXPECT_NE(std::string::npos, reserved.body.find("<h1>Registrierung 2</h1>"));
+    EXPECT_NE(std::string::npos, reserved.body.find("Registrierung 1 ist erledigt. Hier die nächste."));
+    // A record text over the bound says so.
+    EXPECT_NE(std::string::npos, reserved.body.find("Gekürzt: die ersten 64 KiB von 66 KiB.")) << reserved.body;
+    // Ben gets neither Anna's registration nor her reservation; beside his, none is left for him,
+    // and none beside a registration another clerk holds.
+    EXPECT_EQ("/registration?id=3", HeaderOf(post("ben", "/next", {}), "Location"));
+    EXPECT_EQ(204, post("ben", "/registration/reserve", {{"after", "3"}}).status);
+    EXPECT_EQ(204, post("ben", "/registration/reserve", {{"after", "1"}}).status);
+    EXPECT_EQ(400, post("ben", "/registration/reserve", {{"after", "x"}}).status);
+    // Ben cannot take 2 by naming it in his save; he is sent where the station's rules say.
+    const std::string zip1 = desk_->Find(1)->record.zip;
+    const Reply bens = post("ben", "/registration/save", {{"id", "3"}, {"o_zip", "50667"}, {"f_zip", "50667"}, {"next", "2"}}, true);
+    EXPECT_EQ("application/json", bens.contentType);
+    EXPECT_EQ(R"({"location":"/?none=1","next":null,"saved":true})", bens.body);
+    EXPECT_EQ("anna", desk_->LeaseOf(2)->clerk);
+    // Anna's save takes hers: the script shows the page it has, with the lease's new end.
+    const Reply annas = post("anna", "/registration/save", {{"id", "1"}, {"o_zip", zip1}, {"f_zip", zip1}, {"next", "2"}}, true);
+    const nlohmann::json answer = nlohmann::json::parse(annas.body);
+    EXPECT_EQ(true, answer["saved"]);
+    EXPECT_EQ(2, answer["next"]);
+    EXPECT_EQ("/registration?id=2&done=1", answer["location"]);
+    EXPECT_EQ(9u, answer["leaseUntil"].get<std::string>().size());  // "14:05 UTC"
+    EXPECT_GE(desk_->LeaseOf(2)->expiresAt, std::time(nullptr) + desk::CReviewDesk::kLeaseSeconds - 5);
+    EXPECT_FALSE(desk_->LeaseOf(1));
+    // A save refused says only that; the script then sends the plain form, whose answer says why.
+    const Reply stale = post("anna", "/registration/save", {{"id", "3"}, {"o_zip", "1"}, {"f_zip", "2"}}, true);
+    EXPECT_EQ(R"({"saved":false})", stale.body);
+    // Without the script, the same save answers with a redirect, as before.
+    EXPECT_EQ("/?none=1", HeaderOf(post("anna", "/registration/save", {{"id", "2"}, {"o_zip", "50667"}, {"f_zip", "1"}}),
+                                   "Location"));
+}
+
 namespace {
 
 // A one-bit page of 600 x 400 pixels with a black bar where the postcode is written, as the
@@ -640,4 +717,64 @@ TEST(WebPages, TheCacheOfDecodedPagesKeepsThoseUsedLast) {
     EXPECT_FALSE(cache.Find(1, 2));
     EXPECT_TRUE(cache.Find(2, 1));
     EXPECT_FALSE(cache.Find(2, 2));
+}
+
+TEST(WebPages, APageStoredInStripsDecodesOnlyTheRowsOfItsFieldsAndReadsAsBefore) {
+    // A page of ink rows, every 100th row a bar, as the importer stores it now.
+    sheet::CPix pix(pixCreate(600, 1000, 1));
+    for (int y = 0; y < 1000; y += 100) pixRasterop(pix.Get(), 10, y + 40, 500, 20, PIX_SET, nullptr, 0, 0);
+    desk::StoredPage page;
+    page.width = 600;
+    page.height = 1000;
+    page.format = "tiff-g4";
+    ASSERT_TRUE(sheet::EncodeStoredPage(pix.Get(), page.bytes));
+    // It reads back as it was, whole by Leptonica (as the single-strip pages) and row by row.
+    const sheet::CPix all = sheet::DecodeStoredPageRows(page.bytes, 600, 1000, {{0, 1000}});
+    ASSERT_TRUE(all);
+    l_int32 same = 0;
+    pixEqual(pix.Get(), all.Get(), &same);
+    EXPECT_TRUE(same);
+    const DecodedPage whole = DecodePage(page);
+    ASSERT_TRUE(whole);
+    // Two fields far apart: their rows (with the margin) are there, ink elsewhere is not decoded.
+    const desk::PageBox upper{100, 630, 100, 40}, lower{100, 930, 100, 40};
+    const DecodedPage rows = DecodePageRows(page, {lower, upper});
+    ASSERT_TRUE(rows);
+    for (const desk::PageBox& box : {upper, lower}) EXPECT_EQ(FieldPng(*whole, box), FieldPng(*rows, box));
+    const sheet::CPix two = sheet::DecodeStoredPageRows(page.bytes, 600, 1000, {{914, 986}, {614, 686}, {620, 630}});
+    ASSERT_TRUE(two);
+    // Their strips (rows 512 to 686 and 896 to 986) hold three of the ten bars; no other is read.
+    EXPECT_EQ(3 * 500 * 20, sheet::CountPixels(two.Get()));
+    // A page of a single strip (an older import) reads down to its lowest field.
+    const desk::StoredPage single = PageWithABar();
+    EXPECT_TRUE(DecodePageRows(single, {{100, 100, 200, 50}}));
+    const sheet::CPix bar = sheet::DecodeStoredPageRows(single.bytes, 600, 400, {{84, 166}});
+    ASSERT_TRUE(bar);
+    EXPECT_EQ(180 * 30, sheet::CountPixels(bar.Get()));
+    // Bytes that are no such page give nothing, also when they claim a page of another size.
+    desk::StoredPage broken = page;
+    broken.bytes.resize(broken.bytes.size() / 2);
+    EXPECT_FALSE(DecodePageRows(broken, {lower}));
+    broken.bytes = "II*\0garbage";
+    EXPECT_FALSE(DecodePageRows(broken, {lower}));
+    desk::StoredPage otherSize = page;
+    otherSize.height = 999;
+    EXPECT_FALSE(DecodePageRows(otherSize, {lower}));
+}
+
+TEST(WebPages, TheFieldPicturesKeptStayWithinTheirBound) {
+    CFieldPictures pictures;
+    const std::shared_ptr<CFieldPictures::Slot> first = pictures.Find(1, 1);
+    EXPECT_EQ(first, pictures.Find(1, 1));
+    EXPECT_NE(first, pictures.Find(1, 2));
+    pictures.Account(first, 1000);
+    EXPECT_EQ(1000u, pictures.Bytes());
+    // Pages of a megabyte of pictures each: the least recently used go.
+    for (int reg = 2; reg < 12; ++reg) {
+        pictures.Account(pictures.Find(reg, 1), 1u << 20);
+        EXPECT_GE(kFieldCacheBytes, pictures.Bytes());
+    }
+    EXPECT_NE(first, pictures.Find(1, 1));  // gone, made anew
+    for (int reg = 0; reg < static_cast<int>(kFieldCacheSlots) + 10; ++reg) pictures.Find(100 + reg, 1);
+    EXPECT_GE(kFieldCacheBytes, pictures.Bytes());
 }

@@ -125,6 +125,20 @@ def active_id(browser):
     return browser.switch_to.active_element.get_attribute("id")
 
 
+def wait_for_reservation(db, clerk, registration):
+    """Waits until the page's script has reserved `registration` for `clerk`; returns when the
+    reservation ends (Unix seconds)."""
+    deadline = time.time() + 10
+    while time.time() < deadline:
+        with sqlite3.connect(db) as con:
+            row = con.execute("SELECT expires_at FROM lease WHERE registration = ? AND clerk = ?",
+                              (registration, clerk)).fetchone()
+        if row:
+            return row[0]
+        time.sleep(0.05)
+    raise RuntimeError("registration %d was not reserved for %s" % (registration, clerk))
+
+
 def wait_for_new_page(browser, old):
     WebDriverWait(browser, 10).until(lambda b: old.id != b.find_element(By.TAG_NAME, "html").id)
 
@@ -233,6 +247,9 @@ def main():
         # so it is saved and the next registration (2) is there at once.
         browser.get(station.base + "/registration?id=1")
         checks.expect(active_id(browser) == "f-zip", "the doubtful field has the focus: " + active_id(browser))
+        wait_for_reservation(clerks_db, "anna", 2)
+        # A mark on the window: a page loaded anew would not have it, one put in place keeps it.
+        browser.execute_script("window.velkTestMark = 'same window';")
         old = browser.find_element(By.TAG_NAME, "html")
         ActionChains(browser).send_keys("60667", Keys.ENTER).perform()
         wait_for_new_page(browser, old)
@@ -240,6 +257,9 @@ def main():
         checks.expect(browser.current_url == station.base + "/registration?id=2&done=1" and notice and
                       "Registrierung 1 ist erledigt" in notice[0].text,
                       "after the last doubt the next registration appears: " + browser.current_url)
+        checks.expect(browser.execute_script("return window.velkTestMark;") == "same window" and
+                      active_id(browser) == "f-vorname" and browser.title == "Registrierung 2 · velkdesk",
+                      "it was ready: put in place without loading, its first doubt focused (%s)" % active_id(browser))
         browser.get(station.base + "/registration?id=1")
         corrections = browser.find_elements(By.CSS_SELECTOR, "#corrections tbody tr")
         checks.expect(browser.find_element(By.ID, "f-zip").get_attribute("value") == "60667" and
@@ -285,6 +305,11 @@ def main():
         wait_for_new_page(browser, old)
         checks.expect(browser.current_url == station.base + "/registration?id=4&done=3",
                       "the sheet is saved and the next appears: " + browser.current_url)
+        image = browser.find_element(By.CSS_SELECTOR, "#field-vorname img.field-image")
+        width = WebDriverWait(browser, 10).until(
+            lambda b: b.execute_script("return arguments[0].complete && arguments[0].naturalWidth;", image))
+        checks.expect(active_id(browser) == "f-vorname" and width == 170 + 2 * 16,
+                      "the sheet put in place has its focus and its field's picture (%s)" % active_id(browser))
         shown = subprocess.run([args.velkdesk, "--db", clerks_db, "show", "3"], capture_output=True, text=True).stdout
         checks.expect('anna vorname: "Grete" -> "Grete", settles low-confidence: read unsure' in shown and
                       'anna zip: "50667" -> "60667", settles rival' in shown and
@@ -312,6 +337,41 @@ def main():
                       "the stale save is refused with the current values")
         shown = subprocess.run([args.velkdesk, "--db", clerks_db, "show", "2"], capture_output=True, text=True).stdout
         checks.expect("vorname: Bernd" in shown and "Anna war hier" not in shown, "nothing was overwritten")
+
+        # Two clerks with the next registration ready never get the same one: Anna's page of 4
+        # holds 5 for her, Ben is given 6 and has 7 ready; Anna's save then shows her 5.
+        with sqlite3.connect(clerks_db) as con:
+            columns = [row[1] for row in con.execute("PRAGMA table_info(registration)")
+                       if row[1] not in ("id", "dedup_key", "imported_at")]
+            for n in range(3):
+                reg = con.execute("INSERT INTO registration (dedup_key, %s) SELECT ?, %s FROM registration WHERE id = 4"
+                                  % (", ".join(columns), ", ".join(columns)), ("more%d" % n,)).lastrowid
+                con.execute("INSERT INTO page_image SELECT ?, page, width, height, format, image FROM page_image"
+                            " WHERE registration_id = 4", (reg,))
+                con.execute("INSERT INTO doubt (registration_id, position, field, kind, message, confidence, page, box_x,"
+                            " box_y, box_width, box_height) SELECT ?, position, field, kind, message, confidence, page,"
+                            " box_x, box_y, box_width, box_height FROM doubt WHERE registration_id = 4", (reg,))
+        browser.get(station.base + "/registration?id=4")
+        reserved_until = wait_for_reservation(clerks_db, "anna", 5)
+        checks.expect(0 < reserved_until - time.time() <= 121, "the reservation is short: %.0f s left"
+                      % (reserved_until - time.time()))
+        status, location, _ = ben.request("POST", "/next", {})
+        ben_ready = ben.request("POST", "/registration/reserve", {"after": "6"})
+        checks.expect(location == "/registration?id=6" and ben_ready[0] == 200 and "<h1>Registrierung 7</h1>" in ben_ready[2],
+                      "the other clerk gets 6 and has 7 ready: %s %s" % (location, ben_ready[0]))
+        browser.execute_script("window.velkTestMark = 'same window';")
+        old = browser.find_element(By.TAG_NAME, "html")
+        ActionChains(browser).send_keys(Keys.ENTER, Keys.ENTER, Keys.ENTER).perform()
+        wait_for_new_page(browser, old)
+        checks.expect(browser.current_url == station.base + "/registration?id=5&done=4" and
+                      browser.execute_script("return window.velkTestMark;") == "same window" and
+                      active_id(browser) == "f-vorname",
+                      "her own reserved registration is put in place: %s, focus %s" % (browser.current_url, active_id(browser)))
+        with sqlite3.connect(clerks_db) as con:
+            held = con.execute("SELECT registration, clerk FROM lease WHERE expires_at > CAST(strftime('%s', 'now') AS INTEGER)"
+                               " ORDER BY registration").fetchall()
+        checks.expect([r for r, c in held if c == "anna"][:1] == [5] and [r for r, c in held if c == "ben"] == [6, 7],
+                      "every registration is one clerk's: %s" % held)
 
         # A POST without the session's token changes nothing: the clerk stays logged in.
         old = browser.find_element(By.TAG_NAME, "html")
