@@ -11,6 +11,7 @@
 #include "desk/Clerks.h"
 #include "desk/Export.h"
 #include "desk/FieldLabels.h"
+#include "desk/web/DoubtWords.h"
 
 namespace desk::web {
 
@@ -68,26 +69,6 @@ std::string ClockTime(std::int64_t unixSeconds) {
     char text[16];
     std::strftime(text, sizeof text, "%H:%M UTC", &tm);
     return text;
-}
-
-// The kind of a doubt in the clerk's words.
-const char* KindWord(DoubtKind kind) {
-    switch (kind) {
-        case DoubtKind::Rival: return "Mehrdeutig";
-        case DoubtKind::InkMismatch: return "Passt nicht zur Schrift";
-        case DoubtKind::Mended: return "Ausgebessert";
-        case DoubtKind::LowConfidence: return "Unsicher gelesen";
-        case DoubtKind::NotInList: return "Nicht in der Liste";
-        case DoubtKind::OverLabel: return "Über den Rand geschrieben";
-        case DoubtKind::Missing: return "Fehlt";
-        case DoubtKind::DiffersFromTwin: return "Wiederholung weicht ab";
-        case DoubtKind::BadForm: return "Falsche Form";
-        case DoubtKind::LooksAlike: return "Verwechselbare Zeichen (I/l)";
-        case DoubtKind::ReadFromFax: return "Vom Fax gelesen";
-        case DoubtKind::Structure: return "Aufbau";
-        case DoubtKind::Charset: return "Zeichensatz";
-    }
-    return "Zweifel";
 }
 
 // Rivals offered per field: one digit key each.
@@ -351,8 +332,8 @@ Reply CStation::RegistrationPage(const CRequest& request, const StoredRegistrati
             for (std::size_t index : found->second) {
                 const Doubt& doubt = r.doubts[index];
                 Data words;
-                words.set("kind", KindWord(doubt.kind));
-                words.set("message", doubt.message);
+                words.set("kind", DoubtHeading(doubt.kind));
+                words.set("message", DoubtSentence(doubt, value, field.secret));
                 if (doubt.page > 0) words.set("page", std::to_string(doubt.page));
                 said.push_back(words);
                 for (const std::string& rival : doubt.rivals) {

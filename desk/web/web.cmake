@@ -14,6 +14,7 @@ add_custom_command(
 
 add_library(velkweb STATIC
     ${CMAKE_CURRENT_LIST_DIR}/Auth.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/DoubtWords.cpp
     ${CMAKE_CURRENT_LIST_DIR}/Http.cpp
     ${CMAKE_CURRENT_LIST_DIR}/Server.cpp
     ${CMAKE_CURRENT_LIST_DIR}/Pages.cpp

@@ -20,6 +20,7 @@
 #include "desk/sheet/PageImage.h"
 #include "desk/sheet/StoredPageImage.h"
 #include "desk/web/PageCut.h"
+#include "desk/web/DoubtWords.h"
 #include "desk/web/Station.h"
 #include "tests/support/desk_fixture.h"
 
@@ -246,6 +247,8 @@ protected:
             r.sourceFile = "<img src=x onerror=alert(1)>.pdf";
             r.dedupKey = "k1";
             r.doubts = {desk::DoubtFromLine("zip: <b>could</b> be 60667")};
+            r.doubts[0].kind = desk::DoubtKind::Rival;
+            r.doubts[0].rivals = {"<b>60667</b>"};
             r.recordText = "<new>\n<vorname><script>alert('x')</script></vorname>\n<password_1>Kennwort-XY</password_1>\n";
             db.Add(r);
         }
@@ -312,7 +315,7 @@ TEST_F(StationTest, AClerkLogsInAndEveryValueIsShownEscaped) {
     }());
     EXPECT_EQ(200, page.status);
     EXPECT_NE(std::string::npos, page.body.find(">Postleitzahl</label>"));
-    EXPECT_NE(std::string::npos, page.body.find("&lt;b&gt;could&lt;/b&gt;"));
+    EXPECT_NE(std::string::npos, page.body.find("k\xC3\xB6nnte auch \xE2\x80\x9E&lt;b&gt;60667&lt;/b&gt;"));
     EXPECT_NE(std::string::npos, page.body.find("&lt;img src=x onerror=alert(1)&gt;.pdf"));
     // The record as the mail brought it, as text, its password masked like the password fields.
     EXPECT_NE(std::string::npos, page.body.find("<pre class=\"record-text\" id=\"record-text\">&lt;new&gt;\n&lt;vorname&gt;"
@@ -320,7 +323,7 @@ TEST_F(StationTest, AClerkLogsInAndEveryValueIsShownEscaped) {
                                                 "&lt;password_1&gt;(hidden)&lt;/password_1&gt;\n</pre>")) << page.body;
     EXPECT_EQ(std::string::npos, page.body.find("record-text-cut"));
     // Nothing a customer wrote reaches the page as markup, and the passwords stay hidden.
-    for (const std::string& raw : {"<script>", "<b>could", "<img", "Kennwort-XY"})
+    for (const std::string& raw : {"<script>", "<b>60667", "<img", "Kennwort-XY"})
         EXPECT_EQ(std::string::npos, page.body.find(raw)) << raw;
     // Shown only on the clerk's request, by POST with the session's token.
     CRequest reveal = Request("POST", "/registration/passwords");
@@ -601,6 +604,38 @@ desk::Doubt SheetDoubt(const std::string& field, desk::DoubtKind kind, const std
 
 }  // namespace
 
+// Every kind of doubt reads as a German sentence; a secret's value and rivals are never in it,
+// and the mail reader's findings are said in words of their own.
+TEST(DoubtWordsTest, EveryKindIsSaidInGermanAndASecretIsNeverQuoted) {
+    for (int k = 0; k <= static_cast<int>(desk::DoubtKind::Charset); ++k) {
+        desk::Doubt d;
+        d.kind = static_cast<desk::DoubtKind>(k);
+        d.field = "password_1";
+        d.message = "\"Geheim-Il\" could as well be \"Geheim-lI\"";
+        d.rivals = {"Geheim-lI"};
+        const std::string secret = desk::DoubtSentence(d, "Geheim-Il", true);
+        SCOPED_TRACE(desk::DoubtKindName(d.kind));
+        EXPECT_FALSE(secret.empty());
+        EXPECT_EQ(std::string::npos, secret.find("Geheim"));
+        EXPECT_EQ(std::string::npos, secret.find("could"));
+        EXPECT_STRNE("Zweifel", desk::DoubtHeading(d.kind));
+    }
+    desk::Doubt mended;
+    mended.kind = desk::DoubtKind::Mended;
+    mended.rivals = {"Til"};
+    EXPECT_EQ("Gelesen als \xE2\x80\x9ETil\xE2\x80\x9C, nach dem Schriftbild ausgebessert.",
+              desk::DoubtSentence(mended, "Till", false));
+    desk::Doubt cut;
+    cut.kind = desk::DoubtKind::Structure;
+    cut.field = "new";
+    cut.message = "end line missing";
+    EXPECT_EQ("Die Schlusszeile des Datensatzes fehlt.", desk::DoubtSentence(cut, "", false));
+    desk::Doubt date;
+    date.kind = desk::DoubtKind::BadForm;
+    date.message = "\"31.02.2003\" is no date";
+    EXPECT_EQ("Kein Datum der Form TT.MM.JJJJ.", desk::DoubtSentence(date, "31.02.2003", false));
+}
+
 TEST_F(StationTest, ASheetsDoubtsAreShownWithTheirInkAndRivalsAndSettledByTheForm) {
     {
         desk::CDatabase db(db_.string());
@@ -638,7 +673,12 @@ TEST_F(StationTest, ASheetsDoubtsAreShownWithTheirInkAndRivalsAndSettledByTheFor
     const std::size_t first = std::min(vorname, zip);
     EXPECT_NE(std::string::npos, page.substr(first, page.find('>', first) - first).find("autofocus")) << page;
     EXPECT_EQ(page.find("autofocus"), page.rfind("autofocus"));
-    EXPECT_NE(std::string::npos, page.find("<strong>Mehrdeutig</strong> (Seite 1): could as well be 60667"));
+    // The doubt in the clerk's language, made from its data, not the command line's English.
+    EXPECT_NE(std::string::npos,
+              page.find("<strong>Mehrdeutig</strong> (Seite 1): \xE2\x80\x9E" "50667\xE2\x80\x9C k\xC3\xB6nnte auch "
+                        "\xE2\x80\x9E" "60667\xE2\x80\x9C sein."))
+        << page;
+    EXPECT_EQ(std::string::npos, page.find("could as well be"));
     // The rivals, the stored value itself not among them, numbered for their keys.
     EXPECT_NE(std::string::npos, page.find("name=\"r_zip\" value=\"60667\" class=\"rival\" data-field=\"zip\" "
                                            "data-key=\"1\">Vorschlag 1: 60667</button>")) << page;
