@@ -47,18 +47,20 @@ def make_database(velkdesk, folder, name, clerk):
     with sqlite3.connect(db) as con:
         fixed = {"channel", "source_file", "source_ref", "received_at", "dedup_key", "id", "imported_at"}
         fields = [row[1] for row in con.execute("PRAGMA table_info(registration)") if row[1] not in fixed]
-        def add(key, values, field, kind, message):
+        def add(key, values, field, kind, message, rivals=()):
             columns = ["dedup_key", "channel", "source_file", "source_ref", "received_at"] + fields
             row = [key, "fax", HOSTILE + ".pdf", "page 1", "2026-12-01T10:00:00Z"] + [values(f) for f in fields]
             cursor = con.execute("INSERT INTO registration (%s) VALUES (%s)"
                                  % (", ".join(columns), ", ".join("?" * len(columns))), row)
-            con.execute("INSERT INTO doubt (registration_id, position, field, kind, message, confidence, page, box_x,"
-                        " box_y, box_width, box_height) VALUES (?, 0, ?, ?, ?, -1, 0, 0, 0, 0, 0)",
-                        (cursor.lastrowid, field, kind, message))
+            doubt = con.execute("INSERT INTO doubt (registration_id, position, field, kind, message, confidence, page,"
+                                " box_x, box_y, box_width, box_height) VALUES (?, 0, ?, ?, ?, -1, 0, 0, 0, 0, 0)",
+                                (cursor.lastrowid, field, kind, message)).lastrowid
+            for rank, rival in enumerate(rivals):
+                con.execute("INSERT INTO doubt_rival (doubt_id, rank, value) VALUES (?, ?, ?)", (doubt, rank, rival))
         add("plain", lambda f: {"vorname": "Grete", "nachname": "Berg", "zip": "50667", "city": "Köln",
                                 "password_1": "Kennwort-XY", "password_2": "Kennwort-XY"}.get(f, ""),
             "zip", "rival", "\"50667\" could as well be \"60667\"")
-        add("hostile", lambda f: HOSTILE, "vorname", "structure", HOSTILE)
+        add("hostile", lambda f: HOSTILE, "vorname", "rival", HOSTILE, [HOSTILE + "!"])
     return db
 
 
@@ -196,7 +198,8 @@ def main():
         values = [e.get_attribute("value") for e in browser.find_elements(By.CSS_SELECTOR, "#fields input.value")]
         checks.expect(len(values) == 24 and all(v == HOSTILE for v in values),
                       "every hostile value shows as its text (%d fields)" % len(values))
-        checks.expect(browser.find_element(By.CSS_SELECTOR, "#field-vorname .doubt-text").text == "Aufbau: " + HOSTILE,
+        checks.expect(browser.find_element(By.CSS_SELECTOR, "#field-vorname .doubt-text").text
+                      == "Mehrdeutig: \u201e%s\u201c k\u00f6nnte auch \u201e%s!\u201c sein." % (HOSTILE, HOSTILE),
                       "the doubt shows as text beside its field")
         checks.expect(browser.title == "Registrierung 2 · velkdesk" and no_alert(browser), "no script ran: " + browser.title)
         browser.get(local.base + "/")
