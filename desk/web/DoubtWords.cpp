@@ -1,5 +1,7 @@
 #include "desk/web/DoubtWords.h"
 
+#include "desk/FieldLabels.h"
+
 #include <cstring>
 #include <utility>
 
@@ -81,6 +83,14 @@ std::string DoubtSentence(const Doubt& doubt, const std::string& value, bool sec
         case DoubtKind::Charset: return "Der Text der Mail stand nicht im angegebenen Zeichensatz.";
     }
     return "Bitte pr\xC3\xBC" "fen.";
+}
+
+std::string DoubtSummary(const Doubt& doubt) {
+    std::string field = "Datensatz";
+    for (const FieldLabel& label : SheetFieldLabels())
+        if (doubt.field == label.name) field = label.label;
+    const std::string page = doubt.page > 0 ? "Seite " + std::to_string(doubt.page) + ", " : std::string();
+    return page + field + ": " + DoubtHeading(doubt.kind);
 }
 
 }  // namespace desk

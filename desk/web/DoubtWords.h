@@ -15,4 +15,8 @@ const char* DoubtHeading(DoubtKind kind);
 // secret field's value and rivals are never quoted.
 std::string DoubtSentence(const Doubt& doubt, const std::string& value, bool secret);
 
+// One line for a list of registrations: "Seite 1, Postleitzahl: Mehrdeutig", the field by the
+// sheet's label, a doubt about the record as a whole by "Datensatz".
+std::string DoubtSummary(const Doubt& doubt);
+
 }  // namespace desk

@@ -28,9 +28,9 @@ std::string Received(const StoredRegistration& r) {
     return r.receivedAt.empty() ? "unbekannt" : r.receivedAt;
 }
 
-std::string JoinReasons(const std::vector<std::string>& reasons) {
+std::string JoinReasons(const std::vector<Doubt>& doubts) {
     std::string joined;
-    for (const std::string& reason : reasons) joined += (joined.empty() ? "" : "; ") + reason;
+    for (const Doubt& doubt : doubts) joined += (joined.empty() ? "" : "; ") + DoubtSummary(doubt);
     return joined;
 }
 
@@ -43,7 +43,7 @@ Data Row(const StoredRegistration& r) {
     row.set("place", r.record.zip + " " + r.record.city);
     row.set("email", r.record.username);
     row.set("article", r.record.gprod);
-    row.set("reasons", JoinReasons(r.ReviewLines()));
+    row.set("reasons", JoinReasons(r.doubts));
     return row;
 }
 
@@ -278,7 +278,10 @@ Reply CStation::RegistrationPage(const CRequest& request, const StoredRegistrati
         for (const FieldLabel& field : SheetFieldLabels()) ofField = ofField || doubt.field == field.name;
         if (ofField) continue;
         Data item;
-        item.set("text", doubt.Line());
+        // An element the record should not hold is named as the mail had it (printable already).
+        const bool element = doubt.field != "new" && doubt.field != "version" && doubt.field != "mail";
+        item.set("text", std::string(DoubtHeading(doubt.kind)) + ": " + DoubtSentence(doubt, std::string(), false) +
+                             (element ? " (" + doubt.field + ")" : std::string()));
         reasons.push_back(item);
         anyReason = true;
     }

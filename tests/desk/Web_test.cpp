@@ -308,6 +308,7 @@ TEST_F(StationTest, AClerkLogsInAndEveryValueIsShownEscaped) {
     const Reply queue = Station().Dispatch(Request("GET", "/"));
     EXPECT_EQ(200, queue.status);
     EXPECT_NE(std::string::npos, queue.body.find("&lt;script&gt;alert(&apos;vorname&apos;)&lt;/script&gt;")) << queue.body;
+    EXPECT_NE(std::string::npos, queue.body.find("<td>Postleitzahl: Mehrdeutig</td>")) << queue.body;
     const Reply page = Station().Dispatch([&] {
         CRequest r = Request("GET", "/registration");
         r.query["id"] = "1";
@@ -634,6 +635,13 @@ TEST(DoubtWordsTest, EveryKindIsSaidInGermanAndASecretIsNeverQuoted) {
     date.kind = desk::DoubtKind::BadForm;
     date.message = "\"31.02.2003\" is no date";
     EXPECT_EQ("Kein Datum der Form TT.MM.JJJJ.", desk::DoubtSentence(date, "31.02.2003", false));
+    // The queue's line names the field by the sheet's label.
+    desk::Doubt zip;
+    zip.kind = desk::DoubtKind::Rival;
+    zip.field = "zip";
+    zip.page = 2;
+    EXPECT_EQ("Seite 2, Postleitzahl: Mehrdeutig", desk::DoubtSummary(zip));
+    EXPECT_EQ("Datensatz: Aufbau", desk::DoubtSummary(cut));
 }
 
 TEST_F(StationTest, ASheetsDoubtsAreShownWithTheirInkAndRivalsAndSettledByTheForm) {
