@@ -78,7 +78,9 @@ std::string DoubtSentence(const Doubt& doubt, const std::string& value, bool sec
             return "Nicht in der Form, die das Feld verlangt.";
         case DoubtKind::LooksAlike:
             return "Enth\xC3\xA4lt I oder l, die auf Papier gleich aussehen: bitte am Blatt pr\xC3\xBC" "fen.";
-        case DoubtKind::ReadFromFax: return "Vom Fax gelesen: bitte mit dem Blatt vergleichen.";
+        case DoubtKind::ReadFromFax:
+            return "Nur die Schrift sagt, welche Zeichen ein Passwort hat: bitte Zeichen f\xC3\xBCr Zeichen mit dem "
+                   "Blatt vergleichen.";
         case DoubtKind::Structure: return StructureSentence(doubt);
         case DoubtKind::Charset: return "Der Text der Mail stand nicht im angegebenen Zeichensatz.";
     }

@@ -262,7 +262,9 @@ Reply CStation::RegistrationPage(const CRequest& request, const StoredRegistrati
     data.set("id", std::to_string(r.id));
     data.set("received", Received(r));
     data.set("channel", r.channel);
-    data.set("source", r.sourceRef.empty() ? r.sourceFile : r.sourceFile + " " + r.sourceRef);
+    // A sheet's place in its file is stored as "page N".
+    const std::string place = r.sourceRef.rfind("page ", 0) == 0 ? "Seite " + r.sourceRef.substr(5) : r.sourceRef;
+    data.set("source", place.empty() ? r.sourceFile : r.sourceFile + " " + place);
     data.set("imported", r.importedAt);
     if (!message.empty()) data.set("message", message);
     // Doubts about the record as a whole are listed on their own; any save settles them.

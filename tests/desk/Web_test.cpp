@@ -245,6 +245,7 @@ protected:
             r.record.password_1 = r.record.password_2 = "Kennwort-XY";
             r.channel = "fax";
             r.sourceFile = "<img src=x onerror=alert(1)>.pdf";
+            r.sourceRef = "page 3";
             r.dedupKey = "k1";
             r.doubts = {desk::DoubtFromLine("zip: <b>could</b> be 60667")};
             r.doubts[0].kind = desk::DoubtKind::Rival;
@@ -317,7 +318,7 @@ TEST_F(StationTest, AClerkLogsInAndEveryValueIsShownEscaped) {
     EXPECT_EQ(200, page.status);
     EXPECT_NE(std::string::npos, page.body.find(">Postleitzahl</label>"));
     EXPECT_NE(std::string::npos, page.body.find("k\xC3\xB6nnte auch \xE2\x80\x9E&lt;b&gt;60667&lt;/b&gt;"));
-    EXPECT_NE(std::string::npos, page.body.find("&lt;img src=x onerror=alert(1)&gt;.pdf"));
+    EXPECT_NE(std::string::npos, page.body.find("&lt;img src=x onerror=alert(1)&gt;.pdf Seite 3"));
     // The record as the mail brought it, as text, its password masked like the password fields.
     EXPECT_NE(std::string::npos, page.body.find("<pre class=\"record-text\" id=\"record-text\">&lt;new&gt;\n&lt;vorname&gt;"
                                                 "&lt;script&gt;alert(&apos;x&apos;)&lt;/script&gt;&lt;/vorname&gt;\n"
