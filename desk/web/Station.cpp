@@ -311,6 +311,12 @@ Reply CStation::RegistrationPage(const CRequest& request, const StoredRegistrati
     std::map<std::string, bool> secret;
     Data fields{Data::type::list};
     bool anySecret = false, focused = false;
+    // A doubt about a hidden password can only be settled once the passwords are shown: then
+    // the button that shows them comes first, so that Enter goes there.
+    bool revealFirst = false;
+    for (const FieldLabel& field : SheetFieldLabels())
+        revealFirst = revealFirst || (field.secret && !revealPasswords && !(r.record.*field.member).empty() &&
+                                      doubtsOf.count(field.name));
     for (const FieldLabel& field : SheetFieldLabels()) {
         labels[field.name] = field.label;
         secret[field.name] = field.secret;
@@ -326,7 +332,7 @@ Reply CStation::RegistrationPage(const CRequest& request, const StoredRegistrati
         if (found != doubtsOf.end()) {
             item.set("doubtful", true);
             // The first doubtful field the clerk can edit takes the focus.
-            if (!hidden && !focused) {
+            if (!hidden && !focused && !revealFirst) {
                 item.set("first", true);
                 focused = true;
             }
@@ -364,6 +370,7 @@ Reply CStation::RegistrationPage(const CRequest& request, const StoredRegistrati
     }
     data.set("fields", fields);
     data.set("canReveal", anySecret && !revealPasswords);
+    data.set("revealFirst", revealFirst);
     Data yours{Data::type::list};
     for (const FieldChange& change : entered) {
         if (change.newValue == change.oldValue) continue;

@@ -677,11 +677,23 @@ TEST_F(StationTest, ASheetsDoubtsAreShownWithTheirInkAndRivalsAndSettledByTheFor
 
     const std::string page = get("/registration", {{"id", "2"}}).body;
     // The first doubtful field in the sheet's order has the focus, and only it.
-    const std::size_t vorname = page.find("id=\"f-vorname\""), zip = page.find("id=\"f-zip\"");
-    ASSERT_TRUE(vorname != std::string::npos && zip != std::string::npos);
-    const std::size_t first = std::min(vorname, zip);
-    EXPECT_NE(std::string::npos, page.substr(first, page.find('>', first) - first).find("autofocus")) << page;
+    // A doubt about the hidden password is settled once it is shown: the button that shows the
+    // passwords has the focus, and only it.
+    EXPECT_NE(std::string::npos, page.find("id=\"reveal\" autofocus")) << page;
     EXPECT_EQ(page.find("autofocus"), page.rfind("autofocus"));
+    {
+        CRequest reveal = Request("POST", "/registration/passwords");
+        reveal.form = {{"id", "2"}, {"token", Token()}};
+        const std::string shown = Station().Dispatch(reveal).body;
+        // Shown, the first doubtful field in the sheet's order has the focus, and only it.
+        const std::size_t password = shown.find("id=\"f-password_1\""), vorname = shown.find("id=\"f-vorname\""),
+                          zip = shown.find("id=\"f-zip\"");
+        ASSERT_TRUE(password != std::string::npos && vorname != std::string::npos && zip != std::string::npos);
+        const std::size_t first = std::min({password, vorname, zip});
+        EXPECT_NE(std::string::npos, shown.substr(first, shown.find('>', first) - first).find("autofocus")) << shown;
+        EXPECT_EQ(shown.find("autofocus"), shown.rfind("autofocus"));
+        EXPECT_EQ(std::string::npos, shown.find("id=\"reveal\""));
+    }
     // The doubt in the clerk's language, made from its data, not the command line's English.
     EXPECT_NE(std::string::npos,
               page.find("<strong>Mehrdeutig</strong> (Seite 1): \xE2\x80\x9E" "50667\xE2\x80\x9C k\xC3\xB6nnte auch "

@@ -142,8 +142,11 @@ function settleByKeyboard(form) {
         event.preventDefault();
         save();
     });
+    // A doubtful password is settled once it is shown: Enter shows the passwords first.
+    const reveal = document.getElementById('reveal');
     const first = doubtful[0];
-    if (first && document.activeElement !== first) first.focus();
+    if (reveal && reveal.dataset.first) reveal.focus();
+    else if (first && document.activeElement !== first) first.focus();
     else if (first) first.select();
 }
 
