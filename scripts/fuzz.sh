@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets (clang, ASan + UBSan) and runs each for a bounded time.
 #   scripts/fuzz.sh [seconds per target]   (default 30)
+#   scripts/fuzz.sh --build-only            builds the targets and stops
 #   VELK_FUZZ_TOTAL  without an argument: seconds for all targets together, spread evenly
 #                    (at least 5 each); scripts/test.sh sets it so CI's share stays fixed
 #                    however many targets there are
@@ -16,6 +17,7 @@ out="$VELK_BUILD/fuzz"
 cmake -S . -B "$out" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DVELK_FUZZ=ON \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$out" -j "${VELK_JOBS:-2}" >/dev/null
+[ "${1:-}" != "--build-only" ] || exit 0
 
 targets=("$out"/bin/fuzz_*)
 if [ -n "${1:-}" ]; then

@@ -58,8 +58,14 @@ side_log="$VELK_BUILD/native-and-fuzz.log"
     section "native build (ASan + UBSan)"
     cmake -S . -B "$VELK_BUILD/native" -DVELK_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug >/dev/null
     nice -n 10 cmake --build "$VELK_BUILD/native" -j "$jobs" >/dev/null
-    section "native unit tests"
+    # The fuzzers' build (clang) fills what the browser tests leave idle; the fuzzing follows
+    # alone, so that no input runs past its time limit for want of a core.
+    section "native unit tests, the fuzzers built beside them"
+    fuzz_log="$VELK_BUILD/fuzz-build.log"
+    VELK_JOBS="$jobs" nice -n 15 bash scripts/fuzz.sh --build-only >"$fuzz_log" 2>&1 &
+    fuzz_pid=$!
     (cd "$VELK_BUILD/native" && GTEST_OUTPUT="xml:$results/native/" nice -n 10 ctest -j "$jobs" --output-on-failure) || rc=1
+    wait "$fuzz_pid" || { cat "$fuzz_log"; rc=1; }
     section "fuzzing (bounded)"
     VELK_FUZZ_TOTAL="${VELK_FUZZ_TOTAL:-80}" VELK_JOBS="$jobs" nice -n 10 bash scripts/fuzz.sh || rc=1
     section "native side done"
