@@ -3,7 +3,7 @@
 # beside them the native unit tests (under AddressSanitizer and UBSan) and a bounded fuzzing
 # run. Installs what is missing.
 #   VELK_BUILD       build root (default: <repo>/build)
-#   VELK_FUZZ_TOTAL  seconds of fuzzing, spread over all targets (default 80)
+#   VELK_FUZZ_TOTAL  seconds of fuzzing, spread over all targets (default 48)
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 cd "$repo"
@@ -64,10 +64,10 @@ side_log="$VELK_BUILD/native-and-fuzz.log"
     fuzz_log="$VELK_BUILD/fuzz-build.log"
     VELK_JOBS="$jobs" nice -n 15 bash scripts/fuzz.sh --build-only >"$fuzz_log" 2>&1 &
     fuzz_pid=$!
-    (cd "$VELK_BUILD/native" && GTEST_OUTPUT="xml:$results/native/" nice -n 10 ctest -j "$jobs" --output-on-failure) || rc=1
+    (cd "$VELK_BUILD/native" && GTEST_OUTPUT="xml:$results/native/" nice -n 10 ctest -j $((jobs + 1)) --output-on-failure) || rc=1
     wait "$fuzz_pid" || { cat "$fuzz_log"; rc=1; }
     section "fuzzing (bounded)"
-    VELK_FUZZ_TOTAL="${VELK_FUZZ_TOTAL:-80}" VELK_JOBS="$jobs" nice -n 10 bash scripts/fuzz.sh || rc=1
+    VELK_FUZZ_TOTAL="${VELK_FUZZ_TOTAL:-48}" VELK_JOBS="$jobs" nice -n 10 bash scripts/fuzz.sh || rc=1
     section "native side done"
     exit $rc
 ) >"$side_log" 2>&1 &
