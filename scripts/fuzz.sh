@@ -16,7 +16,7 @@ out="$VELK_BUILD/fuzz"
 
 cmake -S . -B "$out" -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DVELK_FUZZ=ON \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$out" -j "${VELK_JOBS:-2}" >/dev/null
+cmake --build "$out" -j "${VELK_JOBS:-2}" --target fuzzers >/dev/null
 [ "${1:-}" != "--build-only" ] || exit 0
 
 targets=("$out"/bin/fuzz_*)

@@ -13,10 +13,15 @@ add_custom_command(
             ${CMAKE_CURRENT_LIST_DIR}/EmbedResources.cmake
     COMMENT "Embedding VelkRun's texts for the sheet reader")
 
+# Page files read into one-bit pages: all that outside input reaches before the reader, and all
+# that its fuzz target needs.
+add_library(velkpages STATIC ${CMAKE_CURRENT_LIST_DIR}/PageImage.cpp)
+target_link_libraries(velkpages PUBLIC PkgConfig::SHEETLIBS)
+target_include_directories(velkpages PUBLIC ${PROJECT_SOURCE_DIR})
+
 add_library(velksheet STATIC
     ${CMAKE_CURRENT_LIST_DIR}/ResourceText.cpp
     ${CMAKE_CURRENT_LIST_DIR}/SheetLayout.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/PageImage.cpp
     ${CMAKE_CURRENT_LIST_DIR}/StoredPageImage.cpp
     ${CMAKE_CURRENT_LIST_DIR}/TextRules.cpp
     # The reader's stages, in the order CSheetReader::Read runs them (ReaderStages.h).
@@ -36,7 +41,7 @@ add_library(velksheet STATIC
     ${CMAKE_CURRENT_LIST_DIR}/StrokeShape.cpp
     ${CMAKE_CURRENT_LIST_DIR}/Speller.cpp
     ${sheet_embedded})
-target_link_libraries(velksheet PUBLIC velkdeskcore PkgConfig::SHEETLIBS gomp)
+target_link_libraries(velksheet PUBLIC velkpages velkdeskcore PkgConfig::SHEETLIBS gomp)
 # Under the sanitizers the reader's pixel loops run several times faster at -O1 than at -O0;
 # elsewhere -O1 would double the sanitizer build's compile time for nothing.
 if(VELK_SANITIZE AND NOT WIN32)
