@@ -56,6 +56,18 @@ desk::web::Reply NotReadyYet() {
     return busy;
 }
 
+// For a server: Ctrl+C and SIGTERM blocked in this thread and every thread it starts, so that
+// the main thread alone waits for them (sigwait); a client gone away is no signal either.
+sigset_t BlockStopSignals() {
+    sigset_t stop;
+    sigemptyset(&stop);
+    sigaddset(&stop, SIGINT);
+    sigaddset(&stop, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stop, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+    return stop;
+}
+
 int RunImport(const std::string& dbPath, const std::vector<std::string>& paths) {
     // Ctrl-C ends the import after the message in hand, with what was read committed; a second
     // Ctrl-C ends the program at once (the database stays consistent either way). Set before the
@@ -135,12 +147,7 @@ int RunServe(const std::string& dbPath, const std::string& listen, const std::ve
         return Fail("--listen " + listen + ": there is no clerk account yet, and without one only this machine "
                     "(127.0.0.1, ::1) is served; add one first with 'velkdesk clerk add NAME'");
     // The server's threads inherit this mask; the main thread waits for the signal below.
-    sigset_t stop;
-    sigemptyset(&stop);
-    sigaddset(&stop, SIGINT);
-    sigaddset(&stop, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stop, nullptr);
-    signal(SIGPIPE, SIG_IGN);
+    const sigset_t stop = BlockStopSignals();
 
     // Requests that come before the station is made (the port is known only once bound) wait
     // for nothing: they are told to come again.
@@ -198,12 +205,7 @@ int RunForm(const std::string& dbPath, const FormCommand& command) {
         options.passwordMismatchMessage = Windows1252ToUtf8(settings.passwordMismatchMessage);
     }
     desk::CDatabase db(dbPath);
-    sigset_t stop;
-    sigemptyset(&stop);
-    sigaddset(&stop, SIGINT);
-    sigaddset(&stop, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stop, nullptr);
-    signal(SIGPIPE, SIG_IGN);
+    const sigset_t stop = BlockStopSignals();
 
     desk::web::ServerLimits limits;
     limits.connections = 256;
