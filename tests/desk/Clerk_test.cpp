@@ -1,19 +1,9 @@
 // The review station's clerk accounts: stored hashed, kept apart, managed from the command
 // line without a password ever shown; and the schema step that brings them to an old database.
-#include <fstream>
-#include <iterator>
 
 #include "desk/Clerks.h"
 #include "tests/support/desk_fixture.h"
-
-namespace {
-
-std::string FileBytes(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-}  // namespace
+#include "tests/support/file_bytes.h"
 
 TEST_F(DeskTest, ClerksAreStoredAsArgon2idHashesAndVerifiedAgainstThem) {
     desk::CDatabase db(db_.string());

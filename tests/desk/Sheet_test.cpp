@@ -34,6 +34,7 @@
 #include "desk/sheet/SheetLayout.h"
 #include "desk/sheet/SheetReader.h"
 #include "res/resource.h"
+#include "tests/support/file_bytes.h"
 
 namespace fs = std::filesystem;
 
@@ -182,11 +183,6 @@ std::vector<int> PagesRead(const std::string& file, std::string& error, double m
     return numbers;
 }
 
-std::string ReadText(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
 // `velkdesk import` as the operator runs it, a process of its own, in a folder of its own.
 class ImportProcessTest : public ::testing::Test {
 protected:
@@ -238,9 +234,9 @@ protected:
         EXPECT_EQ(waitpid(child, &status, 0), child);
         Run run;
         run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        run.summary = ReadText(out);
-        run.errors = ReadText(err);
-        run.peakMb = std::atof(ReadText(peak).c_str()) / 1024;
+        run.summary = FileBytes(out);
+        run.errors = FileBytes(err);
+        run.peakMb = std::atof(FileBytes(peak).c_str()) / 1024;
         return run;
     }
 

@@ -16,17 +16,11 @@
 #include "desk/mail/MailIntake.h"
 #include "output/MailRecord.h"
 #include "tests/support/desk_corpus.h"
+#include "tests/support/file_bytes.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
 
 // Rows of a CSV text with quoted cells; the byte-order mark stays out.
 std::vector<std::vector<std::string>> ParseCsv(std::string text, char separator) {
@@ -69,11 +63,11 @@ TEST(DeskEndToEnd, WhatVelkRunSentComesOutOfTheExportAsTyped) {
     const char* dirVariable = std::getenv("VELK_DESK_E2E_DIR");
     ASSERT_NE(nullptr, dirVariable) << "VELK_DESK_E2E_DIR names the folder e2e_mail_test wrote";
     const fs::path dir = dirVariable;
-    const std::string note = ReadFile(dir / "noteText.txt");
+    const std::string note = FileBytes(dir / "noteText.txt");
     ASSERT_NE(std::string::npos, note.find("<new>")) << "no mail text from the Wine run in " << dir;
     // The form's texts are Windows-1252 bytes.
     std::map<std::string, std::string> typed;
-    std::istringstream expected(Windows1252ToUtf8(ReadFile(dir / "expected.txt")));
+    std::istringstream expected(Windows1252ToUtf8(FileBytes(dir / "expected.txt")));
     for (std::string line; std::getline(expected, line);) typed[line.substr(0, line.find('\t'))] = line.substr(line.find('\t') + 1);
     ASSERT_EQ(kMailElementCount, typed.size());
 
@@ -108,14 +102,14 @@ TEST(DeskEndToEnd, WhatVelkRunSentComesOutOfTheExportAsTyped) {
     const std::string velkdesk = std::string(VELKDESK_PATH) + " --db " + (work / "desk.db").string();
     ASSERT_EQ(0, Shell(velkdesk + " import " + (work / "mail").string() + " > " + (work / "import.txt").string()));
     // The same answers in three mails are one registration, the two later mails its further sources.
-    EXPECT_EQ("read 3, new 1, already known 2, needing review 0, rejected 0\n", ReadFile(work / "import.txt"));
+    EXPECT_EQ("read 3, new 1, already known 2, needing review 0, rejected 0\n", FileBytes(work / "import.txt"));
     ASSERT_EQ(0, Shell(velkdesk + " show 1 > " + (work / "show.txt").string()));
-    const std::string shown = ReadFile(work / "show.txt");
+    const std::string shown = FileBytes(work / "show.txt");
     for (const Encoding& e : encodings)
         EXPECT_NE(std::string::npos, shown.find(std::string(e.file) + "@e2e.example")) << shown;
     ASSERT_EQ(0, Shell(velkdesk + " export --with-passwords --csv " + (work / "export.csv").string()));
 
-    const std::vector<std::vector<std::string>> rows = ParseCsv(ReadFile(work / "export.csv"), ';');
+    const std::vector<std::vector<std::string>> rows = ParseCsv(FileBytes(work / "export.csv"), ';');
     ASSERT_EQ(2u, rows.size());
     for (std::size_t row = 1; row < rows.size(); ++row) {
         ASSERT_EQ(rows[0].size(), rows[row].size());

@@ -28,6 +28,7 @@
 
 #include "desk/sheet/ResourceText.h"
 #include "res/resource.h"
+#include "tests/support/file_bytes.h"
 
 namespace fs = std::filesystem;
 
@@ -117,13 +118,6 @@ std::string Collapsed(const std::string& text) {
         }
     }
     return out;
-}
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
 }
 
 // ---- VelkRun's side: the lines DescribeForm (tests/support/form_support.h) wrote.
@@ -587,7 +581,7 @@ TEST(DeskEndToEnd, TheOnlineFormAsksWhatVelkRunsFormAsks) {
     const char* dirVariable = std::getenv("VELK_DESK_E2E_DIR");
     ASSERT_NE(nullptr, dirVariable) << "VELK_DESK_E2E_DIR names the folder e2e_form_test wrote";
     const fs::path dir = dirVariable;
-    const std::string dump = ReadFile(dir / "form.txt");
+    const std::string dump = FileBytes(dir / "form.txt");
     ASSERT_FALSE(dump.empty()) << "no form.txt from the Wine run in " << dir;
     const VelkRunForm velkRun = ReadVelkRunForm(dump);
     ASSERT_EQ("", velkRun.error);
